@@ -1,0 +1,171 @@
+#include "base/LoopScheduler.h"
+
+namespace tallyloft {
+
+LoopScheduler::LoopScheduler()
+    : virtual_(false), wallStart_(std::chrono::system_clock::now()), steadyStart_(Steady::now()) {}
+
+LoopScheduler::LoopScheduler(TimePoint virtualStart)
+    : virtual_(true), wallStart_(virtualStart), steadyStart_(Steady::now()) {}
+
+LoopScheduler::~LoopScheduler() {
+  stopWorker();
+}
+
+void LoopScheduler::post(Task task) {
+  {
+    std::lock_guard lock(mutex_);
+    posted_.push_back(std::move(task));
+  }
+  wake_.notify_one();
+}
+
+Scheduler::TimerId LoopScheduler::after(Duration delay, Task task) {
+  return addTimer(delay, Duration::zero(), std::move(task));
+}
+
+Scheduler::TimerId LoopScheduler::every(Duration interval, Task task) {
+  // A zero interval would fire forever within one advance; one tick is the shortest period.
+  if (interval <= Duration::zero()) interval = Duration(1);
+  return addTimer(interval, interval, std::move(task));
+}
+
+Scheduler::TimerId LoopScheduler::addTimer(Duration delay, Duration interval, Task task) {
+  if (delay < Duration::zero()) delay = Duration::zero();
+  const TimerId id = nextTimerId_++;
+  const TimerKey key{elapsed() + delay, id};
+  timers_.emplace(key, Timer{id, interval, std::move(task)});
+  timerKeys_.emplace(id, key);
+  return id;
+}
+
+void LoopScheduler::cancel(TimerId id) {
+  auto it = timerKeys_.find(id);
+  if (it == timerKeys_.end()) return;
+  timers_.erase(it->second);
+  timerKeys_.erase(it);
+}
+
+void LoopScheduler::background(Task work) {
+  if (virtual_) {
+    work();
+    return;
+  }
+  {
+    std::lock_guard lock(workerMutex_);
+    if (!worker_.joinable()) {
+      worker_ = std::thread([this] {
+        std::unique_lock lock(workerMutex_);
+        for (;;) {
+          workerWake_.wait(lock, [this] { return workerStop_ || !work_.empty(); });
+          if (workerStop_) return;
+          Task next = std::move(work_.front());
+          work_.pop_front();
+          lock.unlock();
+          next();
+          lock.lock();
+        }
+      });
+    }
+    work_.push_back(std::move(work));
+  }
+  workerWake_.notify_one();
+}
+
+void LoopScheduler::stopWorker() {
+  {
+    std::lock_guard lock(workerMutex_);
+    workerStop_ = true;
+  }
+  workerWake_.notify_all();
+  if (worker_.joinable()) worker_.join();
+}
+
+Scheduler::TimePoint LoopScheduler::now() const {
+  return wallStart_ + std::chrono::duration_cast<std::chrono::system_clock::duration>(elapsed());
+}
+
+Scheduler::Duration LoopScheduler::elapsed() const {
+  return virtual_ ? virtualElapsed_ : Steady::now() - steadyStart_;
+}
+
+bool LoopScheduler::runOnePosted() {
+  Task task;
+  {
+    std::lock_guard lock(mutex_);
+    if (posted_.empty()) return false;
+    task = std::move(posted_.front());
+    posted_.pop_front();
+  }
+  task();
+  return true;
+}
+
+void LoopScheduler::fireTimer(std::map<TimerKey, Timer>::iterator it) {
+  Timer timer = std::move(it->second);
+  const Duration due = it->first.first;
+  timers_.erase(it);
+  timerKeys_.erase(timer.id);
+  if (timer.interval > Duration::zero()) {
+    // Re-arm before running, so the task may cancel its own timer. Periods are counted from the
+    // due time, not from when the loop got round to it, so a late tick does not drift.
+    Duration next = due + timer.interval;
+    if (next <= elapsed()) next = elapsed() + timer.interval;
+    const TimerKey key{next, timer.id};
+    Task copy = timer.task;
+    timers_.emplace(key, Timer{timer.id, timer.interval, std::move(copy)});
+    timerKeys_.emplace(timer.id, key);
+  }
+  timer.task();
+}
+
+void LoopScheduler::run() {
+  for (;;) {
+    {
+      std::unique_lock lock(mutex_);
+      if (quit_) {
+        quit_ = false;
+        return;
+      }
+    }
+    if (runOnePosted()) continue;
+    if (!timers_.empty() && timers_.begin()->first.first <= elapsed()) {
+      fireTimer(timers_.begin());
+      continue;
+    }
+    std::unique_lock lock(mutex_);
+    const auto ready = [this] { return quit_ || !posted_.empty(); };
+    if (timers_.empty()) {
+      wake_.wait(lock, ready);
+    } else {
+      wake_.wait_until(lock, steadyStart_ + timers_.begin()->first.first, ready);
+    }
+  }
+}
+
+void LoopScheduler::quit() {
+  {
+    std::lock_guard lock(mutex_);
+    quit_ = true;
+  }
+  wake_.notify_all();
+}
+
+void LoopScheduler::runPending() {
+  while (runOnePosted()) {
+  }
+}
+
+void LoopScheduler::advance(Duration delta) {
+  const Duration target = virtualElapsed_ + std::max(delta, Duration::zero());
+  runPending();
+  while (!timers_.empty() && timers_.begin()->first.first <= target) {
+    virtualElapsed_ = std::max(virtualElapsed_, timers_.begin()->first.first);
+    fireTimer(timers_.begin());
+    runPending();
+  }
+  virtualElapsed_ = target;
+  runPending();
+}
+
+}  // namespace tallyloft

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "base/Scheduler.h"
+
+namespace tallyloft {
+
+// A Scheduler with its own loop, for headless use (`serve`, `replay`) and for tests.
+//
+// On real time, `run()` runs posted tasks and timers on the calling thread until `quit()`, and
+// background work runs in order on one worker thread owned by the scheduler.
+//
+// On virtual time, nothing happens by itself: `advance(d)` moves the clock forward and fires, in
+// order of their due times, every timer that falls due (a timer due at the same moment as
+// another fires after it when it was created later), running posted tasks before each timer and
+// at the end. Background work runs inline, at once. `now()` starts at the time given to the
+// constructor and only moves with `advance`.
+class LoopScheduler final : public Scheduler {
+ public:
+  // A scheduler on real time.
+  LoopScheduler();
+  // A scheduler on virtual time that starts at `virtualStart`.
+  explicit LoopScheduler(TimePoint virtualStart);
+  LoopScheduler(const LoopScheduler&) = delete;
+  LoopScheduler& operator=(const LoopScheduler&) = delete;
+  ~LoopScheduler() override;
+
+  void post(Task task) override;
+  TimerId after(Duration delay, Task task) override;
+  TimerId every(Duration interval, Task task) override;
+  void cancel(TimerId id) override;
+  void background(Task work) override;
+  TimePoint now() const override;
+
+  // Real time: runs until `quit()` has been called (from any thread, or from a task).
+  void run();
+  // Thread-safe. Makes `run()` return after the task that is running now.
+  void quit();
+
+  // Virtual time: runs everything posted so far (and what those tasks post).
+  void runPending();
+  // Virtual time: moves the clock forward by `delta`, firing what falls due on the way.
+  void advance(Duration delta);
+  bool isVirtual() const { return virtual_; }
+  // The number of timers still pending.
+  std::size_t pendingTimers() const { return timers_.size(); }
+
+ private:
+  using Steady = std::chrono::steady_clock;
+  struct Timer {
+    TimerId id;
+    Duration interval;  // zero for a one-shot timer
+    Task task;
+  };
+  // Due time on the scheduler's monotonic axis, then creation order.
+  using TimerKey = std::pair<Duration, TimerId>;
+
+  TimerId addTimer(Duration delay, Duration interval, Task task);
+  Duration elapsed() const;
+  bool runOnePosted();
+  void fireTimer(std::map<TimerKey, Timer>::iterator it);
+  void stopWorker();
+
+  bool virtual_;
+  TimePoint wallStart_;
+  Steady::time_point steadyStart_;
+  Duration virtualElapsed_{};
+
+  // Guarded by mutex_: the posted queue and the quit flag. Timers belong to the loop thread.
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<Task> posted_;
+  bool quit_ = false;
+
+  std::map<TimerKey, Timer> timers_;
+  std::map<TimerId, TimerKey> timerKeys_;
+  TimerId nextTimerId_ = 1;
+
+  std::mutex workerMutex_;
+  std::condition_variable workerWake_;
+  std::deque<Task> work_;
+  bool workerStop_ = false;
+  std::thread worker_;
+};
+
+}  // namespace tallyloft

@@ -1,0 +1,277 @@
+#include "hooks/HookServer.h"
+
+#include <array>
+#include <asio.hpp>
+#include <atomic>
+#include <optional>
+#include <thread>
+
+#include "hooks/RequestParser.h"
+
+namespace tallyloft {
+namespace {
+
+using asio::ip::tcp;
+using Clock = std::chrono::steady_clock;
+
+static_assert(HookServer::kResponse.size() == 59);
+
+constexpr std::size_t kReceiveSize = 65'536;
+
+// How long to wait before accepting again when the process is out of descriptors or memory.
+constexpr auto kAcceptBackoff = std::chrono::milliseconds(100);
+
+bool isResourceShortage(const std::error_code& error) {
+  return error == std::errc::too_many_files_open ||
+         error == std::errc::too_many_files_open_in_system || error == std::errc::no_buffer_space ||
+         error == std::errc::not_enough_memory;
+}
+
+bool isFatalAcceptError(const std::error_code& error) {
+  return error == asio::error::bad_descriptor || error == asio::error::invalid_argument ||
+         error == asio::error::not_socket || error == asio::error::operation_not_supported;
+}
+
+}  // namespace
+
+struct HookServer::Impl {
+  // Counters shared by the connections. Declared before the io_context so that connections
+  // released while it is destroyed can still count themselves out.
+  std::atomic<std::size_t> openConnections{0};
+  std::size_t totalBuffered = 0;
+  std::atomic<std::uint16_t> boundPort{0};
+
+  HookServer& owner;
+  Limits limits;
+  std::array<char, kReceiveSize> receiveBuffer{};  // one receive at a time on this thread
+  asio::io_context io{1};
+  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
+  std::optional<tcp::acceptor> acceptor;
+  asio::steady_timer acceptBackoff{io};
+  std::thread thread;
+
+  Impl(HookServer& server, Limits serverLimits) : owner(server), limits(serverLimits) {}
+
+  void report(bool running, std::string text) {
+    if (owner.onStatus) owner.onStatus(running, std::move(text));
+  }
+
+  void startOnQueue();
+  void acceptNext();
+  void stopOnQueue();
+};
+
+namespace {
+
+// One accepted peer: buffers its request, answers it and closes. Kept alive by the pending
+// asynchronous operation that holds it.
+class Connection : public std::enable_shared_from_this<Connection> {
+ public:
+  Connection(HookServer::Impl& server, tcp::socket socket)
+      : server_(server), socket_(std::move(socket)), idle_(socket_.get_executor()) {
+    ++server_.openConnections;
+  }
+
+  ~Connection() {
+    server_.totalBuffered -= request_.bufferedBytes();
+    --server_.openConnections;
+  }
+
+  void start() {
+    socket_.non_blocking(true, ignored_);
+    lastByte_ = Clock::now();
+    armIdleTimer(server_.limits.idleTimeout);
+    receive();
+  }
+
+ private:
+  void armIdleTimer(Clock::duration wait) {
+    idle_.expires_after(wait);
+    idle_.async_wait([self = shared_from_this()](const std::error_code& error) {
+      if (error || self->finished_) return;
+      const auto quiet = Clock::now() - self->lastByte_;
+      if (quiet >= self->server_.limits.idleTimeout) {
+        self->close();
+      } else {
+        self->armIdleTimer(self->server_.limits.idleTimeout - quiet);
+      }
+    });
+  }
+
+  // Reads what the socket has, one receive at a time, and waits for more when it has nothing.
+  void receive() {
+    for (;;) {
+      if (finished_) return;
+      std::error_code error;
+      const std::size_t count = socket_.read_some(asio::buffer(server_.receiveBuffer), error);
+      if (error == asio::error::would_block) {
+        socket_.async_wait(tcp::socket::wait_read,
+                           [self = shared_from_this()](const std::error_code& waitError) {
+                             if (waitError) {
+                               self->close();
+                             } else {
+                               self->receive();
+                             }
+                           });
+        return;
+      }
+      if (!handle(std::string_view(server_.receiveBuffer.data(), count), error)) return;
+    }
+  }
+
+  // Takes one receive. Returns whether to keep reading.
+  bool handle(std::string_view bytes, const std::error_code& error) {
+    if (!bytes.empty()) {
+      if (server_.totalBuffered + bytes.size() > server_.limits.maxTotalBuffered) {
+        close();
+        return false;
+      }
+      lastByte_ = Clock::now();
+      server_.totalBuffered += bytes.size();
+    }
+    switch (request_.append(bytes)) {
+      case Parse::Kind::incomplete:
+        if (error || request_.bufferedBytes() > kMaxBufferedBytes) {
+          close();
+          return false;
+        }
+        return true;
+      case Parse::Kind::malformed:
+        reply();
+        return false;
+      case Parse::Kind::complete:
+        deliver();
+        reply();
+        return false;
+    }
+    return false;
+  }
+
+  void deliver() {
+    const std::string_view body = request_.body();
+    if (body.empty()) return;
+    // Browsers attach Origin to cross-site requests; the hook command never sends it.
+    if (hasHeaderField(request_.headerBlock(), "origin")) return;
+    if (auto event = HookEvent::decode(body)) {
+      if (server_.owner.onEvent) server_.owner.onEvent(std::move(*event));
+    }
+  }
+
+  void reply() {
+    finished_ = true;
+    idle_.cancel();
+    asio::async_write(socket_,
+                      asio::buffer(HookServer::kResponse.data(), HookServer::kResponse.size()),
+                      [self = shared_from_this()](const std::error_code&, std::size_t) {
+                        self->socket_.shutdown(tcp::socket::shutdown_send, self->ignored_);
+                        self->socket_.close(self->ignored_);
+                      });
+  }
+
+  void close() {
+    finished_ = true;
+    idle_.cancel();
+    socket_.close(ignored_);
+  }
+
+  HookServer::Impl& server_;
+  tcp::socket socket_;
+  asio::steady_timer idle_;
+  RequestAssembler request_;
+  Clock::time_point lastByte_;
+  bool finished_ = false;
+  std::error_code ignored_;
+};
+
+}  // namespace
+
+void HookServer::Impl::startOnQueue() {
+  if (acceptor) return;
+  tcp::acceptor listener(io);
+  std::error_code error;
+  listener.open(tcp::v4(), error);
+  if (error) {
+    report(false, "Could not start: " + error.message());
+    return;
+  }
+  acceptor.emplace(std::move(listener));
+  acceptor->set_option(asio::socket_base::reuse_address(true), error);
+  if (!error)
+    acceptor->bind(tcp::endpoint(asio::ip::make_address_v4("127.0.0.1"), owner.port_), error);
+  if (!error) acceptor->listen(asio::socket_base::max_listen_connections, error);
+  if (error) {
+    report(false, "Failed: " + error.message());
+    return;
+  }
+  boundPort = acceptor->local_endpoint(error).port();
+  report(true, "Listening on 127.0.0.1:" + std::to_string(boundPort.load()));
+  acceptNext();
+}
+
+void HookServer::Impl::acceptNext() {
+  acceptor->async_accept([this](const std::error_code& error, tcp::socket socket) {
+    if (error == asio::error::operation_aborted || !acceptor->is_open()) return;
+    if (error) {
+      if (isFatalAcceptError(error)) {
+        report(false, "Failed: " + error.message());
+        return;
+      }
+      if (isResourceShortage(error)) {
+        acceptBackoff.expires_after(kAcceptBackoff);
+        acceptBackoff.async_wait([this](const std::error_code& waitError) {
+          if (!waitError && acceptor->is_open()) acceptNext();
+        });
+        return;
+      }
+      acceptNext();  // the peer went away before we took it
+      return;
+    }
+    if (openConnections.load() >= limits.maxConnections) {
+      std::error_code ignored;
+      socket.close(ignored);
+    } else {
+      std::make_shared<Connection>(*this, std::move(socket))->start();
+    }
+    acceptNext();
+  });
+}
+
+void HookServer::Impl::stopOnQueue() {
+  if (!acceptor || !acceptor->is_open()) return;
+  std::error_code ignored;
+  acceptor->close(ignored);
+  acceptBackoff.cancel();
+  boundPort = 0;
+  report(false, "Stopped");
+}
+
+HookServer::HookServer(std::uint16_t port, Limits limits)
+    : port_(port), impl_(std::make_unique<Impl>(*this, limits)) {}
+
+HookServer::~HookServer() {
+  impl_->work.reset();
+  impl_->io.stop();
+  if (impl_->thread.joinable()) impl_->thread.join();
+}
+
+void HookServer::start() {
+  if (!impl_->thread.joinable()) {
+    impl_->work.emplace(impl_->io.get_executor());
+    impl_->thread = std::thread([impl = impl_.get()] { impl->io.run(); });
+  }
+  asio::post(impl_->io, [impl = impl_.get()] { impl->startOnQueue(); });
+}
+
+void HookServer::stop() {
+  asio::post(impl_->io, [impl = impl_.get()] { impl->stopOnQueue(); });
+}
+
+std::uint16_t HookServer::boundPort() const {
+  return impl_->boundPort.load();
+}
+
+std::size_t HookServer::openConnections() const {
+  return impl_->openConnections.load();
+}
+
+}  // namespace tallyloft

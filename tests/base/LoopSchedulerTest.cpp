@@ -1,0 +1,101 @@
+#include "base/LoopScheduler.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+namespace tallyloft {
+namespace {
+
+using namespace std::chrono_literals;
+
+const Scheduler::TimePoint kStart{std::chrono::seconds(1'700'000'000)};
+
+TEST(LoopSchedulerVirtual, FiresTimersInDueOrderAsTimeAdvances) {
+  LoopScheduler loop(kStart);
+  std::string log;
+  loop.after(3s, [&] { log += "c"; });
+  loop.after(1s, [&] { log += "a"; });
+  loop.after(1s, [&] { log += "b"; });  // same due time: creation order
+  loop.post([&] { log += "p"; });
+
+  loop.advance(999ms);
+  EXPECT_EQ(log, "p");
+  loop.advance(1ms);
+  EXPECT_EQ(log, "pab");
+  loop.advance(10s);
+  EXPECT_EQ(log, "pabc");
+  EXPECT_EQ(loop.now(), kStart + 11s);
+  EXPECT_EQ(loop.pendingTimers(), 0u);
+}
+
+TEST(LoopSchedulerVirtual, TimerSeesItsOwnDueTimeAndCanScheduleMore) {
+  LoopScheduler loop(kStart);
+  std::vector<Scheduler::TimePoint> seen;
+  loop.after(2s, [&] {
+    seen.push_back(loop.now());
+    loop.after(200ms, [&] { seen.push_back(loop.now()); });
+  });
+  loop.advance(5s);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0], kStart + 2s);
+  EXPECT_EQ(seen[1], kStart + 2200ms);
+}
+
+TEST(LoopSchedulerVirtual, RepeatingTimerAndCancel) {
+  LoopScheduler loop(kStart);
+  int ticks = 0;
+  Scheduler::TimerId id = 0;
+  id = loop.every(30s, [&] {
+    if (++ticks == 3) loop.cancel(id);
+  });
+  loop.advance(29s);
+  EXPECT_EQ(ticks, 0);
+  loop.advance(31s);
+  EXPECT_EQ(ticks, 2);
+  loop.advance(300s);
+  EXPECT_EQ(ticks, 3);  // cancelled from inside its own tick
+
+  int once = 0;
+  auto single = loop.after(1s, [&] { ++once; });
+  loop.cancel(single);
+  loop.cancel(single);  // twice is harmless
+  loop.cancel(12345);   // unknown too
+  loop.advance(2s);
+  EXPECT_EQ(once, 0);
+}
+
+TEST(LoopSchedulerVirtual, BackgroundWorkRunsInlineAndPostsBack) {
+  LoopScheduler loop(kStart);
+  std::string log;
+  loop.background([&] {
+    log += "work;";
+    loop.post([&] { log += "applied;"; });
+  });
+  EXPECT_EQ(log, "work;");
+  loop.runPending();
+  EXPECT_EQ(log, "work;applied;");
+}
+
+TEST(LoopSchedulerReal, RunsPostsFromOtherThreadsAndTimersUntilQuit) {
+  LoopScheduler loop;
+  std::vector<int> order;
+  std::thread poster([&] { loop.post([&] { order.push_back(1); }); });
+  loop.after(30ms, [&] {
+    order.push_back(2);
+    loop.background([&] {
+      loop.post([&] {
+        order.push_back(3);
+        loop.quit();
+      });
+    });
+  });
+  loop.run();
+  poster.join();
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+  EXPECT_GT(loop.now(), kStart);
+}
+
+}  // namespace
+}  // namespace tallyloft

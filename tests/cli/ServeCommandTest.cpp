@@ -1,0 +1,131 @@
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include "support/TestClient.h"
+
+namespace tallyloft {
+namespace {
+
+using namespace std::chrono_literals;
+
+// `tallyloft serve` as a child process, with its stdout and stderr read through pipes.
+class ServeProcess {
+ public:
+  explicit ServeProcess(std::uint16_t port) {
+    int out[2];
+    int err[2];
+    EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    EXPECT_EQ(::pipe2(err, O_CLOEXEC), 0);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out[1], 1);
+      ::dup2(err[1], 2);
+      const std::string portText = std::to_string(port);
+      ::execl(TALLYLOFT_BINARY, TALLYLOFT_BINARY, "serve", "--port", portText.c_str(),
+              "--print-events", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    out_ = out[0];
+    err_ = err[0];
+  }
+  ~ServeProcess() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    ::close(out_);
+    ::close(err_);
+  }
+
+  // Reads `fd` until `text` has appeared or 3 s have passed.
+  std::string waitFor(bool fromStderr, const std::string& text) {
+    std::string& seen = fromStderr ? stderr_ : stdout_;
+    const int fd = fromStderr ? err_ : out_;
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (seen.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      pollfd poller{fd, POLLIN, 0};
+      if (::poll(&poller, 1, 100) <= 0) continue;
+      char buffer[4096];
+      const ssize_t count = ::read(fd, buffer, sizeof buffer);
+      if (count <= 0) break;
+      seen.append(buffer, static_cast<std::size_t>(count));
+    }
+    return seen;
+  }
+
+  int terminate() {
+    ::kill(pid_, SIGTERM);
+    return wait();
+  }
+  int wait() {
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  int err_ = -1;
+  std::string stdout_;
+  std::string stderr_;
+};
+
+// A listening socket on an ephemeral loopback port.
+struct Listener {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  std::uint16_t port = 0;
+  Listener() {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(fd, 4);
+    socklen_t size = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    port = ntohs(address.sin_port);
+  }
+  ~Listener() { ::close(fd); }
+};
+
+TEST(Serve, PrintsStatusAndEventsAndStopsOnSignal) {
+  std::uint16_t port = 0;
+  {
+    Listener probe;
+    port = probe.port;
+  }
+  ServeProcess serve(port);
+  const std::string listening = "Listening on 127.0.0.1:" + std::to_string(port) + "\n";
+  ASSERT_NE(serve.waitFor(true, listening).find(listening), std::string::npos);
+
+  const std::string body = R"({"hook_event_name":"Stop","session_id":"s9"})";
+  test::exchange(port, test::postRequest(body));
+  const std::string printed = serve.waitFor(false, "\n");
+  EXPECT_EQ(printed.rfind(R"({"hook_event_name":"Stop","session_id":"s9","receivedAt":")", 0), 0u)
+      << printed;
+  EXPECT_EQ(serve.terminate(), 0);
+}
+
+TEST(Serve, ExitsWithStatusOneWhenThePortIsTaken) {
+  Listener taken;
+  ServeProcess serve(taken.port);
+  EXPECT_EQ(serve.wait(), 1);
+  EXPECT_NE(serve.waitFor(true, "Failed").find("Failed: Address already in use"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace tallyloft

@@ -1,0 +1,119 @@
+#include "hooks/HookCommand.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+
+#include "hooks/HookServer.h"
+
+namespace tallyloft {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kPayload = R"({"session_id":"abc","hook_event_name":"UserPromptSubmit",
+  "cwd":"/tmp/it's \"quoted\"","prompt":"echo $HOME `id` $(rm -rf /) 日本語 \\n"})";
+
+struct CommandRun {
+  int status = -1;
+  std::chrono::milliseconds elapsed{};
+};
+
+// Runs the hook command as a CLI does: through the shell, the payload on standard input.
+CommandRun runHookCommand(std::uint16_t port) {
+  const auto started = std::chrono::steady_clock::now();
+  FILE* shell = ::popen(hookCommand(port).c_str(), "w");
+  if (shell == nullptr) return {};
+  std::fwrite(kPayload.data(), 1, kPayload.size(), shell);
+  const int status = ::pclose(shell);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                started)};
+}
+
+TEST(HookCommand, IsTheFixedCommandLine) {
+  EXPECT_EQ(hookCommand(),
+            ": 'tallyloft';input=$(cat);printf '%s' \"$input\" | /usr/bin/curl -s -m1 -H "
+            "'Expect:' -H 'Content-Type: application/json' -X POST "
+            "http://127.0.0.1:51789/event --data-binary @- >/dev/null 2>&1;exit 0");
+}
+
+TEST(HookCommand, DeliversExactlyOneEventToTheServer) {
+  HookServer server(0);
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<HookEvent> events;
+  bool listening = false;
+  server.onStatus = [&](bool running, std::string) {
+    std::lock_guard lock(mutex);
+    listening = running;
+    changed.notify_all();
+  };
+  server.onEvent = [&](HookEvent event) {
+    std::lock_guard lock(mutex);
+    events.push_back(std::move(event));
+    changed.notify_all();
+  };
+  server.start();
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, 3s, [&] { return listening; }));
+  }
+  const CommandRun run = runHookCommand(server.boundPort());
+  EXPECT_EQ(run.status, 0);
+  std::unique_lock lock(mutex);
+  changed.wait_for(lock, 2s, [&] { return !events.empty(); });
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].hookEventName, "UserPromptSubmit");
+  EXPECT_EQ(events[0].cwd, "/tmp/it's \"quoted\"");
+  EXPECT_EQ(events[0].prompt, "echo $HOME `id` $(rm -rf /) 日本語 \\n");
+}
+
+// A listening socket that never accepts: curl connects and then waits for a reply that never
+// comes. `port` 0 afterwards means the socket is closed, leaving a port nobody listens on.
+class SilentListener {
+ public:
+  SilentListener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(fd_, 16);
+    socklen_t size = sizeof address;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+    port_ = ntohs(address.sin_port);
+  }
+  ~SilentListener() { ::close(fd_); }
+  std::uint16_t port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  std::uint16_t port_ = 0;
+};
+
+TEST(HookCommand, EndsQuicklyAndSucceedsWhenTheAppIsNotThere) {
+  std::uint16_t closedPort = 0;
+  {
+    SilentListener reserve;
+    closedPort = reserve.port();
+  }
+  const CommandRun refused = runHookCommand(closedPort);
+  EXPECT_EQ(refused.status, 0);
+  EXPECT_LT(refused.elapsed, 1500ms);
+
+  SilentListener silent;
+  const CommandRun hanging = runHookCommand(silent.port());
+  EXPECT_EQ(hanging.status, 0);
+  EXPECT_LT(hanging.elapsed, 1500ms);
+}
+
+}  // namespace
+}  // namespace tallyloft
