@@ -2,13 +2,12 @@
 
 #include <utf8proc.h>
 
-#include <nlohmann/json.hpp>
 #include <random>
+
+#include "hooks/JsonReader.h"
 
 namespace tallyloft {
 namespace {
-
-using Json = nlohmann::json;
 
 // The fourteen keys, in decoding order.
 constexpr std::array<std::string_view, 14> kKeys = {
@@ -23,187 +22,6 @@ int keyIndex(std::string_view key) {
   }
   return -1;
 }
-
-// Builds the record straight from the parser's events, so unknown members (tool responses,
-// transcripts of background tasks) are skipped without building a tree for them.
-class EventSax {
- public:
-  bool null() { return scalar(JSONValue(), Type::null); }
-  bool boolean(bool value) { return scalar(JSONValue(value), Type::other); }
-  bool number_integer(Json::number_integer_t value) {
-    return scalar(JSONValue(static_cast<double>(value)), Type::other);
-  }
-  bool number_unsigned(Json::number_unsigned_t value) {
-    return scalar(JSONValue(static_cast<double>(value)), Type::other);
-  }
-  bool number_float(Json::number_float_t value, const Json::string_t&) {
-    return scalar(JSONValue(static_cast<double>(value)), Type::other);
-  }
-  bool string(Json::string_t& value) {
-    if (mode_ == Mode::build) {
-      addBuilt(JSONValue(std::move(value)));
-      return true;
-    }
-    if (mode_ == Mode::skip || depth_ == 0) return depth_ != 0;
-    if (current_ < 0) return true;
-    if (current_ == kToolInput) {
-      setMistyped();
-    } else {
-      fields_[current_] = std::move(value);
-      mistyped_[current_] = false;
-    }
-    return true;
-  }
-  bool binary(Json::binary_t&) { return false; }
-
-  bool start_object(std::size_t) { return startContainer(true); }
-  bool start_array(std::size_t) { return startContainer(false); }
-  bool end_object() { return endContainer(); }
-  bool end_array() { return endContainer(); }
-
-  bool key(Json::string_t& key) {
-    if (mode_ == Mode::build) {
-      frames_.back().key = std::move(key);
-    } else if (mode_ == Mode::top) {
-      current_ = keyIndex(key);
-    }
-    return true;
-  }
-
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
-    return false;
-  }
-
-  std::optional<HookEvent> finish(std::chrono::system_clock::time_point now) {
-    if (!sawObject_ || !fields_[0] || mistyped_[0]) return std::nullopt;
-    for (bool bad : mistyped_) {
-      if (bad) return std::nullopt;
-    }
-    HookEvent event;
-    event.id = Uuid::random();
-    event.receivedAt = now;
-    event.hookEventName = std::move(*fields_[0]);
-    std::optional<std::string>* targets[] = {
-        nullptr,          &event.sessionId,      &event.transcriptPath,
-        &event.cwd,       &event.permissionMode, &event.agentId,
-        &event.agentType, &event.toolName,       nullptr,
-        &event.prompt,    &event.source,         &event.model,
-        &event.message,   &event.trigger};
-    for (std::size_t i = 1; i < kKeys.size(); ++i) {
-      if (targets[i] != nullptr) *targets[i] = std::move(fields_[i]);
-    }
-    event.toolInput = std::move(toolInput_);
-    return event;
-  }
-
- private:
-  enum class Mode { top, skip, build };
-  enum class Type { null, other };
-  struct Frame {
-    bool isObject;
-    JSONValue::Object object;
-    JSONValue::Array array;
-    std::string key;
-  };
-
-  bool scalar(JSONValue value, Type type) {
-    if (mode_ == Mode::build) {
-      addBuilt(std::move(value));
-      return true;
-    }
-    if (mode_ == Mode::skip) return true;
-    if (depth_ == 0) return false;  // the document is not an object
-    if (current_ < 0) return true;
-    if (type == Type::null) {
-      if (current_ == kToolInput) {
-        toolInput_.reset();
-      } else {
-        fields_[current_].reset();
-      }
-      mistyped_[current_] = false;
-    } else {
-      setMistyped();
-    }
-    return true;
-  }
-
-  void setMistyped() {
-    mistyped_[current_] = true;
-    if (current_ == kToolInput) {
-      toolInput_.reset();
-    } else {
-      fields_[current_].reset();
-    }
-  }
-
-  bool startContainer(bool isObject) {
-    if (mode_ == Mode::build) {
-      frames_.push_back(Frame{isObject, {}, {}, {}});
-      return true;
-    }
-    if (mode_ == Mode::skip) {
-      ++skipDepth_;
-      return true;
-    }
-    if (depth_ == 0) {
-      if (!isObject) return false;
-      depth_ = 1;
-      sawObject_ = true;
-      return true;
-    }
-    if (isObject && current_ == kToolInput) {
-      mode_ = Mode::build;
-      frames_.push_back(Frame{true, {}, {}, {}});
-      return true;
-    }
-    if (current_ >= 0) setMistyped();
-    mode_ = Mode::skip;
-    skipDepth_ = 1;
-    return true;
-  }
-
-  bool endContainer() {
-    if (mode_ == Mode::skip) {
-      if (--skipDepth_ == 0) mode_ = Mode::top;
-      return true;
-    }
-    if (mode_ == Mode::build) {
-      Frame frame = std::move(frames_.back());
-      frames_.pop_back();
-      if (frames_.empty()) {
-        toolInput_ = std::move(frame.object);
-        mistyped_[kToolInput] = false;
-        mode_ = Mode::top;
-      } else if (frame.isObject) {
-        addBuilt(JSONValue(std::move(frame.object)));
-      } else {
-        addBuilt(JSONValue(std::move(frame.array)));
-      }
-      return true;
-    }
-    depth_ = 0;  // the top-level object closed
-    return true;
-  }
-
-  void addBuilt(JSONValue value) {
-    Frame& top = frames_.back();
-    if (top.isObject) {
-      top.object.insert_or_assign(std::move(top.key), std::move(value));
-    } else {
-      top.array.push_back(std::move(value));
-    }
-  }
-
-  Mode mode_ = Mode::top;
-  int depth_ = 0;
-  bool sawObject_ = false;
-  int current_ = -1;
-  int skipDepth_ = 0;
-  std::vector<Frame> frames_;
-  std::array<std::optional<std::string>, kKeys.size()> fields_;
-  std::array<bool, kKeys.size()> mistyped_{};
-  std::optional<JSONValue::Object> toolInput_;
-};
 
 }  // namespace
 
@@ -238,9 +56,58 @@ std::string Uuid::toString() const {
 
 std::optional<HookEvent> HookEvent::decode(std::string_view json,
                                            std::chrono::system_clock::time_point now) {
-  EventSax sax;
-  if (!Json::sax_parse(json.begin(), json.end(), &sax)) return std::nullopt;
-  return sax.finish(now);
+  // Read straight into the record's slots: unknown members are checked but never built.
+  std::array<std::optional<std::string>, kKeys.size()> fields;
+  std::array<bool, kKeys.size()> mistyped{};
+  std::optional<JSONValue::Object> toolInput;
+  JsonReader reader(json);
+  if (reader.peek() != '{') return std::nullopt;
+  const bool read = reader.readObject([&](const std::string& key) {
+    const int index = keyIndex(key);
+    if (index < 0) return reader.readValue(nullptr, 1);
+    const auto slot = static_cast<std::size_t>(index);
+    // A later duplicate replaces an earlier value, whatever its type was.
+    fields[slot].reset();
+    mistyped[slot] = false;
+    if (index == kToolInput) toolInput.reset();
+    const char next = reader.peek();
+    if (next == 'n') return reader.readValue(nullptr, 1);  // null: absent
+    if (index == kToolInput && next == '{') {
+      JSONValue::Object object;
+      if (!reader.readObject(
+              [&](const std::string& name) {
+                JSONValue member;
+                if (!reader.readValue(&member, 2)) return false;
+                object.insert_or_assign(name, std::move(member));
+                return true;
+              },
+              1)) {
+        return false;
+      }
+      toolInput = std::move(object);
+      return true;
+    }
+    if (index != kToolInput && next == '"') return reader.readString(&fields[slot].emplace());
+    mistyped[slot] = true;
+    return reader.readValue(nullptr, 1);
+  });
+  if (!read || !reader.atEnd() || !fields[0]) return std::nullopt;
+  for (bool bad : mistyped) {
+    if (bad) return std::nullopt;
+  }
+  HookEvent event;
+  event.id = Uuid::random();
+  event.receivedAt = now;
+  event.hookEventName = std::move(*fields[0]);
+  std::optional<std::string>* slots[] = {
+      nullptr,        &event.sessionId, &event.transcriptPath, &event.cwd,    &event.permissionMode,
+      &event.agentId, &event.agentType, &event.toolName,       nullptr,       &event.prompt,
+      &event.source,  &event.model,     &event.message,        &event.trigger};
+  for (std::size_t i = 1; i < kKeys.size(); ++i) {
+    if (slots[i] != nullptr) *slots[i] = std::move(fields[i]);
+  }
+  event.toolInput = std::move(toolInput);
+  return event;
 }
 
 std::optional<std::string> HookEvent::target() const {
@@ -248,7 +115,7 @@ std::optional<std::string> HookEvent::target() const {
   static constexpr std::string_view kTargetKeys[] = {"file_path", "path", "pattern",     "command",
                                                      "query",     "url",  "description", "prompt"};
   for (std::string_view key : kTargetKeys) {
-    auto it = toolInput->find(std::string(key));
+    auto it = toolInput->find(key);
     if (it == toolInput->end()) continue;
     const std::string* text = it->second.asString();
     if (text != nullptr && !text->empty()) return truncateGraphemes(*text, 56);
@@ -257,6 +124,12 @@ std::optional<std::string> HookEvent::target() const {
 }
 
 std::string truncateGraphemes(std::string_view text, std::size_t limit) {
+  // No more bytes than the limit means no more clusters either.
+  if (text.size() <= limit) return std::string(text);
+  // In ASCII without CR every byte is a cluster.
+  bool plain = true;
+  for (char c : text) plain = plain && static_cast<unsigned char>(c) < 0x80 && c != '\r';
+  if (plain) return std::string(text.substr(0, limit)) + "\u2026";
   const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
   const auto size = static_cast<utf8proc_ssize_t>(text.size());
   utf8proc_ssize_t offset = 0;

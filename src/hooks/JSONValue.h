@@ -11,7 +11,7 @@ namespace tallyloft {
 // payload by value. Every JSON number is kept as a 64-bit float.
 class JSONValue {
  public:
-  using Object = std::map<std::string, JSONValue>;
+  using Object = std::map<std::string, JSONValue, std::less<>>;  // find() takes string_view
   using Array = std::vector<JSONValue>;
   // The cases, in their fixed order.
   enum class Kind { string, number, boolean, object, array, null };
