@@ -1,7 +1,6 @@
 #include "hooks/JsonReader.h"
 
 #include <charconv>
-#include <cmath>
 #include <cstdint>
 
 namespace tallyloft {
@@ -181,13 +180,14 @@ bool JsonReader::number(JSONValue* out) {
   const char* first = text_.data() + start;
   const auto [end, error] = std::from_chars(first, text_.data() + pos_, parsed);
   if (error == std::errc::result_out_of_range) {
-    // Too large for a double is infinite; too small is zero. Small either has a negative
+    // Too small for a double is zero; too large is no number at all. Small ones have a negative
     // exponent or a zero integer part ("0.000…1").
     const bool negative = *first == '-';
-    const bool zeroInteger =
-        text_.substr(start + (negative ? 1 : 0), integerEnd - start - (negative ? 1 : 0)) == "0";
-    parsed = (negativeExponent || zeroInteger) ? 0.0 : HUGE_VAL;
-    if (negative) parsed = -parsed;
+    const std::size_t integerStart = start + (negative ? 1 : 0);
+    if (!negativeExponent && text_.substr(integerStart, integerEnd - integerStart) != "0") {
+      return false;
+    }
+    parsed = negative ? -0.0 : 0.0;
   } else if (error != std::errc() || end != text_.data() + pos_) {
     return false;
   }

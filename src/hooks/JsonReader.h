@@ -12,7 +12,8 @@ namespace tallyloft {
 //
 // Rejects anything a conforming parser rejects: invalid UTF-8, control characters in strings,
 // lone surrogate escapes, leading zeros, trailing commas, and any bytes after the document but
-// whitespace. Numbers become 64-bit floats (beyond the float range: infinity or zero). Nesting
+// whitespace. Numbers become 64-bit floats; one too large for a float is rejected, one too small
+// becomes zero. Nesting
 // deeper than kMaxDepth is rejected rather than risking the stack. Duplicate object keys keep
 // the last value.
 class JsonReader {

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 namespace tallyloft {
 namespace {
 
@@ -16,8 +14,6 @@ TEST(JsonReader, AcceptsConformingDocuments) {
       {"\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\"", JSONValue("caf\u00e9 \u20AC \U0001F600")},
       {R"({"a":1,"a":[true,false,null]})",
        JSONValue(JSONValue::Object{{"a", JSONValue(JSONValue::Array{true, false, nullptr})}})},
-      {"1e400", JSONValue(HUGE_VAL)},
-      {"-1e400", JSONValue(-HUGE_VAL)},
       {"1e-400", JSONValue(0.0)},
       {"\"\\u0000\"", JSONValue(std::string(1, '\0'))},
   };
@@ -50,6 +46,9 @@ TEST(JsonReader, RejectsWhatAConformingParserRejects) {
       "nul",
       "[1 2]",
       "{} {}",
+      "1e400",
+      "-1e400",
+      "[2e308]",
       "\"a",
       "\"\t\"",
       "\"\\x\"",
