@@ -103,7 +103,7 @@ int runCommand(std::uint16_t port, int runs, const std::string& label) {
     if (::pclose(shell) != 0) ++failures;
     millis.push_back(std::chrono::duration<double, std::milli>(Clock::now() - begin).count());
   }
-  std::printf("| %-28s | %5d | %9.1f | %7.1f | %14d |\n", label.c_str(), runs,
+  std::printf("| %-30s | %5d | %9.1f | %7.1f | %14d |\n", label.c_str(), runs,
               percentile(millis, 0.5), percentile(millis, 0.99), failures);
   return failures == 0 ? 0 : 1;
 }
@@ -131,9 +131,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (mode == "command-header") {
-    std::printf("| %-28s | %5s | %9s | %7s | %14s |\n", "hook command", "runs", "median ms",
+    std::printf("| %-30s | %5s | %9s | %7s | %14s |\n", "hook command", "runs", "median ms",
                 "p99 ms", "non-zero exits");
-    std::printf("|%s|%s|%s|%s|%s|\n", std::string(30, '-').c_str(), std::string(7, '-').c_str(),
+    std::printf("|%s|%s|%s|%s|%s|\n", std::string(32, '-').c_str(), std::string(7, '-').c_str(),
                 std::string(11, '-').c_str(), std::string(9, '-').c_str(),
                 std::string(16, '-').c_str());
     return 0;
