@@ -1,5 +1,6 @@
 #include <CLI/CLI.hpp>
 
+#include "cli/HooksCommand.h"
 #include "cli/ServeCommand.h"
 
 int main(int argc, char** argv) {
@@ -14,7 +15,27 @@ int main(int argc, char** argv) {
   serveCommand->add_flag("--print-events", serve.printEvents,
                          "Print every decoded event as one JSON line on stdout");
 
+  auto* hooks =
+      app.add_subcommand("hooks", "Show, install or remove the hooks in the CLIs' settings");
+  hooks->require_subcommand(1);
+  std::string cliName;
+  const auto addCliOption = [&cliName](CLI::App* command, const char* help) {
+    command->add_option("--cli", cliName, help)
+        ->check(CLI::IsMember({"claude", "codex", "gemini"}));
+  };
+  auto* status = hooks->add_subcommand(
+      "status", "Per CLI: present on this machine, hooks installed, settings file");
+  auto* install = hooks->add_subcommand(
+      "install", "Install the hooks (a backup of each settings file is made first)");
+  addCliOption(install, "Only this CLI (default: every CLI present)");
+  auto* remove = hooks->add_subcommand("remove", "Remove our hooks (after a backup)");
+  addCliOption(remove, "Only this CLI (default: every CLI)");
+
   CLI11_PARSE(app, argc, argv);
+  const auto engine = tallyloft::engineNamed(cliName);
   if (serveCommand->parsed()) return tallyloft::runServe(serve);
+  if (status->parsed()) return tallyloft::runHooksStatus();
+  if (install->parsed()) return tallyloft::runHooksInstall(engine);
+  if (remove->parsed()) return tallyloft::runHooksRemove(engine);
   return 0;
 }

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "crew/HookEngine.h"
+
+namespace tallyloft {
+
+// `tallyloft hooks status|install|remove [--cli NAME]`. Prints to stdout (failures to stderr)
+// and returns the exit status: 0, or 1 when an install or removal failed.
+int runHooksStatus();
+int runHooksInstall(std::optional<HookEngine> engine);
+int runHooksRemove(std::optional<HookEngine> engine);
+
+}  // namespace tallyloft

@@ -1,0 +1,197 @@
+#include "hooks/HookInstaller.h"
+
+#include <nlohmann/json.hpp>
+
+#include "hooks/HookCommand.h"
+#include "hooks/SettingsFile.h"
+
+namespace tallyloft {
+namespace {
+
+using Json = nlohmann::json;
+
+bool containsMarker(const std::string& command) {
+  for (const std::string& marker : HookInstaller::markers()) {
+    if (command.find(marker) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// Calls `visit(command)` for each string "command" of the entries in a matcher group's "hooks".
+template <typename Visit>
+bool anyCommand(const Json& group, Visit visit) {
+  if (!group.is_object()) return false;
+  const auto hooks = group.find("hooks");
+  if (hooks == group.end() || !hooks->is_array()) return false;
+  for (const Json& entry : *hooks) {
+    if (!entry.is_object()) continue;
+    const auto command = entry.find("command");
+    if (command != entry.end() && command->is_string() &&
+        visit(command->get_ref<const std::string&>())) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// A matcher group is the app's when any of its commands carries a marker, even beside the
+// user's own commands.
+bool groupContainsMarker(const Json& group) {
+  return anyCommand(group, containsMarker);
+}
+
+// Removes the app's groups from a list, keeping everything else in order. Returns how many.
+std::size_t removeOurGroups(Json& list) {
+  std::size_t removed = 0;
+  Json kept = Json::array();
+  for (Json& group : list) {
+    if (groupContainsMarker(group)) {
+      ++removed;
+    } else {
+      kept.push_back(std::move(group));
+    }
+  }
+  list = std::move(kept);
+  return removed;
+}
+
+bool fileHasOurHooks(const std::filesystem::path& path) {
+  Json settings;
+  try {
+    settings = loadSettingsForWrite(path);
+  } catch (const std::exception&) {
+    return false;
+  }
+  const auto hooks = settings.find("hooks");
+  if (hooks == settings.end() || !hooks->is_object()) return false;
+  for (const Json& list : *hooks) {
+    if (!list.is_array()) continue;
+    for (const Json& group : list) {
+      if (groupContainsMarker(group)) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+const std::vector<std::string>& HookInstaller::markers() {
+  static const std::vector<std::string> kMarkers = {std::string(kHookMarker), "loftling"};
+  return kMarkers;
+}
+
+std::string HookInstaller::command() {
+  return hookCommand();
+}
+
+const std::vector<std::string>& HookInstaller::eventNames(HookEngine engine) {
+  static const std::vector<std::string> kClaude = {
+      "SessionStart", "UserPromptSubmit",   "PreToolUse",
+      "PostToolUse",  "PostToolUseFailure", "PermissionRequest",
+      "Notification", "SubagentStart",      "SubagentStop",
+      "Stop",         "SessionEnd",         "PreCompact",
+      "PostCompact"};
+  static const std::vector<std::string> kCodex = {
+      "SessionStart",      "UserPromptSubmit", "PreToolUse",   "PostToolUse",
+      "PermissionRequest", "SubagentStart",    "SubagentStop", "Stop"};
+  static const std::vector<std::string> kGemini = {"SessionStart", "SessionEnd", "BeforeAgent",
+                                                   "AfterAgent",   "BeforeTool", "AfterTool",
+                                                   "Notification"};
+  switch (engine) {
+    case HookEngine::claude:
+      return kClaude;
+    case HookEngine::codex:
+      return kCodex;
+    case HookEngine::gemini:
+      break;
+  }
+  return kGemini;
+}
+
+std::string HookInstaller::matcher(HookEngine engine) {
+  return engine == HookEngine::claude ? "*" : ".*";
+}
+
+std::filesystem::path HookInstaller::install(HookEngine engine) {
+  const std::filesystem::path path = fileURL(engine);
+  Json settings = loadSettingsForWrite(path);
+  Json hooks = Json::object();
+  if (auto found = settings.find("hooks"); found != settings.end() && found->is_object()) {
+    hooks = std::move(*found);
+  }
+  const Json group = {{"matcher", matcher(engine)},
+                      {"hooks", Json::array({Json{{"type", "command"}, {"command", command()}}})}};
+  for (const std::string& name : eventNames(engine)) {
+    Json list = Json::array();
+    if (auto found = hooks.find(name); found != hooks.end() && found->is_array()) {
+      list = std::move(*found);
+      removeOurGroups(list);
+    }
+    list.push_back(group);
+    hooks[name] = std::move(list);
+  }
+  settings["hooks"] = std::move(hooks);
+  const std::filesystem::path backup = writeBackup(path);
+  writeSettings(settings, path);
+  return backup;
+}
+
+std::string HookInstaller::install(std::vector<std::filesystem::path>* backups) {
+  const std::vector<HookEngine> engines = presentEngines();
+  if (engines.empty()) {
+    return "No supported CLI detected \u2014 install Claude Code, Codex, or Gemini first.";
+  }
+  std::string names;
+  for (HookEngine engine : engines) {
+    const std::filesystem::path backup = install(engine);
+    if (backups != nullptr) backups->push_back(backup);
+    if (!names.empty()) names += " & ";
+    names += displayName(engine);
+  }
+  return "Installed \u2713  " + names;
+}
+
+std::optional<std::filesystem::path> HookInstaller::uninstall(HookEngine engine) {
+  const std::filesystem::path path = fileURL(engine);
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) return std::nullopt;
+  Json settings = loadSettingsForWrite(path);
+  const auto hooks = settings.find("hooks");
+  if (hooks == settings.end() || !hooks->is_object()) return std::nullopt;
+  for (auto it = hooks->begin(); it != hooks->end();) {
+    // Only a list we emptied ourselves goes; an empty list the user wrote stays.
+    if (it->is_array() && removeOurGroups(*it) > 0 && it->empty()) {
+      it = hooks->erase(it);
+    } else {
+      ++it;
+    }
+  }
+  const std::filesystem::path backup = writeBackup(path);
+  writeSettings(settings, path);
+  return backup;
+}
+
+std::vector<HookEngine> HookInstaller::presentEngines() {
+  std::vector<HookEngine> present;
+  for (HookEngine engine : kAllEngines) {
+    std::error_code error;
+    const auto directory = fileURL(engine).parent_path();
+    if (std::filesystem::exists(std::filesystem::symlink_status(directory, error))) {
+      present.push_back(engine);
+    }
+  }
+  return present;
+}
+
+bool HookInstaller::isInstalled() {
+  for (HookEngine engine : kAllEngines) {
+    if (isInstalled(engine)) return true;
+  }
+  return false;
+}
+
+bool HookInstaller::isInstalled(HookEngine engine) {
+  return fileHasOurHooks(fileURL(engine));
+}
+
+}  // namespace tallyloft

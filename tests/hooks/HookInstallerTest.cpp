@@ -1,0 +1,182 @@
+#include "hooks/HookInstaller.h"
+
+#include <nlohmann/json.hpp>
+
+#include "hooks/SettingsFile.h"
+#include "support/TempHome.h"
+
+namespace tallyloft {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+using test::TempHome;
+
+Json ourGroup(HookEngine engine) {
+  return {
+      {"matcher", HookInstaller::matcher(engine)},
+      {"hooks", Json::array({Json{{"type", "command"}, {"command", HookInstaller::command()}}})}};
+}
+
+Json userGroup(const std::string& matcher, const std::string& command) {
+  return {{"matcher", matcher},
+          {"hooks", Json::array({Json{{"type", "command"}, {"command", command}}})}};
+}
+
+class HookInstallerTest : public TempHome {
+ protected:
+  Json load(HookEngine engine) const { return Json::parse(read(fileURL(engine))); }
+  void save(HookEngine engine, const Json& settings) const {
+    write(fileURL(engine), settings.dump());
+  }
+};
+
+TEST_F(HookInstallerTest, InstallsEveryEventOfEachCliIntoAFreshFile) {
+  for (HookEngine engine : kAllEngines) {
+    SCOPED_TRACE(std::string(engineName(engine)));
+    HookInstaller::install(engine);
+    const Json hooks = load(engine).at("hooks");
+    ASSERT_EQ(hooks.size(), HookInstaller::eventNames(engine).size());
+    for (const std::string& name : HookInstaller::eventNames(engine)) {
+      EXPECT_EQ(hooks.at(name), Json::array({ourGroup(engine)}));
+    }
+    EXPECT_TRUE(HookInstaller::isInstalled(engine));
+  }
+  EXPECT_EQ(HookInstaller::eventNames(HookEngine::claude).size(), 13u);
+  EXPECT_EQ(HookInstaller::eventNames(HookEngine::codex).size(), 8u);
+  EXPECT_EQ(HookInstaller::eventNames(HookEngine::gemini).size(), 7u);
+}
+
+TEST_F(HookInstallerTest, KeepsTheUsersGroupsAndReplacesOnlyOurs) {
+  const HookEngine claude = HookEngine::claude;
+  save(claude, {{"permissions", {{"allow", {"Bash(ls)"}}}},
+                {"hooks",
+                 {{"PreToolUse", {userGroup("Bash", "my-guard.sh")}},
+                  {"Stop", {userGroup("", "say done"), userGroup("*", "x loftling y")}},
+                  {"Notification",
+                   {{{"matcher", ""},
+                     {"hooks",
+                      {{{"type", "command"}, {"command", "notify-send hi"}},
+                       {{"type", "command"}, {"command", HookInstaller::command()}}}}}}},
+                  {"OldEvent", {userGroup("*", "tallyloft old")}},
+                  {"Weird", "not a list"}}}});
+  HookInstaller::install(claude);
+  const std::string once = read(fileURL(claude));
+  HookInstaller::install(claude);
+  EXPECT_EQ(read(fileURL(claude)), once);  // sorted, pretty output: a re-install changes nothing
+
+  const Json settings = load(claude);
+  EXPECT_EQ(settings.at("permissions"), (Json{{"allow", {"Bash(ls)"}}}));
+  const Json& hooks = settings.at("hooks");
+  EXPECT_EQ(hooks.at("PreToolUse"),
+            Json::array({userGroup("Bash", "my-guard.sh"), ourGroup(claude)}));
+  EXPECT_EQ(hooks.at("Stop"), Json::array({userGroup("", "say done"), ourGroup(claude)}));
+  EXPECT_EQ(hooks.at("Notification"), Json::array({ourGroup(claude)}));  // mixed group was ours
+  EXPECT_EQ(hooks.at("OldEvent"), Json::array({userGroup("*", "tallyloft old")}));
+  EXPECT_EQ(hooks.at("Weird"), "not a list");
+
+  ASSERT_TRUE(HookInstaller::uninstall(claude));
+  const Json removed = load(claude).at("hooks");
+  EXPECT_EQ(removed, (Json{{"PreToolUse", {userGroup("Bash", "my-guard.sh")}},
+                           {"Stop", {userGroup("", "say done")}},
+                           {"Weird", "not a list"}}));
+  EXPECT_FALSE(HookInstaller::isInstalled());
+}
+
+TEST_F(HookInstallerTest, ReplacesAHooksValueOfAnotherShape) {
+  save(HookEngine::gemini, {{"hooks", "oops"}, {"theme", "Catppuccin Frappé"}});
+  HookInstaller::install(HookEngine::gemini);
+  const Json settings = load(HookEngine::gemini);
+  EXPECT_EQ(settings.at("theme"), "Catppuccin Frappé");
+  EXPECT_EQ(settings.at("hooks").size(), 7u);
+}
+
+TEST_F(HookInstallerTest, NeverWritesAFileItCannotRead) {
+  for (const char* text : {"[]", "{\"hooks\": ", "null"}) {
+    write(fileURL(HookEngine::claude), text);
+    EXPECT_ANY_THROW(HookInstaller::install(HookEngine::claude)) << text;
+    EXPECT_ANY_THROW(HookInstaller::uninstall(HookEngine::claude)) << text;
+    EXPECT_EQ(read(fileURL(HookEngine::claude)), text);
+    EXPECT_FALSE(HookInstaller::isInstalled());
+  }
+  // Nothing but the untouched file: no backup, no temporary file.
+  EXPECT_EQ(std::distance(fs::directory_iterator(home() / ".claude"), fs::directory_iterator()), 1);
+}
+
+TEST_F(HookInstallerTest, BulkInstallCoversThePresentClis) {
+  std::vector<fs::path> backups;
+  EXPECT_EQ(HookInstaller::install(&backups),
+            "No supported CLI detected \u2014 install Claude Code, Codex, or Gemini first.");
+  EXPECT_TRUE(backups.empty());
+  EXPECT_TRUE(fs::is_empty(home()));
+
+  fs::create_directories(home() / ".codex");
+  EXPECT_EQ(HookInstaller::presentEngines(), std::vector<HookEngine>{HookEngine::codex});
+  fs::create_directories(home() / ".claude");
+  EXPECT_EQ(HookInstaller::install(&backups), "Installed \u2713  Claude Code & Codex");
+  EXPECT_EQ(backups.size(), 2u);
+  EXPECT_TRUE(HookInstaller::isInstalled(HookEngine::codex));
+  EXPECT_FALSE(fs::exists(fileURL(HookEngine::gemini)));
+}
+
+TEST_F(HookInstallerTest, RemovalAndDetectionEdgeCases) {
+  EXPECT_EQ(HookInstaller::uninstall(HookEngine::codex), std::nullopt);  // no file
+  save(HookEngine::codex, Json::object());
+  EXPECT_EQ(HookInstaller::uninstall(HookEngine::codex), std::nullopt);  // no hooks object
+  EXPECT_FALSE(HookInstaller::isInstalled());
+
+  save(HookEngine::gemini,
+       {{"hooks",
+         {{"BeforeTool", {userGroup(".*", "curl loftling")}}, {"disabled", Json::array()}}}});
+  EXPECT_TRUE(HookInstaller::isInstalled());
+  const auto backup = HookInstaller::uninstall(HookEngine::gemini);
+  ASSERT_TRUE(backup);
+  EXPECT_TRUE(fs::exists(*backup));
+  EXPECT_EQ(load(HookEngine::gemini), (Json{{"hooks", {{"disabled", Json::array()}}}}));
+}
+
+// Every real settings file: install changes nothing but "hooks" and keeps the user's groups in
+// order; removal gives back the original, with "hooks" present.
+TEST_F(HookInstallerTest, RealSettingsFilesSurviveInstallAndRemoval) {
+  const fs::path folder = fs::path(TALLYLOFT_REALDATA_DIR) / "settings";
+  if (!fs::is_directory(folder)) GTEST_SKIP() << "no " << folder;
+  int files = 0;
+  for (HookEngine engine : kAllEngines) {
+    for (const auto& entry : fs::directory_iterator(folder / engineName(engine))) {
+      SCOPED_TRACE(entry.path().string());
+      const std::string original = read(entry.path());
+      write(fileURL(engine), original);
+      const Json before = Json::parse(original);
+
+      HookInstaller::install(engine);
+      const Json installed = load(engine);
+      for (const auto& [key, value] : before.items()) {
+        if (key != "hooks") {
+          EXPECT_EQ(installed.at(key), value) << key;
+        }
+      }
+      if (before.contains("hooks") && before["hooks"].is_object()) {
+        for (const auto& [name, groups] : before["hooks"].items()) {
+          const Json& now = installed["hooks"][name];
+          if (!groups.is_array()) {
+            EXPECT_EQ(now, groups);
+            continue;
+          }
+          ASSERT_GE(now.size(), groups.size());
+          for (std::size_t i = 0; i < groups.size(); ++i) EXPECT_EQ(now[i], groups[i]);
+        }
+      }
+
+      HookInstaller::uninstall(engine);
+      Json expected = before;
+      if (!expected.contains("hooks") || !expected["hooks"].is_object())
+        expected["hooks"] = Json::object();
+      EXPECT_EQ(load(engine), expected);
+      ++files;
+    }
+  }
+  EXPECT_GE(files, 20);
+}
+
+}  // namespace
+}  // namespace tallyloft

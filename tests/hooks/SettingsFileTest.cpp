@@ -1,0 +1,163 @@
+#include "hooks/SettingsFile.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "support/TempHome.h"
+
+namespace tallyloft {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+using test::TempHome;
+
+class SettingsFileTest : public TempHome {
+ protected:
+  fs::path settings() const { return home() / ".claude" / "settings.json"; }
+  std::vector<std::string> listing() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(settings().parent_path())) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+};
+
+TEST_F(SettingsFileTest, LoadsAbsentAndEmptyFilesAsEmptyObjects) {
+  EXPECT_EQ(loadSettingsForWrite(settings()), Json::object());
+  write(settings(), "");
+  EXPECT_EQ(loadSettingsForWrite(settings()), Json::object());
+}
+
+TEST_F(SettingsFileTest, RefusesWhatIsNotAJsonObject) {
+  write(settings(), "[]");
+  try {
+    loadSettingsForWrite(settings());
+    FAIL() << "a list was accepted";
+  } catch (const HookInstallerError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              settings().string() +
+                  " isn't valid JSON. Fix or remove it first \u2014 your file was left untouched.");
+  }
+  for (const char* text : {"{\"a\":", "42", "\"text\"", "{\"a\":1} trailing", "{'a':1}"}) {
+    write(settings(), text);
+    EXPECT_THROW(loadSettingsForWrite(settings()), SettingsFileError) << text;
+  }
+  fs::remove(settings());
+  fs::create_directory(settings());  // unreadable as a file
+  EXPECT_THROW(loadSettingsForWrite(settings()), SettingsFileError);
+}
+
+TEST_F(SettingsFileTest, WritesSortedPrettyJsonKeepingValues) {
+  const Json settings =
+      Json::parse(R"({"z":1754086736007,"a":{"y":[1.5,true,null],"b":"日本語 \u00e9"},"m":-3})");
+  writeSettings(settings, this->settings());
+  const std::string text = read(this->settings());
+  EXPECT_EQ(text,
+            "{\n  \"a\": {\n    \"b\": \"日本語 é\",\n    \"y\": [\n      1.5,\n      true,\n"
+            "      null\n    ]\n  },\n  \"m\": -3,\n  \"z\": 1754086736007\n}\n");
+  EXPECT_EQ(Json::parse(text), settings);
+}
+
+TEST_F(SettingsFileTest, KeepsPermissionBitsAndSymbolicLinks) {
+  const fs::path dotfiles = home() / "dotfiles" / "claude.json";
+  write(dotfiles, "{}");
+  ::chmod(dotfiles.c_str(), 0600);
+  fs::create_directories(settings().parent_path());
+  fs::create_symlink("../dotfiles/claude.json", settings());
+
+  const fs::path backup = writeBackup(settings());
+  writeSettings(Json{{"k", 1}}, settings());
+
+  EXPECT_TRUE(fs::is_symlink(settings()));
+  EXPECT_EQ(Json::parse(read(dotfiles)), (Json{{"k", 1}}));
+  EXPECT_EQ(fs::status(dotfiles).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(read(backup), "{}");
+  EXPECT_EQ(backup.parent_path(), settings().parent_path());
+  EXPECT_EQ(fs::status(backup).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  // Nothing but the link and its backup beside it: no temporary file stays.
+  EXPECT_EQ(listing().size(), 2u);
+}
+
+// Runs `work` where writing into a read-only directory really fails: as root, in a child
+// process that has given up root for an unprivileged user.
+template <typename Work>
+bool failsWithoutPrivileges(Work work) {
+  if (::geteuid() != 0) return work();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+    ::_exit(work() ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST_F(SettingsFileTest, AFailedWriteLeavesTheOldFileIntact) {
+  write(settings(), "{\"old\":true}");
+  ::chmod(settings().c_str(), 0644);
+  ::chmod(settings().parent_path().c_str(), 0555);
+  const bool failed = failsWithoutPrivileges([&] {
+    try {
+      writeSettings(Json{{"new", true}}, settings());
+      return false;
+    } catch (const SettingsFileError& error) {
+      return std::string(error.what()).find("Permission denied") != std::string::npos;
+    }
+  });
+  ::chmod(settings().parent_path().c_str(), 0755);
+  EXPECT_TRUE(failed);
+  EXPECT_EQ(read(settings()), "{\"old\":true}");
+  EXPECT_EQ(listing(), std::vector<std::string>{"settings.json"});
+}
+
+TEST_F(SettingsFileTest, BackupsAreNamedByTheSecondAndPrunedToTheTenNewest) {
+  const auto at = std::chrono::system_clock::time_point(std::chrono::seconds(1'764'961'633));
+  EXPECT_EQ(backupName(settings(), at), "settings.json.tallyloft-bak-2025-12-05T19-07-13Z");
+
+  // No file yet: a location, but nothing copied.
+  const fs::path none = writeBackup(settings(), at);
+  EXPECT_FALSE(fs::exists(none));
+
+  write(settings(), "first");
+  writeBackup(settings(), at);
+  write(settings(), "second");
+  const fs::path same = writeBackup(settings(), at);  // same second: replaces the first copy
+  EXPECT_EQ(read(same), "second");
+
+  // Twelve older backups, one with no readable date, and another file's backups.
+  const auto base = fs::file_time_type::clock::now() - std::chrono::hours(100);
+  for (int i = 0; i < 12; ++i) {
+    const fs::path old =
+        settings().parent_path() /
+        ("settings.json.tallyloft-bak-2020-01-01T00-00-" + std::to_string(10 + i) + "Z");
+    write(old, "old");
+    fs::last_write_time(old, base + std::chrono::hours(i));
+  }
+  fs::create_symlink("nowhere", settings().parent_path() / "settings.json.tallyloft-bak-dangling");
+  write(settings().parent_path() / "other.json.tallyloft-bak-2020-01-01T00-00-00Z", "keep");
+  write(settings().parent_path() / "settings.json.loftling-bak-2020-01-01T00-00-00Z", "keep");
+
+  pruneBackups(settings(), 10);
+  std::vector<std::string> expected = {"other.json.tallyloft-bak-2020-01-01T00-00-00Z",
+                                       "settings.json"};
+  for (int i = 3; i < 12; ++i) {
+    expected.push_back("settings.json.tallyloft-bak-2020-01-01T00-00-" + std::to_string(10 + i) +
+                       "Z");
+  }
+  expected.push_back(same.filename().string());
+  expected.push_back("settings.json.loftling-bak-2020-01-01T00-00-00Z");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(listing(), expected);
+}
+
+}  // namespace
+}  // namespace tallyloft
