@@ -13,14 +13,8 @@ Json toJson(const JSONValue& value) {
   switch (value.kind()) {
     case JSONValue::Kind::string:
       return *value.asString();
-    case JSONValue::Kind::number: {
-      const double number = *value.asNumber();
-      // Integral values print as integers, as the CLI sent them.
-      if (std::trunc(number) == number && std::fabs(number) < 9007199254740992.0) {
-        return static_cast<std::int64_t>(number);
-      }
-      return number;
-    }
+    case JSONValue::Kind::number:
+      return numberJson(*value.asNumber());
     case JSONValue::Kind::boolean:
       return *value.asBool();
     case JSONValue::Kind::object: {
@@ -40,6 +34,13 @@ Json toJson(const JSONValue& value) {
 }
 
 }  // namespace
+
+Json numberJson(double number) {
+  if (std::trunc(number) == number && std::fabs(number) < 9007199254740992.0) {
+    return static_cast<std::int64_t>(number);
+  }
+  return number;
+}
 
 std::string iso8601(std::chrono::system_clock::time_point time) {
   using namespace std::chrono;

@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <thread>
 
+#include "app/AppModel.h"
 #include "base/LoopScheduler.h"
+#include "cli/CrewJson.h"
 #include "cli/EventJson.h"
 
 namespace tallyloft {
@@ -45,30 +47,40 @@ class SignalQuit {
 int runServe(const ServeOptions& options) {
   LoopScheduler loop;
   SignalQuit signalQuit(loop);  // before the server, so its thread inherits the blocked signals
-  HookServer server(options.port);
+  AppModel app(loop, options.port);
   int status = 0;
   bool listened = false;
+  std::string lastStatus = app.store().serverStatus();
+  std::string lastCounts;
 
-  server.onStatus = [&loop, &status, &listened](bool running, std::string text) {
-    loop.post([&loop, &status, &listened, running, text = std::move(text)] {
-      std::fprintf(stderr, "%s\n", text.c_str());
-      if (running) {
+  const auto printCounts = [&] {
+    std::string counts = countsLine(app);
+    if (counts == lastCounts) return;
+    lastCounts = std::move(counts);
+    std::fprintf(stderr, "%s\n", lastCounts.c_str());
+  };
+  app.store().onChange = [&] {
+    const EventStore& store = app.store();
+    if (store.serverStatus() != lastStatus) {
+      lastStatus = store.serverStatus();
+      std::fprintf(stderr, "%s\n", lastStatus.c_str());
+      if (store.serverRunning()) {
         listened = true;
       } else if (!listened) {
         status = 1;
         loop.quit();
       }
-    });
+    }
+    printCounts();
   };
+  app.crew().observe(printCounts);
   if (options.printEvents) {
-    server.onEvent = [&loop](HookEvent event) {
-      loop.post([event = std::move(event)] {
-        std::printf("%s\n", eventJsonLine(event).c_str());
-        std::fflush(stdout);
-      });
+    app.onReceive = [](const HookEvent& event) {
+      std::printf("%s\n", eventJsonLine(event).c_str());
+      std::fflush(stdout);
     };
   }
-  server.start();
+  app.start();
   loop.run();
   return status;
 }

@@ -1,6 +1,10 @@
 #include <CLI/CLI.hpp>
 
+#include <fstream>
+#include <iostream>
+
 #include "cli/HooksCommand.h"
+#include "cli/ReplayCommand.h"
 #include "cli/ServeCommand.h"
 
 int main(int argc, char** argv) {
@@ -14,6 +18,19 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 65535));
   serveCommand->add_flag("--print-events", serve.printEvents,
                          "Print every decoded event as one JSON line on stdout");
+
+  std::string replayFile;
+  std::vector<double> replayAt;
+  auto* replay = app.add_subcommand(
+      "replay",
+      "Feed a recorded event file (JSON lines {\"t\": SECONDS, \"body\": ...}) through the model "
+      "on virtual time and print JSON snapshots of it");
+  replay->add_option("FILE", replayFile, "The recording; - reads standard input")->required();
+  replay
+      ->add_option("--at", replayAt,
+                   "Print a snapshot at this many seconds (repeatable; default: after the last "
+                   "event)")
+      ->check(CLI::NonNegativeNumber);
 
   auto* hooks =
       app.add_subcommand("hooks", "Show, install or remove the hooks in the CLIs' settings");
@@ -34,6 +51,15 @@ int main(int argc, char** argv) {
   CLI11_PARSE(app, argc, argv);
   const auto engine = tallyloft::engineNamed(cliName);
   if (serveCommand->parsed()) return tallyloft::runServe(serve);
+  if (replay->parsed()) {
+    if (replayFile == "-") return tallyloft::replayEvents(std::cin, replayAt, std::cout, std::cerr);
+    std::ifstream file(replayFile);
+    if (!file) {
+      std::cerr << "Cannot open " << replayFile << '\n';
+      return 2;
+    }
+    return tallyloft::replayEvents(file, replayAt, std::cout, std::cerr);
+  }
   if (status->parsed()) return tallyloft::runHooksStatus();
   if (install->parsed()) return tallyloft::runHooksInstall(engine);
   if (remove->parsed()) return tallyloft::runHooksRemove(engine);

@@ -1,9 +1,8 @@
 #include "hooks/HookEvent.h"
 
-#include <utf8proc.h>
-
 #include <random>
 
+#include "base/Text.h"
 #include "hooks/JsonReader.h"
 
 namespace tallyloft {
@@ -121,40 +120,6 @@ std::optional<std::string> HookEvent::target() const {
     if (text != nullptr && !text->empty()) return truncateGraphemes(*text, 56);
   }
   return std::nullopt;
-}
-
-std::string truncateGraphemes(std::string_view text, std::size_t limit) {
-  // No more bytes than the limit means no more clusters either.
-  if (text.size() <= limit) return std::string(text);
-  // In ASCII without CR every byte is a cluster.
-  bool plain = true;
-  for (char c : text) plain = plain && static_cast<unsigned char>(c) < 0x80 && c != '\r';
-  if (plain) return std::string(text.substr(0, limit)) + "\u2026";
-  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-  const auto size = static_cast<utf8proc_ssize_t>(text.size());
-  utf8proc_ssize_t offset = 0;
-  utf8proc_int32_t previous = -1;
-  utf8proc_int32_t state = 0;
-  std::size_t clusters = 0;
-  while (offset < size) {
-    utf8proc_int32_t codepoint = 0;
-    utf8proc_ssize_t length = utf8proc_iterate(bytes + offset, size - offset, &codepoint);
-    if (length <= 0) {
-      // Not UTF-8: each stray byte stands alone.
-      length = 1;
-      codepoint = 0xFFFD;
-      state = 0;
-      previous = -1;
-    }
-    if (previous < 0 || utf8proc_grapheme_break_stateful(previous, codepoint, &state)) {
-      if (++clusters > limit) {
-        return std::string(text.substr(0, static_cast<std::size_t>(offset))) + "\u2026";
-      }
-    }
-    previous = codepoint;
-    offset += length;
-  }
-  return std::string(text);
 }
 
 }  // namespace tallyloft

@@ -55,8 +55,4 @@ struct HookEvent {
   std::optional<std::string> target() const;
 };
 
-// The first `limit` extended grapheme clusters of `text` plus "…", or `text` itself when it has
-// at most `limit` clusters.
-std::string truncateGraphemes(std::string_view text, std::size_t limit);
-
 }  // namespace tallyloft

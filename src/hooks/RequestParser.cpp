@@ -1,6 +1,6 @@
 #include "hooks/RequestParser.h"
 
-#include <utf8proc.h>
+#include "base/Text.h"
 
 #include <charconv>
 #include <vector>
@@ -9,23 +9,6 @@ namespace tallyloft {
 namespace {
 
 constexpr std::string_view kTerminator = "\r\n\r\n";
-
-bool isUtf8(std::string_view text) {
-  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-  const auto size = static_cast<utf8proc_ssize_t>(text.size());
-  utf8proc_ssize_t offset = 0;
-  while (offset < size) {
-    if (bytes[offset] < 0x80) {
-      ++offset;
-      continue;
-    }
-    utf8proc_int32_t codepoint = 0;
-    const utf8proc_ssize_t length = utf8proc_iterate(bytes + offset, size - offset, &codepoint);
-    if (length <= 0) return false;
-    offset += length;
-  }
-  return true;
-}
 
 std::string_view trimBlanks(std::string_view text) {
   const auto first = text.find_first_not_of(" \t");
@@ -101,7 +84,7 @@ std::optional<std::pair<std::string_view, std::string_view>> splitHeaderLine(
 }  // namespace
 
 std::optional<std::int64_t> contentLengthOf(std::string_view headerBlock) {
-  if (!isUtf8(headerBlock)) return std::nullopt;
+  if (!isValidUtf8(headerBlock)) return std::nullopt;
   std::int64_t length = 0;
   forEachLine(headerBlock, [&](std::string_view line) {
     if (auto pieces = splitHeaderLine(line)) {

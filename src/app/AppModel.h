@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "app/EventStore.h"
+#include "base/Scheduler.h"
+#include "crew/CrewModel.h"
+#include "hooks/HookServer.h"
+
+namespace tallyloft {
+
+// What the office panel offers the application model; the panel implements it.
+class OfficeBar {
+ public:
+  virtual ~OfficeBar() = default;
+  // Shows the panel when hidden, hides it when shown.
+  virtual void toggle() = 0;
+};
+
+// The application's spine: owns the event store, the crew model and the hook server, and wires
+// them together. Main-thread only. The server's callbacks hand every event and status report to
+// the main thread through the scheduler, in arrival order.
+class AppModel {
+ public:
+  // `port` is the hook server's port; without one there is no server (replaying a recording).
+  explicit AppModel(Scheduler& scheduler, std::optional<std::uint16_t> port = HookServer::kPort);
+  AppModel(const AppModel&) = delete;
+  AppModel& operator=(const AppModel&) = delete;
+  ~AppModel();
+
+  EventStore& store() { return store_; }
+  CrewModel& crew() { return crew_; }
+  HookServer* server() { return server_.get(); }
+  bool started() const { return started_; }
+
+  // Starts the reaper, wires the server to the model and starts it. Only the first call acts.
+  void start();
+  // Counts one decoded event and folds it into the crew model (what each server event does).
+  void receive(const HookEvent& event);
+
+  // Called with each event `receive` takes, after it has been counted and reduced.
+  std::function<void(const HookEvent&)> onReceive;
+
+  // The office panel, once there is one; held weakly.
+  std::weak_ptr<OfficeBar> bar;
+  // Shows or hides the office panel; nothing while there is none.
+  void toggleBar();
+
+ private:
+  Scheduler& scheduler_;
+  EventStore store_;
+  CrewModel crew_;
+  std::unique_ptr<HookServer> server_;  // after the models: stopped first
+  bool started_ = false;
+  std::shared_ptr<AppModel*> self_;
+};
+
+}  // namespace tallyloft

@@ -1,0 +1,409 @@
+#include "crew/CrewModel.h"
+
+#include <algorithm>
+#include <array>
+
+#include "base/Text.h"
+#include "crew/ContextTokens.h"
+
+namespace tallyloft {
+namespace {
+
+// Events that count as activity when a session's transcript cannot be sampled.
+bool isActivityEvent(std::string_view name) {
+  static constexpr std::array<std::string_view, 8> kNames = {
+      "UserPromptSubmit", "BeforeAgent", "PreToolUse", "BeforeTool",
+      "PostToolUse",      "AfterTool",   "Stop",       "AfterAgent"};
+  return std::find(kNames.begin(), kNames.end(), name) != kNames.end();
+}
+
+void clearTool(AgentNode& agent) {
+  agent.currentTool.reset();
+  agent.currentTarget.reset();
+}
+
+// The prompt as a one-line task: trimmed, line feeds as two spaces, at most 60 characters.
+std::optional<std::string> taskFromPrompt(const std::string& prompt) {
+  const std::string_view trimmed = trimWhitespace(prompt);
+  if (trimmed.empty()) return std::nullopt;
+  std::string line;
+  line.reserve(trimmed.size());
+  for (char c : trimmed) {
+    if (c == '\n') {
+      line += "  ";
+    } else {
+      line += c;
+    }
+  }
+  return std::string(prefixGraphemes(line, 60));
+}
+
+bool containsPermission(const std::optional<std::string>& message) {
+  if (!message) return false;
+  std::string lower = *message;
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower.find("permission") != std::string::npos;
+}
+
+}  // namespace
+
+CrewModel::CrewModel(Scheduler& scheduler)
+    : scheduler_(scheduler), self_(std::make_shared<CrewModel*>(this)) {}
+
+CrewModel::~CrewModel() {
+  if (_reaper != 0) scheduler_.cancel(_reaper);
+}
+
+int CrewModel::activeSessionCount() const {
+  return static_cast<int>(std::count_if(sessions_.begin(), sessions_.end(),
+                                        [](const SessionNode& session) { return !session.ended; }));
+}
+
+std::size_t CrewModel::observe(Observer observer) {
+  observers_.emplace(nextObserver_, std::move(observer));
+  return nextObserver_++;
+}
+
+void CrewModel::unobserve(std::size_t id) {
+  observers_.erase(id);
+}
+
+void CrewModel::changed() {
+  if (observers_.empty()) return;
+  // An observer may unobserve while we notify: walk a copy of the ids.
+  std::vector<std::size_t> ids;
+  ids.reserve(observers_.size());
+  for (const auto& [id, observer] : observers_) ids.push_back(id);
+  for (std::size_t id : ids) {
+    if (auto it = observers_.find(id); it != observers_.end()) it->second();
+  }
+}
+
+Scheduler::Task CrewModel::guarded(std::function<void(CrewModel&)> task) {
+  return [model = std::weak_ptr<CrewModel*>(self_), task = std::move(task)] {
+    if (auto alive = model.lock()) task(**alive);
+  };
+}
+
+SessionNode* CrewModel::find(const std::string& sessionId) {
+  for (SessionNode& session : sessions_) {
+    if (session.id == sessionId) return &session;
+  }
+  return nullptr;
+}
+
+std::int64_t CrewModel::contextLimit(const std::optional<std::string>& model) {
+  std::string name = model.value_or("");
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  const auto has = [&name](std::string_view word) { return name.find(word) != std::string::npos; };
+  if (has("1m") || has("gemini")) return 1'000'000;
+  if (has("gpt") || has("codex") || has("o3") || has("o4")) return 400'000;
+  return 200'000;
+}
+
+std::size_t CrewModel::ensureSession(const std::string& sessionId,
+                                     const std::optional<std::string>& cwd,
+                                     const std::optional<std::string>& model) {
+  for (std::size_t i = 0; i < sessions_.size(); ++i) {
+    if (sessions_[i].id == sessionId) return i;
+  }
+  const Timestamp now = scheduler_.now();
+  SessionNode session;
+  session.id = sessionId;
+  session.cwd = cwd;
+  session.model = model;
+  session.startedAt = now;
+  session.lastActivity = now;
+  session.main = AgentNode::make("main:" + sessionId, "main", true, now);
+  session.contextLimit = contextLimit(model);
+  sessions_.push_back(std::move(session));
+  return sessions_.size() - 1;
+}
+
+void CrewModel::mutate(std::size_t index, const std::optional<std::string>& agentId,
+                       const std::optional<std::string>& agentType,
+                       const std::function<void(AgentNode&)>& edit) {
+  SessionNode& session = sessions_[index];
+  const Timestamp now = scheduler_.now();
+  if (!agentId) {
+    edit(session.main);
+    session.main.lastActivity = now;
+    return;
+  }
+  for (AgentNode& agent : session.subagents) {
+    if (agent.id == *agentId) {
+      edit(agent);
+      agent.lastActivity = now;
+      return;
+    }
+  }
+  AgentNode agent = AgentNode::make(*agentId, agentType.value_or("agent"), false, now);
+  edit(agent);
+  session.subagents.push_back(std::move(agent));
+}
+
+void CrewModel::reduce(const HookEvent& event) {
+  if (!event.sessionId || event.sessionId->empty()) return;
+  const std::string& sid = *event.sessionId;
+  const std::string& name = event.hookEventName;
+  const Timestamp at = event.receivedAt;
+  const std::size_t index = ensureSession(sid, event.cwd, event.model);
+  SessionNode& session = sessions_[index];
+  session.lastActivity = at;
+
+  // An event for a leaving session brings it back.
+  if (session.leaving && name != "SessionEnd") {
+    session.leaving = false;
+    session.ended = false;
+    if (session.main.state == AgentState::done) session.main.state = AgentState::idle;
+  }
+
+  // A compaction the CLI never reported finished ends with the next ordinary event.
+  if (session.compacting && !session.compactDelivered && name != "PreCompact" &&
+      name != "PostCompact") {
+    const auto started = _compactStartedAt.find(sid);
+    if (started == _compactStartedAt.end() || at - started->second > compactCutOff) {
+      session.compacting = false;
+      _preCompactTokens.erase(sid);
+      _compactStartedAt.erase(sid);
+    }
+  }
+
+  // Sample the context size, at most every 0.4 s per session.
+  if (!event.agentId && !session.compacting) {
+    const auto last = _lastCtxRead.find(sid);
+    if (last == _lastCtxRead.end() || at - last->second > contextReadSpacing) {
+      _lastCtxRead[sid] = at;
+      if (event.transcriptPath && !event.transcriptPath->empty()) {
+        refreshContext(sid, *event.transcriptPath);
+      } else if (isActivityEvent(name)) {
+        session.clutter = std::min(session.clutter + 1, session.paperCap());
+      }
+    }
+  }
+
+  const auto onAgent = [&](const std::function<void(AgentNode&)>& edit) {
+    mutate(index, event.agentId, event.agentType, edit);
+  };
+  const auto onMain = [&](const std::function<void(AgentNode&)>& edit) {
+    mutate(index, std::nullopt, std::nullopt, edit);
+  };
+
+  if (name == "SessionStart") {
+    if (event.model) session.model = event.model;
+    if (event.cwd) session.cwd = event.cwd;
+    session.contextLimit = contextLimit(event.model ? event.model : session.model);
+    session.ended = false;
+    session.main.state = AgentState::thinking;
+  } else if (name == "SessionEnd") {
+    onMain([](AgentNode& agent) {
+      agent.state = AgentState::done;
+      clearTool(agent);
+    });
+    beginLeaving(sid);
+  } else if (name == "UserPromptSubmit" || name == "BeforeAgent") {
+    if (event.prompt) {
+      if (auto task = taskFromPrompt(*event.prompt)) session.currentTask = std::move(task);
+    }
+    onMain([](AgentNode& agent) { agent.state = AgentState::thinking; });
+  } else if (name == "PreToolUse" || name == "BeforeTool") {
+    if (event.toolName == "AskUserQuestion") {
+      onAgent([](AgentNode& agent) {
+        agent.state = AgentState::waiting;
+        agent.waitReason = WaitReason::question;
+        clearTool(agent);
+      });
+    } else {
+      const ToolKind kind = toolKind(event.toolName);
+      std::optional<std::string> target =
+          kind == ToolKind::phone ? mcpServer(event.toolName) : event.target();
+      onAgent([&](AgentNode& agent) {
+        agent.state = AgentState::working;
+        agent.currentTool = kind;
+        agent.currentTarget = std::move(target);
+        ++agent.toolCount;
+        agent.lastActivity = at;
+      });
+    }
+  } else if (name == "PostToolUse" || name == "AfterTool") {
+    onAgent([](AgentNode& agent) {
+      if (agent.state != AgentState::done) agent.state = AgentState::thinking;
+      clearTool(agent);
+    });
+  } else if (name == "PostToolUseFailure") {
+    onAgent([](AgentNode& agent) {
+      if (agent.state != AgentState::done) agent.state = AgentState::error;
+      clearTool(agent);
+    });
+  } else if (name == "SubagentStart") {
+    onAgent([](AgentNode& agent) { agent.state = AgentState::thinking; });
+  } else if (name == "SubagentStop") {
+    onAgent([](AgentNode& agent) {
+      agent.state = AgentState::done;
+      clearTool(agent);
+    });
+    scheduleRemoval(sid, event.agentId);
+  } else if (name == "PermissionRequest") {
+    onAgent([](AgentNode& agent) {
+      agent.state = AgentState::waiting;
+      agent.waitReason = WaitReason::permission;
+      clearTool(agent);
+    });
+  } else if (name == "Notification") {
+    const bool permission = containsPermission(event.message);
+    onMain([permission](AgentNode& agent) {
+      if (permission) {
+        agent.state = AgentState::waiting;
+        agent.waitReason = WaitReason::permission;
+      } else if (agent.state != AgentState::waiting) {
+        agent.state = AgentState::idle;
+      }
+    });
+  } else if (name == "Stop" || name == "AfterAgent") {
+    onMain([](AgentNode& agent) {
+      if (agent.state != AgentState::done) agent.state = AgentState::idle;
+      clearTool(agent);
+    });
+  } else if (name == "PreCompact") {
+    session.compacting = true;
+    session.compactDelivered = false;
+    session.compactTrigger = event.trigger;
+    _compactStartedAt[sid] = at;
+    if (auto tokens = contextTokens(event.transcriptPath)) {
+      _preCompactTokens[sid] = *tokens;
+    } else {
+      _preCompactTokens.erase(sid);
+    }
+  } else if (name == "PostCompact") {
+    session.compactDelivered = true;
+    session.clutter = 0;
+  }
+  changed();
+}
+
+void CrewModel::refreshContext(const std::string& sessionId, const std::string& transcriptPath) {
+  // The read runs off the main thread and must not touch the model; only its result comes back.
+  scheduler_.background([&scheduler = scheduler_, model = std::weak_ptr<CrewModel*>(self_),
+                         sessionId, transcriptPath] {
+    const auto tokens = contextTokens(transcriptPath);
+    if (!tokens) return;
+    scheduler.post([model, sessionId, tokens = *tokens] {
+      if (auto alive = model.lock()) (*alive)->applyContextTokens(sessionId, tokens);
+    });
+  });
+}
+
+void CrewModel::applyContextTokens(const std::string& sessionId, std::int64_t tokens) {
+  SessionNode* session = find(sessionId);
+  if (session == nullptr) return;
+  if (auto pre = _preCompactTokens.find(sessionId); pre != _preCompactTokens.end()) {
+    // Until a read shows the compaction took effect, the old size stands.
+    if (pre->second <= tokens) return;
+    _preCompactTokens.erase(pre);
+  }
+  session->contextLimit = std::max(session->contextLimit, contextBracket(tokens));
+  const double fill =
+      std::min(static_cast<double>(tokens) /
+                   static_cast<double>(std::max<std::int64_t>(session->contextLimit, 1)),
+               1.0);
+  session->clutter = static_cast<std::int64_t>(fill * static_cast<double>(session->paperCap()));
+  changed();
+}
+
+void CrewModel::startReaper() {
+  if (_reaper != 0) return;
+  _reaper = scheduler_.every(reaperInterval,
+                             guarded([](CrewModel& model) { model.reapStaleSessions(); }));
+}
+
+void CrewModel::reapStaleSessions() {
+  const Timestamp now = scheduler_.now();
+  bool touched = false;
+  const std::size_t count = sessions_.size();
+  for (std::size_t i = 0; i < count && i < sessions_.size(); ++i) {
+    SessionNode& session = sessions_[i];
+    if (session.leaving) continue;
+    if (session.compacting) {
+      if (auto started = _compactStartedAt.find(session.id);
+          started != _compactStartedAt.end() && now - started->second > compactTimeout) {
+        session.compacting = false;
+        session.compactDelivered = false;
+        _compactStartedAt.erase(started);
+        touched = true;
+      }
+    }
+    const auto silentTooLong = [now](const AgentNode& agent) {
+      const auto limit = agent.state == AgentState::waiting ? waitingTimeout : idleTimeout;
+      return now - agent.lastActivity > limit;
+    };
+    touched |= std::erase_if(session.subagents, silentTooLong) > 0;
+    const bool anyWaiting =
+        session.main.state == AgentState::waiting ||
+        std::any_of(session.subagents.begin(), session.subagents.end(),
+                    [](const AgentNode& agent) { return agent.state == AgentState::waiting; });
+    if (now - session.lastActivity > (anyWaiting ? waitingTimeout : idleTimeout)) {
+      beginLeaving(std::string(session.id));
+    }
+  }
+  if (touched) changed();
+}
+
+void CrewModel::beginLeaving(const std::string& sessionId) {
+  SessionNode* session = find(sessionId);
+  if (session == nullptr || session->leaving) return;
+  session->leaving = true;
+  session->ended = true;
+  session->compacting = false;
+  changed();
+  scheduler_.after(departureStep,
+                   guarded([sessionId](CrewModel& model) { model.departureCheck(sessionId, 0); }));
+}
+
+void CrewModel::departureCheck(const std::string& sessionId, int count) {
+  const SessionNode* session = find(sessionId);
+  if (session == nullptr || !session->leaving) return;  // gone, or revived by an event
+  if (++count < departureSteps) {
+    scheduler_.after(departureStep, guarded([sessionId, count](CrewModel& model) {
+                       model.departureCheck(sessionId, count);
+                     }));
+    return;
+  }
+  std::erase_if(sessions_, [&](const SessionNode& each) { return each.id == sessionId; });
+  forget(sessionId);
+  changed();
+}
+
+void CrewModel::forget(const std::string& sessionId) {
+  _lastCtxRead.erase(sessionId);
+  _preCompactTokens.erase(sessionId);
+  _compactStartedAt.erase(sessionId);
+}
+
+void CrewModel::scheduleRemoval(const std::string& sessionId,
+                                const std::optional<std::string>& agentId) {
+  if (!agentId) return;
+  scheduler_.after(subagentRemovalDelay, guarded([sessionId, agentId = *agentId](CrewModel& model) {
+                     SessionNode* session = model.find(sessionId);
+                     if (session == nullptr) return;
+                     const auto removed =
+                         std::erase_if(session->subagents, [&](const AgentNode& agent) {
+                           return agent.id == agentId && agent.state == AgentState::done;
+                         });
+                     if (removed > 0) model.changed();
+                   }));
+}
+
+void CrewModel::finishCompaction(const std::string& sessionId) {
+  SessionNode* session = find(sessionId);
+  if (session == nullptr) return;
+  session->compacting = false;
+  session->compactDelivered = false;
+  _compactStartedAt.erase(sessionId);
+  changed();
+}
+
+}  // namespace tallyloft

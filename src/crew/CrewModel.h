@@ -1,0 +1,96 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "base/Scheduler.h"
+#include "crew/SessionNode.h"
+#include "hooks/HookEvent.h"
+
+namespace tallyloft {
+
+// The live model of every CLI session and its agents, folded from hook events.
+//
+// Main-thread only: every call, and every timer and task it schedules, runs on the scheduler's
+// main thread. Transcript reads run in the background and only their results come back. Timers
+// and tasks refer to the model weakly: once it is destroyed they do nothing. Every change of
+// `sessions()` notifies the observers, after the change.
+class CrewModel {
+ public:
+  using Observer = std::function<void()>;
+
+  static constexpr auto idleTimeout = std::chrono::seconds(600);
+  static constexpr auto waitingTimeout = std::chrono::seconds(2700);
+  static constexpr auto compactTimeout = std::chrono::seconds(180);
+  static constexpr auto reaperInterval = std::chrono::seconds(30);
+  static constexpr auto departureStep = std::chrono::milliseconds(200);
+  static constexpr int departureSteps = 70;
+  static constexpr auto subagentRemovalDelay = std::chrono::seconds(26);
+  static constexpr auto contextReadSpacing = std::chrono::milliseconds(400);
+  static constexpr auto compactCutOff = std::chrono::milliseconds(500);
+
+  explicit CrewModel(Scheduler& scheduler);
+  CrewModel(const CrewModel&) = delete;
+  CrewModel& operator=(const CrewModel&) = delete;
+  ~CrewModel();
+
+  // All sessions, in order of creation.
+  const std::vector<SessionNode>& sessions() const { return sessions_; }
+  // Sessions that have not ended (leaving ones have).
+  int activeSessionCount() const;
+  // Called after every change of sessions(). Returns an id for `unobserve`.
+  std::size_t observe(Observer observer);
+  void unobserve(std::size_t id);
+
+  // Folds one hook event into the model. Events without a session id are ignored.
+  void reduce(const HookEvent& event);
+
+  // Starts the 30 s sweep unless it runs already.
+  void startReaper();
+  bool reaperRunning() const { return _reaper != 0; }
+  // One sweep: ends stuck compactions, times out silent subagents and sessions.
+  void reapStaleSessions();
+  // Marks the session as leaving and removes it about 14 s later unless an event revives it.
+  void beginLeaving(const std::string& sessionId);
+  // Removes a stopped subagent 26 s from now if it is still done then.
+  void scheduleRemoval(const std::string& sessionId, const std::optional<std::string>& agentId);
+  // The scene has finished showing the session's compaction.
+  void finishCompaction(const std::string& sessionId);
+
+  // The context window guessed from a model name.
+  static std::int64_t contextLimit(const std::optional<std::string>& model);
+
+ private:
+  std::size_t ensureSession(const std::string& sessionId, const std::optional<std::string>& cwd,
+                            const std::optional<std::string>& model);
+  // Applies `edit` to the main agent (no agent id) or to the subagent, created on first sight.
+  void mutate(std::size_t index, const std::optional<std::string>& agentId,
+              const std::optional<std::string>& agentType,
+              const std::function<void(AgentNode&)>& edit);
+  void refreshContext(const std::string& sessionId, const std::string& transcriptPath);
+  void applyContextTokens(const std::string& sessionId, std::int64_t tokens);
+  void departureCheck(const std::string& sessionId, int count);
+  void forget(const std::string& sessionId);
+  SessionNode* find(const std::string& sessionId);
+  void changed();
+  // Runs `task` only while this model is alive.
+  Scheduler::Task guarded(std::function<void(CrewModel&)> task);
+
+  Scheduler& scheduler_;
+  std::vector<SessionNode> sessions_;
+  Scheduler::TimerId _reaper = 0;
+  std::unordered_map<std::string, Timestamp> _lastCtxRead;
+  std::unordered_map<std::string, std::int64_t> _preCompactTokens;
+  std::unordered_map<std::string, Timestamp> _compactStartedAt;
+  std::map<std::size_t, Observer> observers_;
+  std::size_t nextObserver_ = 1;
+  std::shared_ptr<CrewModel*> self_;  // weak references to it tell whether the model lives
+};
+
+}  // namespace tallyloft

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "crew/AgentNode.h"
+
+namespace tallyloft {
+
+// One CLI session: its main agent, its subagents in order of appearance, its task and the state
+// of its context window (paper pile and compaction).
+struct SessionNode {
+  std::string id;
+  std::optional<std::string> cwd;
+  std::optional<std::string> model;
+  Timestamp startedAt;
+  Timestamp lastActivity;  // receive time of the session's latest event
+  AgentNode main;
+  std::vector<AgentNode> subagents;
+  bool ended = false;    // ended or timed out: no longer active
+  bool leaving = false;  // on its way out; removed about 14 s later unless revived
+  std::optional<std::string> currentTask;
+  std::int64_t clutter = 0;  // paper pile, 0 to paperCap()
+  bool compacting = false;
+  bool compactDelivered = false;
+  std::optional<std::string> compactTrigger;
+  std::int64_t contextLimit = 200'000;
+
+  // The most paper the room holds: 14 below a 196000-token window, else one sheet per 14000
+  // tokens, at most 46.
+  std::int64_t paperCap() const;
+  // The last component of `cwd`, or "session".
+  std::string projectName() const;
+  // Subagents not done, plus the main agent unless it or the session has ended.
+  int liveAgentCount() const;
+
+  friend bool operator==(const SessionNode&, const SessionNode&) = default;
+};
+
+}  // namespace tallyloft
