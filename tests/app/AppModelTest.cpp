@@ -1,0 +1,72 @@
+#include "app/AppModel.h"
+
+#include <gtest/gtest.h>
+
+#include "base/LoopScheduler.h"
+#include "support/TestClient.h"
+
+namespace tallyloft {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(AppModel, CountsEveryDecodedEventEvenOnesTheCrewIgnores) {
+  LoopScheduler loop{Scheduler::TimePoint{}};
+  AppModel app(loop, std::nullopt);
+  EXPECT_EQ(app.store().serverStatus(), "Starting\u2026");
+  EXPECT_FALSE(app.store().serverRunning());
+  app.start();
+  app.start();
+  EXPECT_TRUE(app.crew().reaperRunning());
+  EXPECT_EQ(loop.pendingTimers(), 1u);  // one reaper, not two
+  app.receive(*HookEvent::decode(R"({"hook_event_name":"Stop"})"));
+  app.receive(*HookEvent::decode(R"({"hook_event_name":"Stop","session_id":"s"})"));
+  EXPECT_EQ(app.store().eventCount(), 2);
+  EXPECT_EQ(app.crew().sessions().size(), 1u);
+  app.toggleBar();  // no panel yet: nothing happens
+}
+
+class FakeBar : public OfficeBar {
+ public:
+  void toggle() override { ++toggles; }
+  int toggles = 0;
+};
+
+TEST(AppModel, ToggleReachesThePanelWhileItLives) {
+  LoopScheduler loop{Scheduler::TimePoint{}};
+  AppModel app(loop, std::nullopt);
+  auto bar = std::make_shared<FakeBar>();
+  app.bar = bar;
+  app.toggleBar();
+  EXPECT_EQ(bar->toggles, 1);
+  bar.reset();
+  app.toggleBar();
+}
+
+TEST(AppModel, ReceivesPostsThroughItsServerOnTheMainLoop) {
+  LoopScheduler loop;
+  AppModel app(loop, 0);
+  std::string status;
+  app.store().onChange = [&] {
+    status = app.store().serverStatus();
+    if (app.store().eventCount() == 1 || !app.store().serverRunning()) loop.quit();
+    if (app.store().serverRunning() && app.store().eventCount() == 0) {
+      loop.background([&loop, port = app.server()->boundPort()] {
+        test::exchange(
+            port, test::postRequest(
+                      R"({"hook_event_name":"PreToolUse","session_id":"s","tool_name":"Bash"})"));
+      });
+    }
+  };
+  const auto timeout = loop.after(5s, [&] { loop.quit(); });
+  app.start();
+  loop.run();
+  loop.cancel(timeout);
+  EXPECT_EQ(status, "Listening on 127.0.0.1:" + std::to_string(app.server()->boundPort()));
+  EXPECT_EQ(app.store().eventCount(), 1);
+  ASSERT_EQ(app.crew().sessions().size(), 1u);
+  EXPECT_EQ(app.crew().sessions()[0].main.state, AgentState::working);
+}
+
+}  // namespace
+}  // namespace tallyloft
