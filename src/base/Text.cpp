@@ -79,6 +79,14 @@ std::string_view trimWhitespace(std::string_view text) {
   return text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start));
 }
 
+std::string asciiLower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
 bool isValidUtf8(std::string_view text) {
   const auto size = static_cast<utf8proc_ssize_t>(text.size());
   for (utf8proc_ssize_t offset = 0; offset < size;) {

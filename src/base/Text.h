@@ -16,6 +16,9 @@ std::string truncateGraphemes(std::string_view text, std::size_t limit);
 // `text` without leading and trailing white space and line breaks (Unicode spaces included).
 std::string_view trimWhitespace(std::string_view text);
 
+// `text` with A-Z lowered; other bytes unchanged.
+std::string asciiLower(std::string_view text);
+
 // Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 bool isValidUtf8(std::string_view text);
 // `text` with every ill-formed sequence replaced by U+FFFD.

@@ -59,26 +59,27 @@ std::string iso8601(std::chrono::system_clock::time_point time) {
 std::string eventJsonLine(const HookEvent& event) {
   Json line = Json::object();
   line["hook_event_name"] = event.hookEventName;
-  const std::pair<const char*, const std::optional<std::string>*> strings[] = {
+  // The fourteen keys in their order; "tool_input" is the one that is not a string.
+  const std::pair<const char*, const std::optional<std::string>*> fields[] = {
       {"session_id", &event.sessionId},
       {"transcript_path", &event.transcriptPath},
       {"cwd", &event.cwd},
       {"permission_mode", &event.permissionMode},
       {"agent_id", &event.agentId},
       {"agent_type", &event.agentType},
-      {"tool_name", &event.toolName}};
-  for (const auto& [key, field] : strings) {
-    if (*field) line[key] = **field;
-  }
-  if (event.toolInput) line["tool_input"] = toJson(JSONValue(*event.toolInput));
-  const std::pair<const char*, const std::optional<std::string>*> more[] = {
+      {"tool_name", &event.toolName},
+      {"tool_input", nullptr},
       {"prompt", &event.prompt},
       {"source", &event.source},
       {"model", &event.model},
       {"message", &event.message},
       {"trigger", &event.trigger}};
-  for (const auto& [key, field] : more) {
-    if (*field) line[key] = **field;
+  for (const auto& [key, field] : fields) {
+    if (field == nullptr) {
+      if (event.toolInput) line[key] = toJson(JSONValue(*event.toolInput));
+    } else if (*field) {
+      line[key] = **field;
+    }
   }
   line["receivedAt"] = iso8601(event.receivedAt);
   if (auto target = event.target()) line["target"] = *target;

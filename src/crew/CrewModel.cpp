@@ -39,12 +39,7 @@ std::optional<std::string> taskFromPrompt(const std::string& prompt) {
 }
 
 bool containsPermission(const std::optional<std::string>& message) {
-  if (!message) return false;
-  std::string lower = *message;
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower.find("permission") != std::string::npos;
+  return message && asciiLower(*message).find("permission") != std::string::npos;
 }
 
 }  // namespace
@@ -95,10 +90,7 @@ SessionNode* CrewModel::find(const std::string& sessionId) {
 }
 
 std::int64_t CrewModel::contextLimit(const std::optional<std::string>& model) {
-  std::string name = model.value_or("");
-  for (char& c : name) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  const std::string name = asciiLower(model.value_or(""));
   const auto has = [&name](std::string_view word) { return name.find(word) != std::string::npos; };
   if (has("1m") || has("gemini")) return 1'000'000;
   if (has("gpt") || has("codex") || has("o3") || has("o4")) return 400'000;

@@ -10,14 +10,6 @@ namespace {
 constexpr std::array<std::string_view, 9> kKindNames = {"edit", "read", "search", "run",  "spawn",
                                                         "web",  "todo", "phone",  "other"};
 
-std::string lowered(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
-
 }  // namespace
 
 std::string_view toolKindName(ToolKind kind) {
@@ -32,7 +24,7 @@ std::optional<ToolKind> toolKindNamed(std::string_view name) {
 }
 
 ToolKind toolKind(const std::optional<std::string>& toolName) {
-  const std::string name = lowered(toolName.value_or(""));
+  const std::string name = asciiLower(toolName.value_or(""));
   const auto has = [&name](std::string_view word) { return name.find(word) != std::string::npos; };
   // The order matters: TodoWrite is an edit, WebSearch is web, KillShell runs.
   if (name.rfind("mcp__", 0) == 0) return ToolKind::phone;
@@ -49,7 +41,7 @@ ToolKind toolKind(const std::optional<std::string>& toolName) {
 }
 
 std::optional<std::string> mcpServer(const std::optional<std::string>& toolName) {
-  if (!toolName || lowered(*toolName).rfind("mcp__", 0) != 0) return std::nullopt;
+  if (!toolName || asciiLower(*toolName).rfind("mcp__", 0) != 0) return std::nullopt;
   // Pieces of the name split on "__", empty pieces included: the server is the second.
   const std::string& name = *toolName;
   const std::size_t first = name.find("__");

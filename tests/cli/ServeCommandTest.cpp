@@ -1,10 +1,7 @@
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -84,28 +81,11 @@ class ServeProcess {
   std::string stderr_;
 };
 
-// A listening socket on an ephemeral loopback port.
-struct Listener {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  std::uint16_t port = 0;
-  Listener() {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(fd, 4);
-    socklen_t size = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    port = ntohs(address.sin_port);
-  }
-  ~Listener() { ::close(fd); }
-};
-
 TEST(Serve, PrintsStatusAndEventsAndStopsOnSignal) {
   std::uint16_t port = 0;
   {
-    Listener probe;
-    port = probe.port;
+    test::LoopbackListener probe;
+    port = probe.port();
   }
   ServeProcess serve(port);
   const std::string listening = "Listening on 127.0.0.1:" + std::to_string(port) + "\n";
@@ -120,8 +100,8 @@ TEST(Serve, PrintsStatusAndEventsAndStopsOnSignal) {
 }
 
 TEST(Serve, ExitsWithStatusOneWhenThePortIsTaken) {
-  Listener taken;
-  ServeProcess serve(taken.port);
+  test::LoopbackListener taken;
+  ServeProcess serve(taken.port());
   EXPECT_EQ(serve.wait(), 1);
   EXPECT_NE(serve.waitFor(true, "Failed").find("Failed: Address already in use"),
             std::string::npos);

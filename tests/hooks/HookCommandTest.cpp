@@ -1,17 +1,14 @@
 #include "hooks/HookCommand.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
 
 #include "hooks/HookServer.h"
+#include "support/TestClient.h"
 
 namespace tallyloft {
 namespace {
@@ -76,40 +73,17 @@ TEST(HookCommand, DeliversExactlyOneEventToTheServer) {
   EXPECT_EQ(events[0].prompt, "echo $HOME `id` $(rm -rf /) 日本語 \\n");
 }
 
-// A listening socket that never accepts: curl connects and then waits for a reply that never
-// comes. `port` 0 afterwards means the socket is closed, leaving a port nobody listens on.
-class SilentListener {
- public:
-  SilentListener() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(fd_, 16);
-    socklen_t size = sizeof address;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
-    port_ = ntohs(address.sin_port);
-  }
-  ~SilentListener() { ::close(fd_); }
-  std::uint16_t port() const { return port_; }
-
- private:
-  int fd_ = -1;
-  std::uint16_t port_ = 0;
-};
-
 TEST(HookCommand, EndsQuicklyAndSucceedsWhenTheAppIsNotThere) {
   std::uint16_t closedPort = 0;
   {
-    SilentListener reserve;
+    test::LoopbackListener reserve;
     closedPort = reserve.port();
   }
   const CommandRun refused = runHookCommand(closedPort);
   EXPECT_EQ(refused.status, 0);
   EXPECT_LT(refused.elapsed, 1500ms);
 
-  SilentListener silent;
+  test::LoopbackListener silent;
   const CommandRun hanging = runHookCommand(silent.port());
   EXPECT_EQ(hanging.status, 0);
   EXPECT_LT(hanging.elapsed, 1500ms);

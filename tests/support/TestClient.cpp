@@ -60,6 +60,22 @@ TestClient::Received TestClient::receive(std::chrono::milliseconds timeout) {
   }
 }
 
+LoopbackListener::LoopbackListener() {
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::listen(fd_, 16);
+  socklen_t size = sizeof address;
+  ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+  port_ = ntohs(address.sin_port);
+}
+
+LoopbackListener::~LoopbackListener() {
+  ::close(fd_);
+}
+
 std::string exchange(std::uint16_t port, std::string_view request) {
   TestClient client(port);
   client.send(request);

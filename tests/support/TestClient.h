@@ -31,6 +31,21 @@ class TestClient {
   int fd_ = -1;
 };
 
+// A socket listening on an ephemeral loopback port that never accepts: peers connect (the kernel
+// completes the handshake) and then wait. Once destroyed, nothing listens on `port()`.
+class LoopbackListener {
+ public:
+  LoopbackListener();
+  ~LoopbackListener();
+  LoopbackListener(const LoopbackListener&) = delete;
+  LoopbackListener& operator=(const LoopbackListener&) = delete;
+  std::uint16_t port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  std::uint16_t port_ = 0;
+};
+
 // Posts `request` on a fresh connection and returns what came back before the close.
 std::string exchange(std::uint16_t port, std::string_view request);
 
