@@ -1,8 +1,11 @@
 #include <CLI/CLI.hpp>
 
+#include <QGuiApplication>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 
+#include "cli/GalleryCommand.h"
 #include "cli/HooksCommand.h"
 #include "cli/ReplayCommand.h"
 #include "cli/ServeCommand.h"
@@ -32,6 +35,18 @@ int main(int argc, char** argv) {
                    "event)")
       ->check(CLI::NonNegativeNumber);
 
+  std::string galleryName;
+  std::string galleryOut;
+  std::string gallerySize;
+  auto* gallery =
+      app.add_subcommand("gallery", "Render a gallery of the office's parts headless to a PNG");
+  gallery->add_option("NAME", galleryName, "What to show: primitives")
+      ->required()
+      ->check(CLI::IsMember({"primitives"}));
+  gallery->add_option("--out", galleryOut, "The PNG to write")->required();
+  gallery->add_option("--size", gallerySize,
+                      "Image size in pixels, WIDTHxHEIGHT (default 1800x400)");
+
   auto* hooks =
       app.add_subcommand("hooks", "Show, install or remove the hooks in the CLIs' settings");
   hooks->require_subcommand(1);
@@ -51,6 +66,12 @@ int main(int argc, char** argv) {
   CLI11_PARSE(app, argc, argv);
   const auto engine = tallyloft::engineNamed(cliName);
   if (serveCommand->parsed()) return tallyloft::runServe(serve);
+  if (gallery->parsed()) {
+    // Headless: fonts and images need a GUI application, but no display.
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QGuiApplication gui(argc, argv);
+    return tallyloft::runGallery(galleryName, galleryOut, gallerySize);
+  }
   if (replay->parsed()) {
     if (replayFile == "-") return tallyloft::replayEvents(std::cin, replayAt, std::cout, std::cerr);
     std::ifstream file(replayFile);

@@ -1,0 +1,164 @@
+#include "cli/GalleryCommand.h"
+
+#include <QImage>
+#include <cstdio>
+#include <glm/gtc/quaternion.hpp>
+
+#include "graph/OfficeRig.h"
+#include "render/OffscreenRenderer.h"
+
+namespace tallyloft {
+namespace {
+
+ModelEntity* place(Entity& anchor, MeshDescriptor mesh, Material material, glm::vec2 at,
+                   bool tilted = true) {
+  auto model = ModelEntity::make(std::move(mesh), std::move(material));
+  model->setPosition({at, 0});
+  if (tilted)
+    model->setOrientation(glm::angleAxis(glm::radians(-28.0f), glm::vec3(0, 1, 0)) *
+                          glm::angleAxis(glm::radians(22.0f), glm::vec3(1, 0, 0)));
+  return anchor.addChild(std::move(model));
+}
+
+// A checkerboard of soft discs: cut out where the alpha is below one half.
+QImage thresholdPattern() {
+  QImage image(64, 64, QImage::Format_RGBA8888_Premultiplied);
+  for (int y = 0; y < 64; ++y) {
+    for (int x = 0; x < 64; ++x) {
+      const float dx = static_cast<float>(x % 16) - 7.5f;
+      const float dy = static_cast<float>(y % 16) - 7.5f;
+      const float alpha = std::clamp(1.2f - std::sqrt(dx * dx + dy * dy) / 8.0f, 0.0f, 1.0f);
+      const int a = static_cast<int>(alpha * 255);
+      image.setPixelColor(x, y, QColor::fromRgb(255 * a / 255, 204 * a / 255, 0, a));
+    }
+  }
+  return image;
+}
+
+}  // namespace
+
+void buildPrimitivesCard(Scene& scene, QSize size) {
+  addOfficeCameraAndLights(scene);
+  Entity& card = *scene.addAnchor();
+  const float width = kWorldViewHeight * static_cast<float>(size.width()) /
+                      static_cast<float>(std::max(size.height(), 1));
+  const float left = -width / 2 + 0.35f;
+  const float step = (width - 0.7f) / 8;
+  const auto column = [&](int i) { return left + step * static_cast<float>(i); };
+
+  // Row 1: every mesh kind, lit.
+  const float row1 = 0.68f;
+  place(card, generateBox(0.28f), LitMaterial{palette::blue, 0.5f, false}, {column(0), row1});
+  place(card, generateBox({0.3f, 0.24f, 0.24f}, 0.07f), LitMaterial{palette::green, 0.4f, false},
+        {column(1), row1});
+  place(card, generatePlane(0.3f, 0.26f), LitMaterial{palette::orange, 0.6f, false},
+        {column(2), row1}, false);
+  place(card, generatePlane(0.3f, 0.26f, 0.08f), LitMaterial{palette::pink, 0.6f, false},
+        {column(3), row1}, false);
+  auto* floor = place(card, generateHorizontalPlane(0.32f, 0.26f, 0.05f),
+                      LitMaterial{palette::teal, 0.6f, false}, {column(4), row1}, false);
+  floor->setOrientation(glm::angleAxis(glm::radians(55.0f), glm::vec3(1, 0, 0)));
+  place(card, generateSphere(0.15f), LitMaterial{palette::purple, 0.35f, false}, {column(5), row1});
+  place(card, generateCone(0.3f, 0.14f), LitMaterial{palette::yellow, 0.5f, false},
+        {column(6), row1});
+  place(card, generateBox({0.34f, 0.2f, 0.1f}, 0.05f),
+        UnlitMaterial{palette::indigo, nullptr, std::nullopt}, {column(7), row1});
+  place(card, generateSphere(0.14f), UnlitMaterial{palette::cyan, nullptr, std::nullopt},
+        {column(8), row1});
+
+  // Row 2: rough and smooth, plastic and metal.
+  const float row2 = 0.2f;
+  const Color metal = Color::hex(0xC7CCD4);
+  place(card, generateSphere(0.15f), LitMaterial{palette::red, 1.0f, false}, {column(0), row2});
+  place(card, generateSphere(0.15f), LitMaterial{palette::red, 0.25f, false}, {column(1), row2});
+  place(card, generateSphere(0.15f), LitMaterial{metal, 0.35f, true}, {column(2), row2});
+  place(card, generateSphere(0.15f), LitMaterial{metal, 0.8f, true}, {column(3), row2});
+  place(card, generateBox({0.28f, 0.28f, 0.28f}, 0.06f), LitMaterial{metal, 0.3f, true},
+        {column(4), row2});
+  place(card, generateBox({0.28f, 0.28f, 0.28f}, 0.06f), LitMaterial{palette::brown, 0.9f, false},
+        {column(5), row2});
+  place(card, generateSphere(0.15f), LitMaterial{Color::hex(0xE5B84B), 0.3f, true},
+        {column(6), row2});
+  place(card, generateCone(0.3f, 0.14f), LitMaterial{metal, 0.4f, true}, {column(7), row2});
+  place(card, generateBox(0.26f, 0.02f), LitMaterial{palette::gray, 0.5f, false},
+        {column(8), row2});
+
+  // Row 3: opacity steps over a stripe, the cut-out pattern and the mascot.
+  const float row3 = -0.26f;
+  auto* stripe = place(card, generatePlane(step * 4.2f, 0.08f),
+                       UnlitMaterial{palette::black, nullptr, std::nullopt},
+                       {column(0) + step * 1.5f, row3}, false);
+  stripe->setPosition({column(0) + step * 1.5f, row3, -0.2f});
+  const float opacities[] = {1.0f, 0.75f, 0.5f, 0.25f};
+  for (int i = 0; i < 4; ++i) {
+    auto* box = place(card, generateBox(0.26f, 0.04f), LitMaterial{palette::blue, 0.5f, false},
+                      {column(i), row3});
+    box->setOpacity(opacities[i]);
+  }
+  place(card, generatePlane(0.34f, 0.34f),
+        UnlitMaterial{palette::white, Texture::fromImage(thresholdPattern(), false), 0.5f},
+        {column(4), row3}, false);
+  place(card, generatePlane(0.34f, 0.34f, 0.03f),
+        UnlitMaterial{palette::white, Texture::fromImage(QImage(":/assets/mascot.png")),
+                      std::nullopt},
+        {column(5), row3}, false);
+  auto* ghost =
+      place(card, generatePlane(0.34f, 0.34f, 0.03f),
+            UnlitMaterial{palette::white, Texture::fromImage(QImage(":/assets/mascot.png")),
+                          std::nullopt},
+            {column(6), row3}, false);
+  ghost->setOpacity(0.5f);
+  place(card, generateBox({0.3f, 0.2f, 0.06f}, 0.03f),
+        LitMaterial{palette::green.withAlpha(0.5f), 0.5f, false}, {column(7), row3});
+
+  // Row 4: text.
+  const float row4 = -0.78f;
+  const auto text = [&](std::string string, FontSpec font, float x, Color color) {
+    auto label = ModelEntity::make(generateText(std::move(string), 0, font),
+                                   UnlitMaterial{color, nullptr, std::nullopt});
+    const BoundingBox bounds = meshBounds(label->mesh);
+    label->setPosition({x, row4 - bounds.center().y, 0});
+    card.addChild(std::move(label));
+  };
+  text("Small", {0.06f, 400, false}, column(0) - 0.1f, palette::black);
+  text("Medium", {0.1f, 400, false}, column(0) + step * 0.55f, palette::black);
+  text("Semibold", {0.1f, 600, false}, column(2) - 0.05f, palette::indigo);
+  text("Bold 14", {0.14f, 700, false}, column(3) + step * 0.35f, palette::red);
+  text("fn main() { 0O1lI }", {0.08f, 400, true}, column(5) - 0.2f, Color::hex(0x1C2738));
+  text("\u2615 \U0001F916 \U0001F44D\U0001F3FD \U0001F1E9\U0001F1EA 1\uFE0F\u20E3 42",
+       {0.1f, 400, false}, column(7) - 0.3f, palette::black);
+}
+
+int runGallery(const std::string& name, const std::string& out, const std::string& sizeText) {
+  int width = 1800;
+  int height = 400;
+  if (!sizeText.empty() && (std::sscanf(sizeText.c_str(), "%dx%d", &width, &height) != 2 ||
+                            width < 16 || height < 16 || width > 8192 || height > 8192)) {
+    std::fprintf(stderr, "--size must be WIDTHxHEIGHT, each 16 to 8192 (got %s)\n",
+                 sizeText.c_str());
+    return 2;
+  }
+  const QSize size(width, height);
+  Scene scene;
+  if (name == "primitives") {
+    buildPrimitivesCard(scene, size);
+  } else {
+    std::fprintf(stderr, "unknown gallery '%s' (known: primitives)\n", name.c_str());
+    return 2;
+  }
+  std::string error;
+  auto renderer = OffscreenRenderer::create(&error);
+  if (!renderer) {
+    std::fprintf(stderr, "Cannot render: %s\n", error.c_str());
+    return 1;
+  }
+  const QImage image = renderer->render(scene, size);
+  if (!image.save(QString::fromStdString(out), "PNG")) {
+    std::fprintf(stderr, "Cannot write %s\n", out.c_str());
+    return 1;
+  }
+  std::printf("Wrote %s (%dx%d)\n", out.c_str(), width, height);
+  return 0;
+}
+
+}  // namespace tallyloft

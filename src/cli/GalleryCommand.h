@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QSize>
+#include <string>
+
+#include "graph/Scene.h"
+
+namespace tallyloft {
+
+// The test card: every mesh kind, lit and unlit, metallic and rough, opacity steps, an
+// alpha-threshold texture, text in several sizes and weights, monospaced text, colour emoji and
+// the mascot, under the office's camera and lights, for an image `size` pixels wide and high.
+void buildPrimitivesCard(Scene& scene, QSize size);
+
+// `tallyloft gallery NAME --out FILE.png [--size WxH]`: renders headless and writes the PNG.
+// Returns the exit status (1 with a message on stderr when rendering or writing fails).
+int runGallery(const std::string& name, const std::string& out, const std::string& size);
+
+}  // namespace tallyloft

@@ -1,0 +1,35 @@
+#include "graph/OfficeRig.h"
+
+namespace tallyloft {
+
+void addOfficeCameraAndLights(Scene& scene) {
+  Entity* cameraAnchor = scene.addAnchor();
+  auto camera = std::make_unique<PerspectiveCamera>();
+  camera->fieldOfViewInDegrees = 1.2f;
+  camera->near = 1;
+  camera->far = 400;
+  camera->look({0, 0, 0}, {0, 0, kCameraDistance}, {0, 1, 0});
+  camera->name = "camera";
+  cameraAnchor->addChild(std::move(camera));
+
+  struct LightSpec {
+    const char* name;
+    float intensity;
+    Color color;
+    glm::vec3 from;
+  };
+  const LightSpec lights[] = {{"key", 5600, {1.0f, 0.95f, 0.86f, 1}, {0.4f, 0.7f, 1.0f}},
+                              {"fill", 1700, {0.9f, 0.94f, 1.0f, 1}, {-0.7f, 0.2f, 0.8f}},
+                              {"back", 2000, {0.58f, 0.72f, 1.0f, 1}, {0, -0.2f, -1.0f}}};
+  Entity* lightAnchor = scene.addAnchor();
+  for (const LightSpec& spec : lights) {
+    auto light = std::make_unique<DirectionalLight>();
+    light->name = spec.name;
+    light->intensity = spec.intensity;
+    light->color = spec.color;
+    light->look({0, 0, 0}, spec.from, {0, 1, 0});
+    lightAnchor->addChild(std::move(light));
+  }
+}
+
+}  // namespace tallyloft

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <memory>
+#include <string>
+
+#include "render/Renderer.h"
+
+namespace tallyloft {
+
+// Renders scenes without any window system: an OpenGL 3.3 core context on EGL's surfaceless
+// platform (Mesa's llvmpipe where there is no GPU), drawing into a 4x multisampled framebuffer
+// that is read back into an image. Main-thread only; needs a QGuiApplication for text.
+class OffscreenRenderer {
+ public:
+  // Nothing, with `error` set, when no such context can be made.
+  static std::unique_ptr<OffscreenRenderer> create(std::string* error);
+  OffscreenRenderer(const OffscreenRenderer&) = delete;
+  OffscreenRenderer& operator=(const OffscreenRenderer&) = delete;
+  ~OffscreenRenderer();
+
+  // One frame of `scene` at `size` pixels, premultiplied RGBA.
+  QImage render(const Scene& scene, QSize size, Renderer::Stats* stats = nullptr);
+  // Draws without reading back (for timing); finishes the GPU work before returning.
+  Renderer::Stats draw(const Scene& scene, QSize size);
+  Renderer& renderer() { return *renderer_; }
+
+ private:
+  struct Context;
+  explicit OffscreenRenderer(std::unique_ptr<Context> context);
+  void ensureTargets(QSize size);
+
+  std::unique_ptr<Context> context_;
+  std::unique_ptr<Renderer> renderer_;
+  QSize size_;
+  unsigned multisampleFramebuffer_ = 0;
+  unsigned colorBuffer_ = 0;
+  unsigned depthBuffer_ = 0;
+  unsigned resolveFramebuffer_ = 0;
+  unsigned resolveBuffer_ = 0;
+};
+
+}  // namespace tallyloft

@@ -1,0 +1,478 @@
+#include "render/Renderer.h"
+
+#include <QFile>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <glm/gtc/matrix_transform.hpp>
+#include <glm/gtc/type_ptr.hpp>
+#include <stdexcept>
+#include <unordered_map>
+#include <vector>
+
+#include "graph/TextLayout.h"
+#include "render/MeshGeometry.h"
+#include "render/TextRasterizer.h"
+
+namespace tallyloft {
+namespace {
+
+// Text textures and text quads not drawn for this many frames are released.
+constexpr std::uint64_t kEvictAfterFrames = 240;
+// The key light's intensity maps to this much radiance.
+constexpr float kRadiancePerIntensity = 1.0f / 5600.0f;
+
+struct Instance {
+  float model[16];
+  float color[4];
+  float params[4];  // roughness, metallic, opacity, alpha cut-off (negative: none)
+};
+static_assert(sizeof(Instance) == 24 * sizeof(float));
+
+enum class Pass { opaque, alphaTest, blend };
+
+struct GpuMesh {
+  GLuint vao = 0;
+  GLuint vertexBuffer = 0;
+  GLuint indexBuffer = 0;
+  GLsizei indexCount = 0;
+  bool text = false;
+  std::uint64_t lastUsed = 0;
+};
+
+struct BatchKey {
+  Pass pass;
+  const GpuMesh* mesh;
+  bool lit;
+  GLuint texture;
+  friend bool operator==(const BatchKey&, const BatchKey&) = default;
+};
+
+struct BatchKeyHash {
+  std::size_t operator()(const BatchKey& key) const {
+    return std::hash<const void*>()(key.mesh) ^ (static_cast<std::size_t>(key.texture) << 3) ^
+           (static_cast<std::size_t>(key.pass) << 1) ^ static_cast<std::size_t>(key.lit);
+  }
+};
+
+struct Batch {
+  BatchKey key;
+  std::size_t first;
+  std::size_t count;
+};
+
+GLuint compile(GLenum type, const char* resource) {
+  QFile file(resource);
+  if (!file.open(QIODevice::ReadOnly))
+    throw std::runtime_error(std::string("missing shader ") + resource);
+  const QByteArray source = file.readAll();
+  const char* text = source.constData();
+  const GLuint shader = glCreateShader(type);
+  glShaderSource(shader, 1, &text, nullptr);
+  glCompileShader(shader);
+  GLint ok = 0;
+  glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+  if (!ok) {
+    char log[2048];
+    glGetShaderInfoLog(shader, sizeof log, nullptr, log);
+    throw std::runtime_error(std::string(resource) + ": " + log);
+  }
+  return shader;
+}
+
+void setMatrix(float* out, const glm::mat4& matrix) {
+  std::copy_n(glm::value_ptr(matrix), 16, out);
+}
+
+}  // namespace
+
+struct Renderer::Impl {
+  GLuint program = 0;
+  GLint viewProjection = -1, lit = -1, textured = -1, texture = -1, cameraPosition = -1,
+        lightCount = -1, lightToward = -1, lightRadiance = -1;
+  GLuint instanceBuffer = 0;
+  std::size_t instanceCapacity = 0;
+  bool instancing = true;
+  std::uint64_t frame = 0;
+
+  std::unordered_map<MeshDescriptor, GpuMesh, MeshDescriptorHash> meshes;
+  std::unordered_map<std::uint64_t, GLuint> textures;  // by Texture::id()
+  struct TextTexture {
+    GLuint glyphs = 0;
+    GLuint emoji = 0;
+    std::uint64_t lastUsed = 0;
+  };
+  struct TextKey {
+    TextMesh mesh;
+    int density;
+    friend bool operator==(const TextKey&, const TextKey&) = default;
+  };
+  struct TextKeyHash {
+    std::size_t operator()(const TextKey& key) const {
+      return MeshDescriptorHash()(MeshDescriptor(key.mesh)) ^ std::hash<int>()(key.density);
+    }
+  };
+  std::unordered_map<TextKey, TextTexture, TextKeyHash> textTextures;
+
+  // Frame scratch, kept to avoid allocating every frame.
+  std::unordered_map<BatchKey, std::vector<Instance>, BatchKeyHash> solid;
+  struct Blended {
+    float depth;
+    BatchKey key;
+    Instance instance;
+  };
+  std::vector<Blended> blended;
+  std::vector<Instance> upload;
+  std::vector<Batch> batches;
+
+  Impl() {
+    program = glCreateProgram();
+    const GLuint vertex = compile(GL_VERTEX_SHADER, ":/shaders/scene.vert");
+    const GLuint fragment = compile(GL_FRAGMENT_SHADER, ":/shaders/scene.frag");
+    glAttachShader(program, vertex);
+    glAttachShader(program, fragment);
+    glLinkProgram(program);
+    glDeleteShader(vertex);
+    glDeleteShader(fragment);
+    GLint ok = 0;
+    glGetProgramiv(program, GL_LINK_STATUS, &ok);
+    if (!ok) throw std::runtime_error("the scene shaders do not link");
+    viewProjection = glGetUniformLocation(program, "uViewProjection");
+    lit = glGetUniformLocation(program, "uLit");
+    textured = glGetUniformLocation(program, "uTextured");
+    texture = glGetUniformLocation(program, "uTexture");
+    cameraPosition = glGetUniformLocation(program, "uCameraPosition");
+    lightCount = glGetUniformLocation(program, "uLightCount");
+    lightToward = glGetUniformLocation(program, "uLightToward");
+    lightRadiance = glGetUniformLocation(program, "uLightRadiance");
+    glGenBuffers(1, &instanceBuffer);
+  }
+
+  ~Impl() {
+    for (auto& [descriptor, mesh] : meshes) release(mesh);
+    for (auto& [id, name] : textures) glDeleteTextures(1, &name);
+    for (auto& [key, text] : textTextures) release(text);
+    glDeleteBuffers(1, &instanceBuffer);
+    glDeleteProgram(program);
+  }
+
+  static void release(const GpuMesh& mesh) {
+    glDeleteVertexArrays(1, &mesh.vao);
+    glDeleteBuffers(1, &mesh.vertexBuffer);
+    glDeleteBuffers(1, &mesh.indexBuffer);
+  }
+  static void release(const TextTexture& text) {
+    glDeleteTextures(1, &text.glyphs);
+    if (text.emoji != 0) glDeleteTextures(1, &text.emoji);
+  }
+
+  GpuMesh& mesh(const MeshDescriptor& descriptor) {
+    auto it = meshes.find(descriptor);
+    if (it == meshes.end())
+      it = meshes.emplace(descriptor, uploadMesh(buildMeshGeometry(descriptor))).first;
+    it->second.text = std::holds_alternative<TextMesh>(descriptor);
+    it->second.lastUsed = frame;
+    return it->second;
+  }
+
+  GpuMesh uploadMesh(const MeshGeometry& geometry) {
+    GpuMesh mesh;
+    glGenVertexArrays(1, &mesh.vao);
+    glBindVertexArray(mesh.vao);
+    glGenBuffers(1, &mesh.vertexBuffer);
+    glBindBuffer(GL_ARRAY_BUFFER, mesh.vertexBuffer);
+    glBufferData(GL_ARRAY_BUFFER,
+                 static_cast<GLsizeiptr>(geometry.vertices.size() * sizeof(Vertex)),
+                 geometry.vertices.data(), GL_STATIC_DRAW);
+    glEnableVertexAttribArray(0);
+    glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, sizeof(Vertex),
+                          reinterpret_cast<void*>(offsetof(Vertex, position)));
+    glEnableVertexAttribArray(1);
+    glVertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, sizeof(Vertex),
+                          reinterpret_cast<void*>(offsetof(Vertex, normal)));
+    glEnableVertexAttribArray(2);
+    glVertexAttribPointer(2, 2, GL_FLOAT, GL_FALSE, sizeof(Vertex),
+                          reinterpret_cast<void*>(offsetof(Vertex, uv)));
+    glGenBuffers(1, &mesh.indexBuffer);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, mesh.indexBuffer);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER,
+                 static_cast<GLsizeiptr>(geometry.indices.size() * sizeof(std::uint32_t)),
+                 geometry.indices.data(), GL_STATIC_DRAW);
+    for (GLuint location = 3; location <= 8; ++location) {
+      glEnableVertexAttribArray(location);
+      glVertexAttribDivisor(location, 1);
+    }
+    glBindVertexArray(0);
+    mesh.indexCount = static_cast<GLsizei>(geometry.indices.size());
+    return mesh;
+  }
+
+  static GLuint uploadImage(const QImage& source, bool mipmapped) {
+    const QImage image = source.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    glBindTexture(GL_TEXTURE_2D, name);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(image.bytesPerLine() / 4));
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, image.width(), image.height(), 0, GL_RGBA,
+                 GL_UNSIGNED_BYTE, image.constBits());
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    if (mipmapped) {
+      glGenerateMipmap(GL_TEXTURE_2D);
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+    } else {
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    }
+    return name;
+  }
+
+  GLuint textureFor(const Texture& source) {
+    auto it = textures.find(source.id());
+    if (it == textures.end())
+      it = textures.emplace(source.id(), uploadImage(source.image(), source.mipmapped())).first;
+    return it->second;
+  }
+
+  // The text set at a density (pixels per local unit, a power of two) that covers what it shows.
+  TextTexture& textFor(const TextMesh& text, float pixelsPerUnit) {
+    const int density =
+        1 << std::clamp(static_cast<int>(std::ceil(std::log2(std::max(pixelsPerUnit, 1.0f)))), 0,
+                        20);
+    TextKey key{text, density};
+    auto it = textTextures.find(key);
+    if (it == textTextures.end()) {
+      const TextLayout layout = layoutText(text);
+      // Keep textures within what every GPU accepts.
+      const float largest = std::max(layout.width, layout.height) * static_cast<float>(density);
+      const float fitted = largest > 4096 ? static_cast<float>(density) * 4096 / largest
+                                          : static_cast<float>(density);
+      TextTexture made;
+      made.glyphs = uploadImage(rasterizeText(layout, fitted, false), false);
+      if (layout.hasEmoji) made.emoji = uploadImage(rasterizeText(layout, fitted, true), false);
+      it = textTextures.emplace(std::move(key), made).first;
+    }
+    it->second.lastUsed = frame;
+    return it->second;
+  }
+
+  void evict() {
+    std::erase_if(textTextures, [this](auto& entry) {
+      if (frame - entry.second.lastUsed < kEvictAfterFrames) return false;
+      release(entry.second);
+      return true;
+    });
+    std::erase_if(meshes, [this](auto& entry) {
+      if (!entry.second.text || frame - entry.second.lastUsed < kEvictAfterFrames) return false;
+      release(entry.second);
+      return true;
+    });
+  }
+};
+
+Renderer::Renderer() : impl_(std::make_unique<Impl>()) {}
+Renderer::~Renderer() = default;
+void Renderer::setInstancing(bool instancing) {
+  impl_->instancing = instancing;
+}
+std::size_t Renderer::cachedMeshCount() const {
+  return impl_->meshes.size();
+}
+
+Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
+  const auto started = std::chrono::steady_clock::now();
+  Impl& r = *impl_;
+  ++r.frame;
+  Stats stats;
+
+  // Camera.
+  glm::mat4 cameraWorld = glm::translate(glm::mat4(1), glm::vec3(0, 0, 2));
+  float fov = 60;
+  float near = 0.1f;
+  float far = 1000;
+  if (const PerspectiveCamera* camera = scene.camera()) {
+    cameraWorld = camera->worldMatrix();
+    fov = camera->fieldOfViewInDegrees;
+    near = camera->near;
+    far = camera->far;
+  }
+  const float aspect = static_cast<float>(width) / static_cast<float>(std::max(height, 1));
+  const glm::mat4 projection = glm::perspective(glm::radians(fov), aspect, near, far);
+  const glm::mat4 view = glm::inverse(cameraWorld);
+  const glm::mat4 viewProjection = projection * view;
+  const glm::vec3 eye = glm::vec3(cameraWorld[3]);
+  const glm::vec3 forward = -glm::normalize(glm::vec3(cameraWorld[2]));
+  // Screen pixels per world unit at distance 1.
+  const float pixelsAtUnitDistance =
+      static_cast<float>(height) / (2 * std::tan(glm::radians(fov) / 2));
+
+  // Lights, and the instances of every visible model.
+  std::vector<glm::vec3> lightToward;
+  std::vector<glm::vec3> lightRadiance;
+  for (auto& [key, list] : r.solid) list.clear();
+  r.blended.clear();
+  struct Frame {
+    const Entity* entity;
+    glm::mat4 parent;
+    float opacity;
+  };
+  std::vector<Frame> stack;
+  for (const auto& anchor : scene.root().children())
+    stack.push_back({anchor.get(), glm::mat4(1), 1});
+  while (!stack.empty()) {
+    const Frame frame = stack.back();
+    stack.pop_back();
+    const Entity& entity = *frame.entity;
+    if (!entity.isEnabled()) continue;
+    const glm::mat4 world = frame.parent * entity.transform().matrix();
+    const float opacity = frame.opacity * entity.opacity();
+    for (const auto& child : entity.children()) stack.push_back({child.get(), world, opacity});
+    if (entity.kind() == Entity::Kind::light && lightToward.size() < 4) {
+      const auto& light = static_cast<const DirectionalLight&>(entity);
+      lightToward.push_back(glm::normalize(glm::vec3(world[2])));
+      lightRadiance.push_back(glm::vec3(light.color.r, light.color.g, light.color.b) *
+                              light.intensity * kRadiancePerIntensity);
+    }
+    if (entity.kind() != Entity::Kind::model || opacity <= 0) continue;
+    const auto& model = static_cast<const ModelEntity&>(entity);
+    if (model.materials.empty()) continue;
+    const GpuMesh& mesh = r.mesh(model.mesh);
+    Instance instance{};
+    setMatrix(instance.model, world);
+    instance.params[2] = opacity;
+    instance.params[3] = -1;
+    const float depth = glm::dot(glm::vec3(world[3]) - eye, forward);
+    const auto add = [&](BatchKey key, const Color& color, float roughness, float metallic,
+                         std::optional<float> cutoff) {
+      instance.color[0] = color.r, instance.color[1] = color.g, instance.color[2] = color.b,
+      instance.color[3] = color.a;
+      instance.params[0] = roughness;
+      instance.params[1] = metallic;
+      instance.params[3] = cutoff.value_or(-1);
+      if (key.pass == Pass::opaque && (opacity < 1 || color.a < 1)) key.pass = Pass::blend;
+      if (key.pass == Pass::blend) {
+        r.blended.push_back({depth, key, instance});
+      } else {
+        r.solid[key].push_back(instance);
+      }
+    };
+    if (const auto* text = std::get_if<TextMesh>(&model.mesh)) {
+      const Color tint =
+          std::visit([](const auto& material) { return material.color; }, model.materials.front());
+      const float scale = glm::length(glm::vec3(world[1]));
+      const float pixelsPerUnit = pixelsAtUnitDistance / std::max(depth, 1e-3f) * scale;
+      const auto& textures = r.textFor(*text, pixelsPerUnit);
+      add({Pass::blend, &mesh, false, textures.glyphs}, tint, 1, 0, std::nullopt);
+      if (textures.emoji != 0) {
+        add({Pass::blend, &mesh, false, textures.emoji}, palette::white.withAlpha(tint.a), 1, 0,
+            std::nullopt);
+      }
+      continue;
+    }
+    if (const auto* lit = std::get_if<LitMaterial>(&model.materials.front())) {
+      add({Pass::opaque, &mesh, true, 0}, lit->color, lit->roughness, lit->metallic ? 1.0f : 0.0f,
+          std::nullopt);
+    } else {
+      const auto& unlit = std::get<UnlitMaterial>(model.materials.front());
+      const GLuint texture = unlit.texture ? r.textureFor(*unlit.texture) : 0;
+      const Pass pass =
+          unlit.opacityThreshold ? Pass::alphaTest : (texture != 0 ? Pass::blend : Pass::opaque);
+      add({pass, &mesh, false, texture}, unlit.color, 1, 0, unlit.opacityThreshold);
+    }
+  }
+
+  // Batches: solid ones grouped, blended ones from back to front in runs that share a key.
+  r.upload.clear();
+  r.batches.clear();
+  for (Pass pass : {Pass::opaque, Pass::alphaTest}) {
+    for (auto& [key, list] : r.solid) {
+      if (key.pass != pass || list.empty()) continue;
+      r.batches.push_back({key, r.upload.size(), list.size()});
+      r.upload.insert(r.upload.end(), list.begin(), list.end());
+    }
+  }
+  std::stable_sort(r.blended.begin(), r.blended.end(),
+                   [](const auto& a, const auto& b) { return a.depth > b.depth; });
+  for (const auto& item : r.blended) {
+    if (r.batches.empty() || !(r.batches.back().key == item.key) ||
+        r.batches.back().key.pass != Pass::blend) {
+      r.batches.push_back({item.key, r.upload.size(), 0});
+    }
+    r.upload.push_back(item.instance);
+    ++r.batches.back().count;
+  }
+  glBindBuffer(GL_ARRAY_BUFFER, r.instanceBuffer);
+  const auto bytes = r.upload.size() * sizeof(Instance);
+  if (bytes > r.instanceCapacity) {
+    r.instanceCapacity = std::max<std::size_t>(bytes * 2, 64 * sizeof(Instance));
+    glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(r.instanceCapacity), nullptr,
+                 GL_STREAM_DRAW);
+  }
+  if (bytes > 0)
+    glBufferSubData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(bytes), r.upload.data());
+  stats.cpuMilliseconds =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+
+  // Draw.
+  glViewport(0, 0, width, height);
+  const Color& background = scene.background;
+  glClearColor(background.r * background.a, background.g * background.a,
+               background.b * background.a, background.a);
+  glDepthMask(GL_TRUE);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  glEnable(GL_DEPTH_TEST);
+  glDepthFunc(GL_LEQUAL);
+  glDisable(GL_CULL_FACE);
+  glUseProgram(r.program);
+  glUniformMatrix4fv(r.viewProjection, 1, GL_FALSE, glm::value_ptr(viewProjection));
+  glUniform3fv(r.cameraPosition, 1, glm::value_ptr(eye));
+  glUniform1i(r.lightCount, static_cast<GLint>(lightToward.size()));
+  if (!lightToward.empty()) {
+    glUniform3fv(r.lightToward, static_cast<GLsizei>(lightToward.size()),
+                 glm::value_ptr(lightToward.front()));
+    glUniform3fv(r.lightRadiance, static_cast<GLsizei>(lightRadiance.size()),
+                 glm::value_ptr(lightRadiance.front()));
+  }
+  glUniform1i(r.texture, 0);
+  glActiveTexture(GL_TEXTURE0);
+  bool blending = false;
+  for (const Batch& batch : r.batches) {
+    if ((batch.key.pass == Pass::blend) != blending) {
+      blending = !blending;
+      if (blending) {
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+        glDepthMask(GL_FALSE);
+      } else {
+        glDisable(GL_BLEND);
+        glDepthMask(GL_TRUE);
+      }
+    }
+    glBindVertexArray(batch.key.mesh->vao);
+    glUniform1i(r.lit, batch.key.lit);
+    glUniform1i(r.textured, batch.key.texture != 0);
+    glBindTexture(GL_TEXTURE_2D, batch.key.texture);
+    const std::size_t step = r.instancing ? batch.count : 1;
+    for (std::size_t first = batch.first; first < batch.first + batch.count; first += step) {
+      for (GLuint column = 0; column < 6; ++column) {
+        glVertexAttribPointer(
+            3 + column, 4, GL_FLOAT, GL_FALSE, sizeof(Instance),
+            reinterpret_cast<void*>(first * sizeof(Instance) + column * 4 * sizeof(float)));
+      }
+      glDrawElementsInstanced(
+          GL_TRIANGLES, batch.key.mesh->indexCount, GL_UNSIGNED_INT, nullptr,
+          static_cast<GLsizei>(std::min(step, batch.first + batch.count - first)));
+      ++stats.drawCalls;
+    }
+    stats.instances += static_cast<int>(batch.count);
+  }
+  glDisable(GL_BLEND);
+  glDepthMask(GL_TRUE);
+  glBindVertexArray(0);
+  r.evict();
+  return stats;
+}
+
+}  // namespace tallyloft

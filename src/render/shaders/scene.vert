@@ -1,0 +1,31 @@
+#version 330 core
+
+layout(location = 0) in vec3 aPosition;
+layout(location = 1) in vec3 aNormal;
+layout(location = 2) in vec2 aUv;
+// Per instance: the model matrix, the colour and (roughness, metallic, opacity, alpha cut-off).
+layout(location = 3) in vec4 iModel0;
+layout(location = 4) in vec4 iModel1;
+layout(location = 5) in vec4 iModel2;
+layout(location = 6) in vec4 iModel3;
+layout(location = 7) in vec4 iColor;
+layout(location = 8) in vec4 iParams;
+
+uniform mat4 uViewProjection;
+
+out vec3 vWorldPosition;
+out vec3 vNormal;
+out vec2 vUv;
+out vec4 vColor;
+out vec4 vParams;
+
+void main() {
+  mat4 model = mat4(iModel0, iModel1, iModel2, iModel3);
+  vec4 world = model * vec4(aPosition, 1.0);
+  vWorldPosition = world.xyz;
+  vNormal = mat3(transpose(inverse(model))) * aNormal;
+  vUv = aUv;
+  vColor = iColor;
+  vParams = iParams;
+  gl_Position = uViewProjection * world;
+}
