@@ -62,7 +62,11 @@ void LoopScheduler::background(Task work) {
           Task next = std::move(work_.front());
           work_.pop_front();
           lock.unlock();
-          next();
+          try {
+            next();
+          } catch (...) {
+            // A failed read computes nothing; the worker stays for the next one.
+          }
           lock.lock();
         }
       });
@@ -82,7 +86,11 @@ void LoopScheduler::stopWorker() {
 }
 
 Scheduler::TimePoint LoopScheduler::now() const {
-  return wallStart_ + std::chrono::duration_cast<std::chrono::system_clock::duration>(elapsed());
+  // Real time reads the wall clock itself, the clock events are stamped with: the monotonic
+  // clock that drives the timers stops while the machine sleeps.
+  if (!virtual_) return std::chrono::system_clock::now();
+  return wallStart_ +
+         std::chrono::duration_cast<std::chrono::system_clock::duration>(virtualElapsed_);
 }
 
 Scheduler::Duration LoopScheduler::elapsed() const {

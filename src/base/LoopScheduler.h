@@ -13,7 +13,8 @@ namespace tallyloft {
 // A Scheduler with its own loop, for headless use (`serve`, `replay`) and for tests.
 //
 // On real time, `run()` runs posted tasks and timers on the calling thread until `quit()`, and
-// background work runs in order on one worker thread owned by the scheduler.
+// background work runs in order on one worker thread owned by the scheduler. `now()` is the wall
+// clock; timers run on the monotonic clock.
 //
 // On virtual time, nothing happens by itself: `advance(d)` moves the clock forward and fires, in
 // order of their due times, every timer that falls due (a timer due at the same moment as

@@ -18,6 +18,13 @@ std::chrono::nanoseconds toDuration(double seconds) {
   return std::chrono::nanoseconds(std::llround(seconds * 1e9));
 }
 
+// Virtual time counts nanoseconds in 64 bits: about 292 years; a round billion seconds is ample.
+constexpr double kLongestReplay = 1e9;
+
+bool isReplayTime(double seconds) {
+  return std::isfinite(seconds) && seconds >= 0 && seconds <= kLongestReplay;
+}
+
 bool isBlank(const std::string& line) {
   return line.find_first_not_of(" \t\r\n") == std::string::npos;
 }
@@ -26,6 +33,12 @@ bool isBlank(const std::string& line) {
 
 int replayEvents(std::istream& input, std::vector<double> at, std::ostream& output,
                  std::ostream& errors) {
+  for (double moment : at) {
+    if (!isReplayTime(moment)) {
+      errors << "--at " << moment << ": must be 0 to " << kLongestReplay << " seconds\n";
+      return 2;
+    }
+  }
   std::sort(at.begin(), at.end());
   LoopScheduler loop{Scheduler::TimePoint{}};  // virtual seconds from 0
   AppModel app(loop, std::nullopt);
@@ -62,7 +75,7 @@ int replayEvents(std::istream& input, std::vector<double> at, std::ostream& outp
     const auto t = record.find("t");
     if (t == record.end() || !t->is_number()) return fail("\"t\" must be a number of seconds");
     const double seconds = t->get<double>();
-    if (!std::isfinite(seconds) || seconds < 0) return fail("\"t\" must be 0 or more");
+    if (!isReplayTime(seconds)) return fail("\"t\" must be 0 to 1000000000 seconds");
     if (seconds < last) return fail("\"t\" goes back in time");
     const auto body = record.find("body");
     if (body == record.end() || !(body->is_object() || body->is_string())) {

@@ -257,7 +257,17 @@ HookServer::~HookServer() {
 void HookServer::start() {
   if (!impl_->thread.joinable()) {
     impl_->work.emplace(impl_->io.get_executor());
-    impl_->thread = std::thread([impl = impl_.get()] { impl->io.run(); });
+    impl_->thread = std::thread([impl = impl_.get()] {
+      // A handler that throws (out of memory, a throwing callback) loses its connection, which
+      // its released handler closes; the server goes on.
+      for (;;) {
+        try {
+          impl->io.run();
+          return;
+        } catch (...) {
+        }
+      }
+    });
   }
   asio::post(impl_->io, [impl = impl_.get()] { impl->startOnQueue(); });
 }

@@ -52,8 +52,8 @@ class HookServer {
 
   // Returns at once; the listener starts on the server's thread. Reports "Listening on
   // 127.0.0.1:PORT", "Failed: …" when the address cannot be bound or the listener fails later,
-  // or "Could not start: …" when no socket can be made. A second call while a listener exists
-  // does nothing; nothing is ever retried.
+  // or "Could not start: …" when no socket can be made. Once a listener has been made, later
+  // calls do nothing, also after a failure or `stop()`: nothing is ever retried.
   void start();
   // Closes the listener and reports "Stopped". Open connections finish normally.
   void stop();

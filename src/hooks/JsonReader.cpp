@@ -63,6 +63,33 @@ std::size_t utf8SequenceLength(std::string_view text, std::size_t pos) {
   return length;
 }
 
+// The power of ten of a number's first significant digit (for "0.05e3", 1); only its sign
+// matters, so a huge exponent saturates.
+long long decimalExponent(std::string_view number) {
+  if (!number.empty() && number.front() == '-') number.remove_prefix(1);
+  const std::size_t e = number.find_first_of("eE");
+  long long exponent = 0;
+  if (e != std::string_view::npos) {
+    std::string_view digits = number.substr(e + 1);
+    const bool negative = !digits.empty() && digits.front() == '-';
+    if (!digits.empty() && (digits.front() == '-' || digits.front() == '+'))
+      digits.remove_prefix(1);
+    for (char c : digits) exponent = std::min(exponent * 10 + (c - '0'), 1'000'000'000'000LL);
+    if (negative) exponent = -exponent;
+    number = number.substr(0, e);
+  }
+  const std::size_t dot = number.find('.');
+  const std::string_view whole = number.substr(0, dot);
+  const std::string_view fraction =
+      dot == std::string_view::npos ? std::string_view() : number.substr(dot + 1);
+  const std::size_t leading = whole.find_first_not_of('0');
+  if (leading != std::string_view::npos)
+    return exponent + static_cast<long long>(whole.size() - leading) - 1;
+  const std::size_t zeros = fraction.find_first_not_of('0');
+  if (zeros == std::string_view::npos) return -1;  // zero itself
+  return exponent - static_cast<long long>(zeros) - 1;
+}
+
 }  // namespace
 
 void JsonReader::skipBlanks() {
@@ -161,36 +188,26 @@ bool JsonReader::number(JSONValue* out) {
   } else if (digits() == 0) {
     return false;
   }
-  const std::size_t integerEnd = pos_;
-  bool negativeExponent = false;
   if (pos_ < text_.size() && text_[pos_] == '.') {
     ++pos_;
     if (digits() == 0) return false;
   }
   if (pos_ < text_.size() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
     ++pos_;
-    if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) {
-      negativeExponent = text_[pos_] == '-';
-      ++pos_;
-    }
+    if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) ++pos_;
     if (digits() == 0) return false;
   }
-  if (out == nullptr) return true;
   double parsed = 0;
   const char* first = text_.data() + start;
   const auto [end, error] = std::from_chars(first, text_.data() + pos_, parsed);
   if (error == std::errc::result_out_of_range) {
-    // Too small for a double is zero; too large is no number at all. Small ones have a negative
-    // exponent or a zero integer part ("0.000…1").
-    const bool negative = *first == '-';
-    const std::size_t integerStart = start + (negative ? 1 : 0);
-    if (!negativeExponent && text_.substr(integerStart, integerEnd - integerStart) != "0") {
-      return false;
-    }
-    parsed = negative ? -0.0 : 0.0;
+    // Too small for a double is zero; too large is no number at all.
+    if (decimalExponent(text_.substr(start, pos_ - start)) > 0) return false;
+    parsed = *first == '-' ? -0.0 : 0.0;
   } else if (error != std::errc() || end != text_.data() + pos_) {
     return false;
   }
+  if (out == nullptr) return true;
   *out = JSONValue(parsed);
   return true;
 }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <vector>
@@ -35,8 +36,15 @@ fs::path resolveLinks(fs::path path) {
 }
 
 std::string readWhole(const fs::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without blocking: a FIFO or a device where a settings file should be must not hang us.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) throw SettingsFileError(failure("Could not read", path, errno));
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    throw SettingsFileError("Could not read " + path.string() + ": not a regular file");
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   std::string text;
   char buffer[65536];
   for (;;) {
@@ -64,9 +72,15 @@ bool writeAll(int fd, std::string_view bytes) {
   return true;
 }
 
+// The mode a new file gets: 0666 less the umask, read without changing it (other threads may be
+// creating files meanwhile).
 mode_t defaultFileMode() {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
+  mode_t mask = 022;
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("Umask:", 0) == 0)
+      mask = static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+  }
   return 0666 & ~mask;
 }
 

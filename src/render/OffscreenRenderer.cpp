@@ -1,7 +1,6 @@
 #include "render/OffscreenRenderer.h"
 
-#include <EGL/egl.h>
-#include <EGL/eglext.h>
+#include <epoxy/egl.h>
 #include <epoxy/gl.h>
 
 namespace tallyloft {

@@ -1,5 +1,7 @@
 #include "render/Renderer.h"
 
+#include <epoxy/gl.h>
+
 #include <QFile>
 #include <algorithm>
 #include <chrono>

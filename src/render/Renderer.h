@@ -1,7 +1,5 @@
 #pragma once
 
-#include <epoxy/gl.h>
-
 #include <memory>
 
 #include "graph/Scene.h"

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -71,7 +72,8 @@ TEST(Replay, StopsAtAMalformedLineNamingIt) {
   const std::pair<const char*, const char*> cases[] = {
       {"{\"t\": 1, \"body\": {}}\nnot json\n", "line 2: not a JSON object\n"},
       {"{\"body\": {}}\n", "line 1: \"t\" must be a number of seconds\n"},
-      {"{\"t\": -1, \"body\": {}}\n", "line 1: \"t\" must be 0 or more\n"},
+      {"{\"t\": -1, \"body\": {}}\n", "line 1: \"t\" must be 0 to 1000000000 seconds\n"},
+      {"{\"t\": 1e10, \"body\": {}}\n", "line 1: \"t\" must be 0 to 1000000000 seconds\n"},
       {"{\"t\": 2, \"body\": {}}\n\n{\"t\": 1, \"body\": {}}\n",
        "line 3: \"t\" goes back in time\n"},
       {"{\"t\": 1, \"body\": [1]}\n", "line 1: \"body\" must be an object or a string\n"},
@@ -82,6 +84,13 @@ TEST(Replay, StopsAtAMalformedLineNamingIt) {
     std::ostringstream errors;
     EXPECT_EQ(replayEvents(input, {}, output, errors), 2) << text;
     EXPECT_EQ(errors.str(), message);
+    EXPECT_EQ(output.str(), "");
+  }
+  for (double moment : {std::nan(""), 2e9, -1.0}) {
+    std::istringstream input("");
+    std::ostringstream output;
+    std::ostringstream errors;
+    EXPECT_EQ(replayEvents(input, {1.0, moment}, output, errors), 2) << moment;
     EXPECT_EQ(output.str(), "");
   }
 }

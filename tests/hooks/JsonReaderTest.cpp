@@ -15,6 +15,8 @@ TEST(JsonReader, AcceptsConformingDocuments) {
       {R"({"a":1,"a":[true,false,null]})",
        JSONValue(JSONValue::Object{{"a", JSONValue(JSONValue::Array{true, false, nullptr})}})},
       {"1e-400", JSONValue(0.0)},
+      {"0.000001e-320", JSONValue(0.0)},
+      {"{\"unused\":1e-999}", JSONValue(JSONValue::Object{{"unused", 0.0}})},
       {"\"\\u0000\"", JSONValue(std::string(1, '\0'))},
   };
   for (const auto& [text, expected] : cases) {
@@ -49,6 +51,8 @@ TEST(JsonReader, RejectsWhatAConformingParserRejects) {
       "1e400",
       "-1e400",
       "[2e308]",
+      "0.1e400",
+      "{\"a\":1e400}",
       "\"a",
       "\"\t\"",
       "\"\\x\"",
@@ -64,6 +68,8 @@ TEST(JsonReader, RejectsWhatAConformingParserRejects) {
   };
   for (const char* text : rejected) EXPECT_FALSE(parseJson(text)) << text;
   EXPECT_FALSE(parseJson(std::string_view("[1]\0", 4)));
+  EXPECT_FALSE(parseJson(std::string(400, '1') + "e-10"));  // about 1e389
+  EXPECT_EQ(parseJson("0." + std::string(400, '0') + "1e70"), JSONValue(0.0));
 }
 
 TEST(JsonReader, LimitsNestingInsteadOfOverflowingTheStack) {

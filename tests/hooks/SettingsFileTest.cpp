@@ -51,6 +51,12 @@ TEST_F(SettingsFileTest, RefusesWhatIsNotAJsonObject) {
   fs::remove(settings());
   fs::create_directory(settings());  // unreadable as a file
   EXPECT_THROW(loadSettingsForWrite(settings()), SettingsFileError);
+  fs::remove(settings());
+  ASSERT_EQ(::mkfifo(settings().c_str(), 0600), 0);  // no writer: must not wait for one
+  EXPECT_THROW(loadSettingsForWrite(settings()), SettingsFileError);
+  fs::remove(settings());
+  fs::create_symlink("/dev/zero", settings());  // endless: must not be read
+  EXPECT_THROW(loadSettingsForWrite(settings()), SettingsFileError);
 }
 
 TEST_F(SettingsFileTest, WritesSortedPrettyJsonKeepingValues) {

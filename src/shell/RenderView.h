@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QImage>
+#include <QOpenGLWidget>
+#include <memory>
+
+#include "graph/Scene.h"
+#include "render/Renderer.h"
+
+namespace tallyloft {
+
+// The office panel's 3D view: draws a Scene every displayed frame, calling the scene's update
+// with the time step first. Renders at `renderScale` device pixels per logical pixel (2
+// normally, 3 while the magnifier is active) with 4x multisampling, then scales the picture to
+// the widget. A paused view draws no frames at all and keeps its last picture. Main-thread only;
+// the scene must outlive the view.
+class RenderView : public QOpenGLWidget {
+  Q_OBJECT
+
+ public:
+  explicit RenderView(Scene& scene, QWidget* parent = nullptr);
+  ~RenderView() override;
+
+  void setPaused(bool paused);
+  bool isPaused() const { return paused_; }
+  void setRenderScale(double scale);
+  double renderScale() const { return renderScale_; }
+  // The last frame drawn, premultiplied RGBA at the render scale.
+  QImage snapshot();
+
+ signals:
+  // After each frame has been drawn.
+  void frameRendered();
+
+ protected:
+  void initializeGL() override;
+  void paintGL() override;
+
+ private:
+  void ensureTargets(QSize size);
+  void releaseTargets();
+
+  Scene& scene_;
+  std::unique_ptr<Renderer> renderer_;
+  QElapsedTimer clock_;
+  bool paused_ = false;
+  double renderScale_ = 2;
+  QSize targetSize_;
+  unsigned multisampleFramebuffer_ = 0;
+  unsigned colorBuffer_ = 0;
+  unsigned depthBuffer_ = 0;
+  unsigned resolveFramebuffer_ = 0;
+  unsigned resolveBuffer_ = 0;
+};
+
+}  // namespace tallyloft
