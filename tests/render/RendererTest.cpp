@@ -1,0 +1,172 @@
+#include "render/Renderer.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <cstdlib>
+#include <filesystem>
+
+#include "cli/GalleryCommand.h"
+#include "graph/OfficeRig.h"
+#include "render/MeshGeometry.h"
+#include "render/OffscreenRenderer.h"
+
+namespace tallyloft {
+namespace {
+
+// One headless GL context for all the tests here (llvmpipe where there is no GPU).
+OffscreenRenderer& gl() {
+  static std::unique_ptr<OffscreenRenderer> renderer = [] {
+    std::string error;
+    auto made = OffscreenRenderer::create(&error);
+    if (!made) ADD_FAILURE() << "no headless OpenGL: " << error;
+    return made;
+  }();
+  if (!renderer) std::abort();
+  return *renderer;
+}
+
+// The box of pixels whose alpha passes `threshold`.
+QRect paintedArea(const QImage& image, int threshold = 24) {
+  QRect area;
+  for (int y = 0; y < image.height(); ++y) {
+    const auto* row = reinterpret_cast<const uchar*>(image.constScanLine(y));
+    for (int x = 0; x < image.width(); ++x) {
+      if (row[x * 4 + 3] > threshold) area |= QRect(x, y, 1, 1);
+    }
+  }
+  return area;
+}
+
+TEST(MeshGeometry, RoundedBoxesHaveOutwardUnitNormals) {
+  for (float radius : {0.0f, 0.1f, 0.5f}) {
+    const MeshGeometry mesh = buildMeshGeometry(generateBox({1, 0.6f, 0.4f}, radius));
+    ASSERT_FALSE(mesh.indices.empty());
+    for (const Vertex& vertex : mesh.vertices) {
+      EXPECT_NEAR(glm::length(vertex.normal), 1, 1e-4);
+      EXPECT_GT(glm::dot(vertex.normal, vertex.position), 0);
+      EXPECT_LE(std::abs(vertex.position.x), 0.5f + 1e-5f);
+    }
+    // Every triangle winds counter-clockwise seen from outside.
+    for (std::size_t i = 0; i < mesh.indices.size(); i += 3) {
+      const glm::vec3 a = mesh.vertices[mesh.indices[i]].position;
+      const glm::vec3 b = mesh.vertices[mesh.indices[i + 1]].position;
+      const glm::vec3 c = mesh.vertices[mesh.indices[i + 2]].position;
+      const glm::vec3 face = glm::cross(b - a, c - a);
+      if (glm::length(face) < 1e-9f) continue;  // collapsed on a rounded corner
+      EXPECT_GE(glm::dot(face, a + b + c), 0);
+    }
+  }
+  const MeshGeometry plane = buildMeshGeometry(generateHorizontalPlane(2, 1, 0.2f));
+  for (const Vertex& vertex : plane.vertices) EXPECT_EQ(vertex.normal, glm::vec3(0, 1, 0));
+}
+
+std::unique_ptr<Scene> officeScene() {
+  auto scene = std::make_unique<Scene>();
+  addOfficeCameraAndLights(*scene);
+  return scene;
+}
+
+TEST(Renderer, SharesMeshesAndDrawsEachBatchOnce) {
+  const auto office = officeScene();
+  Scene& scene = *office;
+  Entity* anchor = scene.addAnchor();
+  for (int i = 0; i < 10; ++i) {
+    auto* box = anchor->addChild(
+        ModelEntity::make(generateBox(0.1f, 0.02f), LitMaterial{palette::blue, 0.5f, false}));
+    box->setPosition({-0.9f + 0.2f * static_cast<float>(i), 0, 0});
+  }
+  anchor->addChild(ModelEntity::make(generateSphere(0.1f), LitMaterial{palette::red, 0.5f, false}));
+  Renderer::Stats stats;
+  gl().render(scene, {200, 100}, &stats);
+  EXPECT_EQ(stats.drawCalls, 2);
+  EXPECT_EQ(stats.instances, 11);
+  const std::size_t meshes = gl().renderer().cachedMeshCount();
+  gl().render(scene, {200, 100}, &stats);
+  EXPECT_EQ(gl().renderer().cachedMeshCount(), meshes);  // nothing generated twice
+
+  gl().renderer().setInstancing(false);
+  gl().render(scene, {200, 100}, &stats);
+  gl().renderer().setInstancing(true);
+  EXPECT_EQ(stats.drawCalls, 11);
+}
+
+TEST(Renderer, OpacityMultipliesAndDisabledSubtreesVanish) {
+  const auto office = officeScene();
+  Scene& scene = *office;
+  Entity* anchor = scene.addAnchor();
+  auto* group = anchor->addChild(std::make_unique<Entity>());
+  group->setOpacity(0.5f);
+  auto* plane = group->addChild(
+      ModelEntity::make(generatePlane(4, 4), UnlitMaterial{palette::white, nullptr, std::nullopt}));
+  plane->setOpacity(0.5f);
+  QImage image = gl().render(scene, {64, 64});
+  EXPECT_NEAR(qAlpha(image.pixel(32, 32)), 64, 3);  // 0.25 of full
+
+  group->setEnabled(false);
+  image = gl().render(scene, {64, 64});
+  EXPECT_EQ(qAlpha(image.pixel(32, 32)), 0);
+  EXPECT_TRUE(paintedArea(image, 0).isEmpty());
+}
+
+TEST(Renderer, TextBoundsHoldThePixelsDrawn) {
+  const auto office = officeScene();
+  Scene& scene = *office;
+  Entity* anchor = scene.addAnchor();
+  auto* text =
+      anchor->addChild(ModelEntity::make(generateText("Hxg Tally \u2615", 0, {0.3f, 700, false}),
+                                         UnlitMaterial{palette::black, nullptr, std::nullopt}));
+  text->setPosition({-0.8f, -0.1f, 0});
+  const QSize size(400, 200);  // 2 world units high: 100 pixels per unit
+  const QImage image = gl().render(scene, size);
+  const QRect painted = paintedArea(image);
+  ASSERT_FALSE(painted.isEmpty());
+  const BoundingBox bounds = text->visualBounds(true, nullptr);
+  const auto toPixelX = [&](float x) { return (x + 2.0f) * 100.0f; };
+  const auto toPixelY = [&](float y) { return (1.0f - y) * 100.0f; };
+  // Everything drawn lies within the bounds; the ink reaches close to their ends.
+  EXPECT_GE(painted.left(), toPixelX(bounds.min.x) - 1);
+  EXPECT_LE(painted.right(), toPixelX(bounds.max.x) + 1);
+  EXPECT_GE(painted.top(), toPixelY(bounds.max.y) - 1);
+  EXPECT_LE(painted.bottom(), toPixelY(bounds.min.y) + 1);
+  EXPECT_LT(painted.left() - toPixelX(bounds.min.x), 6);
+  EXPECT_LT(toPixelX(bounds.max.x) - painted.right(), 8);
+}
+
+// The test card against its reference picture, with room for rasteriser differences.
+TEST(Renderer, PrimitivesCardMatchesItsGoldenImage) {
+  const QSize size(900, 200);
+  Scene scene;
+  buildPrimitivesCard(scene, size);
+  const QImage image = gl().render(scene, size).convertToFormat(QImage::Format_RGBA8888);
+  const std::filesystem::path golden =
+      std::filesystem::path(TALLYLOFT_SOURCE_DIR) / "tests/render/golden/primitives-900x200.png";
+  if (std::getenv("TALLYLOFT_UPDATE_GOLDEN") != nullptr) {
+    ASSERT_TRUE(image.save(QString::fromStdString(golden.string())));
+  }
+  const QImage expected =
+      QImage(QString::fromStdString(golden.string())).convertToFormat(QImage::Format_RGBA8888);
+  ASSERT_EQ(expected.size(), size)
+      << "missing " << golden << " (TALLYLOFT_UPDATE_GOLDEN=1 writes it)";
+  long long total = 0;
+  int differing = 0;
+  for (int y = 0; y < size.height(); ++y) {
+    const uchar* got = image.constScanLine(y);
+    const uchar* want = expected.constScanLine(y);
+    for (int x = 0; x < size.width() * 4; x += 4) {
+      int worst = 0;
+      for (int c = 0; c < 4; ++c) {
+        const int difference = std::abs(got[x + c] - want[x + c]);
+        total += difference;
+        worst = std::max(worst, difference);
+      }
+      if (worst > 48) ++differing;
+    }
+  }
+  const double pixels = size.width() * size.height();
+  EXPECT_LT(differing / pixels, 0.005) << differing << " pixels differ clearly";
+  EXPECT_LT(static_cast<double>(total) / (pixels * 4), 1.5);
+}
+
+}  // namespace
+}  // namespace tallyloft
