@@ -8,7 +8,8 @@
 namespace tallyloft {
 namespace {
 
-constexpr int kCornerSegments = 6;
+// Enough for the sizes the office draws at (a robot is about 50 pixels tall, 150 magnified).
+constexpr int kCornerSegments = 3;
 
 // Grid coordinates along one box axis from -half to half, dense near the rounded edges.
 std::vector<float> edgeSteps(float half, float radius) {
@@ -115,8 +116,8 @@ MeshGeometry plane(const PlaneMesh& plane) {
 
 MeshGeometry sphere(const SphereMesh& sphere) {
   MeshGeometry mesh;
-  constexpr int kRings = 16;
-  constexpr int kSegments = 28;
+  constexpr int kRings = 12;
+  constexpr int kSegments = 24;
   for (int ring = 0; ring <= kRings; ++ring) {
     const float phi = glm::pi<float>() * static_cast<float>(ring) / kRings;
     for (int segment = 0; segment <= kSegments; ++segment) {

@@ -28,8 +28,9 @@ struct Instance {
   float model[16];
   float color[4];
   float params[4];  // roughness, metallic, opacity, alpha cut-off (negative: none)
+  float normal[9];  // inverse transpose of the model's upper 3x3
 };
-static_assert(sizeof(Instance) == 24 * sizeof(float));
+static_assert(sizeof(Instance) == 33 * sizeof(float));
 
 enum class Pass { opaque, alphaTest, blend };
 
@@ -200,7 +201,7 @@ struct Renderer::Impl {
     glBufferData(GL_ELEMENT_ARRAY_BUFFER,
                  static_cast<GLsizeiptr>(geometry.indices.size() * sizeof(std::uint32_t)),
                  geometry.indices.data(), GL_STATIC_DRAW);
-    for (GLuint location = 3; location <= 8; ++location) {
+    for (GLuint location = 3; location <= 11; ++location) {
       glEnableVertexAttribArray(location);
       glVertexAttribDivisor(location, 1);
     }
@@ -343,6 +344,8 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
     const GpuMesh& mesh = r.mesh(model.mesh);
     Instance instance{};
     setMatrix(instance.model, world);
+    const glm::mat3 normal = glm::transpose(glm::inverse(glm::mat3(world)));
+    std::copy_n(glm::value_ptr(normal), 9, instance.normal);
     instance.params[2] = opacity;
     instance.params[3] = -1;
     const float depth = glm::dot(glm::vec3(world[3]) - eye, forward);
@@ -458,10 +461,15 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
     glBindTexture(GL_TEXTURE_2D, batch.key.texture);
     const std::size_t step = r.instancing ? batch.count : 1;
     for (std::size_t first = batch.first; first < batch.first + batch.count; first += step) {
+      const std::size_t base = first * sizeof(Instance);
       for (GLuint column = 0; column < 6; ++column) {
-        glVertexAttribPointer(
-            3 + column, 4, GL_FLOAT, GL_FALSE, sizeof(Instance),
-            reinterpret_cast<void*>(first * sizeof(Instance) + column * 4 * sizeof(float)));
+        glVertexAttribPointer(3 + column, 4, GL_FLOAT, GL_FALSE, sizeof(Instance),
+                              reinterpret_cast<void*>(base + column * 4 * sizeof(float)));
+      }
+      for (GLuint column = 0; column < 3; ++column) {
+        glVertexAttribPointer(9 + column, 3, GL_FLOAT, GL_FALSE, sizeof(Instance),
+                              reinterpret_cast<void*>(base + offsetof(Instance, normal) +
+                                                      column * 3 * sizeof(float)));
       }
       glDrawElementsInstanced(
           GL_TRIANGLES, batch.key.mesh->indexCount, GL_UNSIGNED_INT, nullptr,

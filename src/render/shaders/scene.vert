@@ -3,13 +3,17 @@
 layout(location = 0) in vec3 aPosition;
 layout(location = 1) in vec3 aNormal;
 layout(location = 2) in vec2 aUv;
-// Per instance: the model matrix, the colour and (roughness, metallic, opacity, alpha cut-off).
+// Per instance: the model matrix, the colour, (roughness, metallic, opacity, alpha cut-off).
 layout(location = 3) in vec4 iModel0;
 layout(location = 4) in vec4 iModel1;
 layout(location = 5) in vec4 iModel2;
 layout(location = 6) in vec4 iModel3;
 layout(location = 7) in vec4 iColor;
 layout(location = 8) in vec4 iParams;
+// The normal matrix (inverse transpose of the model's upper 3x3), worked out once per instance.
+layout(location = 9) in vec3 iNormal0;
+layout(location = 10) in vec3 iNormal1;
+layout(location = 11) in vec3 iNormal2;
 
 uniform mat4 uViewProjection;
 
@@ -23,7 +27,7 @@ void main() {
   mat4 model = mat4(iModel0, iModel1, iModel2, iModel3);
   vec4 world = model * vec4(aPosition, 1.0);
   vWorldPosition = world.xyz;
-  vNormal = mat3(transpose(inverse(model))) * aNormal;
+  vNormal = mat3(iNormal0, iNormal1, iNormal2) * aNormal;
   vUv = aUv;
   vColor = iColor;
   vParams = iParams;
