@@ -129,20 +129,33 @@ void buildPrimitivesCard(Scene& scene, QSize size) {
        {0.1f, 400, false}, column(7) - 0.3f, palette::black);
 }
 
+std::optional<QSize> parseImageSize(const std::string& text) {
+  if (text.empty()) return QSize(1800, 400);
+  int width = 0;
+  int height = 0;
+  char rest = 0;
+  if (std::sscanf(text.c_str(), "%dx%d%c", &width, &height, &rest) != 2) return std::nullopt;
+  if (width < 16 || height < 16 || width > 8192 || height > 8192) return std::nullopt;
+  return QSize(width, height);
+}
+
+bool buildGallery(const std::string& name, Scene& scene, QSize size) {
+  if (name == "primitives") {
+    buildPrimitivesCard(scene, size);
+    return true;
+  }
+  return false;
+}
+
 int runGallery(const std::string& name, const std::string& out, const std::string& sizeText) {
-  int width = 1800;
-  int height = 400;
-  if (!sizeText.empty() && (std::sscanf(sizeText.c_str(), "%dx%d", &width, &height) != 2 ||
-                            width < 16 || height < 16 || width > 8192 || height > 8192)) {
+  const auto size = parseImageSize(sizeText);
+  if (!size) {
     std::fprintf(stderr, "--size must be WIDTHxHEIGHT, each 16 to 8192 (got %s)\n",
                  sizeText.c_str());
     return 2;
   }
-  const QSize size(width, height);
   Scene scene;
-  if (name == "primitives") {
-    buildPrimitivesCard(scene, size);
-  } else {
+  if (!buildGallery(name, scene, *size)) {
     std::fprintf(stderr, "unknown gallery '%s' (known: primitives)\n", name.c_str());
     return 2;
   }
@@ -152,12 +165,12 @@ int runGallery(const std::string& name, const std::string& out, const std::strin
     std::fprintf(stderr, "Cannot render: %s\n", error.c_str());
     return 1;
   }
-  const QImage image = renderer->render(scene, size);
+  const QImage image = renderer->render(scene, *size);
   if (!image.save(QString::fromStdString(out), "PNG")) {
     std::fprintf(stderr, "Cannot write %s\n", out.c_str());
     return 1;
   }
-  std::printf("Wrote %s (%dx%d)\n", out.c_str(), width, height);
+  std::printf("Wrote %s (%dx%d)\n", out.c_str(), size->width(), size->height());
   return 0;
 }
 

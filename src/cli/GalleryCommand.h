@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QSize>
+#include <optional>
 #include <string>
 
 #include "graph/Scene.h"
@@ -12,8 +13,14 @@ namespace tallyloft {
 // the mascot, under the office's camera and lights, for an image `size` pixels wide and high.
 void buildPrimitivesCard(Scene& scene, QSize size);
 
+// Fills `scene` with the named gallery; false for an unknown name.
+bool buildGallery(const std::string& name, Scene& scene, QSize size);
+
 // `tallyloft gallery NAME --out FILE.png [--size WxH]`: renders headless and writes the PNG.
 // Returns the exit status (1 with a message on stderr when rendering or writing fails).
 int runGallery(const std::string& name, const std::string& out, const std::string& size);
+
+// Parses "WIDTHxHEIGHT" (16 to 8192 each); an empty text gives 1800x400. Nothing when invalid.
+std::optional<QSize> parseImageSize(const std::string& text);
 
 }  // namespace tallyloft

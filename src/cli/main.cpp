@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "cli/GalleryCommand.h"
+#include "cli/GalleryWindow.h"
 #include "cli/HooksCommand.h"
 #include "cli/ReplayCommand.h"
 #include "cli/ServeCommand.h"
@@ -43,7 +44,10 @@ int main(int argc, char** argv) {
   gallery->add_option("NAME", galleryName, "What to show: primitives")
       ->required()
       ->check(CLI::IsMember({"primitives"}));
-  gallery->add_option("--out", galleryOut, "The PNG to write")->required();
+  bool galleryWindow = false;
+  gallery->add_option("--out", galleryOut, "The PNG to write");
+  gallery->add_flag("--window", galleryWindow,
+                    "Show it live in a window instead (needs a display)");
   gallery->add_option("--size", gallerySize,
                       "Image size in pixels, WIDTHxHEIGHT (default 1800x400)");
 
@@ -68,6 +72,11 @@ int main(int argc, char** argv) {
   if (serveCommand->parsed()) return tallyloft::runServe(serve);
   if (gallery->parsed()) {
     // Headless: fonts and images need a GUI application, but no display.
+    if (galleryWindow) return tallyloft::showGalleryWindow(argc, argv, galleryName, gallerySize);
+    if (galleryOut.empty()) {
+      std::cerr << "gallery: --out FILE.png is required (or --window)\n";
+      return 2;
+    }
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QGuiApplication gui(argc, argv);
     return tallyloft::runGallery(galleryName, galleryOut, gallerySize);
