@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/Preferences.h"
 #include "base/LoopScheduler.h"
 #include "support/TestClient.h"
 
@@ -66,6 +67,13 @@ TEST(AppModel, ReceivesPostsThroughItsServerOnTheMainLoop) {
   EXPECT_EQ(app.store().eventCount(), 1);
   ASSERT_EQ(app.crew().sessions().size(), 1u);
   EXPECT_EQ(app.crew().sessions()[0].main.state, AgentState::working);
+}
+
+TEST(Preferences, BarEdgeIsBottomUnlessTop) {
+  EXPECT_EQ(barEdgeFrom("top"), BarEdge::top);
+  EXPECT_EQ(barEdgeFrom("bottom"), BarEdge::bottom);
+  EXPECT_EQ(barEdgeFrom("Top"), BarEdge::bottom);
+  EXPECT_EQ(barEdgeFrom(std::nullopt), BarEdge::bottom);
 }
 
 }  // namespace

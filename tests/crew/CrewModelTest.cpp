@@ -68,6 +68,20 @@ TEST_F(CrewModelTest, SizesThePileFromTheTranscript) {
   EXPECT_EQ(session().clutter, 13);  // the pre-compaction count no longer holds it back
 }
 
+TEST_F(CrewModelTest, RemovalForgetsTheSessionsCompaction) {
+  const std::string path = R"(,"transcript_path":")" + transcript() + R"("})";
+  setTokens(180'000);
+  send(R"({"hook_event_name":"PreCompact","session_id":"s")" + path);
+  send(R"({"hook_event_name":"SessionEnd","session_id":"s"})");
+  loop.advance(14s);
+  ASSERT_TRUE(crew.sessions().empty());
+  // A new session under the same id starts afresh: its first read is not held back by the old
+  // session's compaction.
+  setTokens(190'000);
+  send(R"({"hook_event_name":"PostToolUse","session_id":"s")" + path);
+  EXPECT_EQ(session().clutter, 13);  // trunc(0.95 × 14)
+}
+
 TEST_F(CrewModelTest, NotifiesObserversOfEveryChange) {
   int changes = 0;
   const auto id = crew.observe([&] { ++changes; });

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+namespace tallyloft {
+
+// The application's own preference keys, all of them. The shell stores them with QSettings
+// (organisation and application "Tallyloft").
+namespace preferences {
+// bool, default false: set when the onboarding window closes.
+inline constexpr std::string_view kDidCompleteOnboarding = "didCompleteOnboarding";
+// string "{{x, y}, {w, h}}", absent by default: the office panel's floating frame.
+inline constexpr std::string_view kBarFloatingFrame = "barFloatingFrame";
+// string "bottom" or "top", default "bottom": never written by the app.
+inline constexpr std::string_view kBarEdge = "barEdge";
+}  // namespace preferences
+
+// Which screen edge the office panel sits at.
+enum class BarEdge { bottom, top };
+
+// "top" is the top edge; anything else, or nothing, is the bottom.
+inline BarEdge barEdgeFrom(const std::optional<std::string_view>& stored) {
+  return stored == "top" ? BarEdge::top : BarEdge::bottom;
+}
+
+}  // namespace tallyloft
