@@ -52,12 +52,28 @@ int runServe(const ServeOptions& options) {
   bool listened = false;
   std::string lastStatus = app.store().serverStatus();
   std::string lastCounts;
-
-  const auto printCounts = [&] {
+  // At most ten lines a second: a burst of hooks prints where it ended, not every step of it.
+  constexpr auto kCountsSpacing = std::chrono::milliseconds(100);
+  Scheduler::TimerId countsTimer = 0;
+  std::chrono::steady_clock::time_point lastPrint{};
+  const auto emitCounts = [&] {
     std::string counts = countsLine(app);
     if (counts == lastCounts) return;
     lastCounts = std::move(counts);
+    lastPrint = std::chrono::steady_clock::now();
     std::fprintf(stderr, "%s\n", lastCounts.c_str());
+  };
+  const auto printCounts = [&] {
+    if (countsTimer != 0) return;  // a print is on its way
+    const auto since = std::chrono::steady_clock::now() - lastPrint;
+    if (since >= kCountsSpacing) {
+      emitCounts();
+      return;
+    }
+    countsTimer = loop.after(kCountsSpacing - since, [&] {
+      countsTimer = 0;
+      emitCounts();
+    });
   };
   app.store().onChange = [&] {
     const EventStore& store = app.store();

@@ -12,7 +12,8 @@ struct ServeOptions {
 };
 
 // Runs the app's model and hook server headless until SIGINT or SIGTERM. Status changes and the
-// counts line ("N sessions · M live agents · K events", whenever it changes) go to stderr; with
+// counts line ("N sessions · M live agents · K events", whenever it changes, at most ten times a
+// second) go to stderr; with
 // `printEvents`, each decoded event goes to stdout as one JSON line. Returns the exit status: 1
 // when the listener could not start, 0 after a signal.
 int runServe(const ServeOptions& options);
