@@ -54,46 +54,19 @@ std::unique_ptr<OffscreenRenderer> OffscreenRenderer::create(std::string* error)
 }
 
 OffscreenRenderer::OffscreenRenderer(std::unique_ptr<Context> context)
-    : context_(std::move(context)), renderer_(std::make_unique<Renderer>()) {}
+    : context_(std::move(context)),
+      renderer_(std::make_unique<Renderer>()),
+      target_(std::make_unique<MultisampleTarget>()) {}
 
 OffscreenRenderer::~OffscreenRenderer() {
   eglMakeCurrent(context_->display, EGL_NO_SURFACE, EGL_NO_SURFACE, context_->context);
   renderer_.reset();
-  glDeleteFramebuffers(1, &multisampleFramebuffer_);
-  glDeleteFramebuffers(1, &resolveFramebuffer_);
-  glDeleteRenderbuffers(1, &colorBuffer_);
-  glDeleteRenderbuffers(1, &depthBuffer_);
-  glDeleteRenderbuffers(1, &resolveBuffer_);
-}
-
-void OffscreenRenderer::ensureTargets(QSize size) {
-  if (size == size_) return;
-  size_ = size;
-  if (multisampleFramebuffer_ == 0) {
-    glGenFramebuffers(1, &multisampleFramebuffer_);
-    glGenFramebuffers(1, &resolveFramebuffer_);
-    glGenRenderbuffers(1, &colorBuffer_);
-    glGenRenderbuffers(1, &depthBuffer_);
-    glGenRenderbuffers(1, &resolveBuffer_);
-  }
-  glBindRenderbuffer(GL_RENDERBUFFER, colorBuffer_);
-  glRenderbufferStorageMultisample(GL_RENDERBUFFER, 4, GL_RGBA8, size.width(), size.height());
-  glBindRenderbuffer(GL_RENDERBUFFER, depthBuffer_);
-  glRenderbufferStorageMultisample(GL_RENDERBUFFER, 4, GL_DEPTH_COMPONENT24, size.width(),
-                                   size.height());
-  glBindFramebuffer(GL_FRAMEBUFFER, multisampleFramebuffer_);
-  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colorBuffer_);
-  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depthBuffer_);
-  glBindRenderbuffer(GL_RENDERBUFFER, resolveBuffer_);
-  glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, size.width(), size.height());
-  glBindFramebuffer(GL_FRAMEBUFFER, resolveFramebuffer_);
-  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, resolveBuffer_);
+  target_.reset();
 }
 
 Renderer::Stats OffscreenRenderer::draw(const Scene& scene, QSize size) {
   eglMakeCurrent(context_->display, EGL_NO_SURFACE, EGL_NO_SURFACE, context_->context);
-  ensureTargets(size);
-  glBindFramebuffer(GL_FRAMEBUFFER, multisampleFramebuffer_);
+  target_->bind(size);
   const Renderer::Stats stats = renderer_->render(scene, size.width(), size.height());
   glFinish();
   return stats;
@@ -102,15 +75,8 @@ Renderer::Stats OffscreenRenderer::draw(const Scene& scene, QSize size) {
 QImage OffscreenRenderer::render(const Scene& scene, QSize size, Renderer::Stats* stats) {
   const Renderer::Stats drawn = draw(scene, size);
   if (stats != nullptr) *stats = drawn;
-  glBindFramebuffer(GL_READ_FRAMEBUFFER, multisampleFramebuffer_);
-  glBindFramebuffer(GL_DRAW_FRAMEBUFFER, resolveFramebuffer_);
-  glBlitFramebuffer(0, 0, size.width(), size.height(), 0, 0, size.width(), size.height(),
-                    GL_COLOR_BUFFER_BIT, GL_NEAREST);
-  glBindFramebuffer(GL_READ_FRAMEBUFFER, resolveFramebuffer_);
-  QImage image(size, QImage::Format_RGBA8888_Premultiplied);
-  glPixelStorei(GL_PACK_ALIGNMENT, 4);
-  glReadPixels(0, 0, size.width(), size.height(), GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
-  return image.mirrored();  // GL rows run bottom-up
+  target_->resolve();
+  return target_->read();
 }
 
 }  // namespace tallyloft

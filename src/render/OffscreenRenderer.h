@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "render/MultisampleTarget.h"
 #include "render/Renderer.h"
 
 namespace tallyloft {
@@ -29,16 +30,10 @@ class OffscreenRenderer {
  private:
   struct Context;
   explicit OffscreenRenderer(std::unique_ptr<Context> context);
-  void ensureTargets(QSize size);
 
   std::unique_ptr<Context> context_;
   std::unique_ptr<Renderer> renderer_;
-  QSize size_;
-  unsigned multisampleFramebuffer_ = 0;
-  unsigned colorBuffer_ = 0;
-  unsigned depthBuffer_ = 0;
-  unsigned resolveFramebuffer_ = 0;
-  unsigned resolveBuffer_ = 0;
+  std::unique_ptr<MultisampleTarget> target_;
 };
 
 }  // namespace tallyloft

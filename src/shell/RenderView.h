@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "graph/Scene.h"
+#include "render/MultisampleTarget.h"
 #include "render/Renderer.h"
 
 namespace tallyloft {
@@ -38,20 +39,12 @@ class RenderView : public QOpenGLWidget {
   void paintGL() override;
 
  private:
-  void ensureTargets(QSize size);
-  void releaseTargets();
-
   Scene& scene_;
   std::unique_ptr<Renderer> renderer_;
   QElapsedTimer clock_;
   bool paused_ = false;
   double renderScale_ = 2;
-  QSize targetSize_;
-  unsigned multisampleFramebuffer_ = 0;
-  unsigned colorBuffer_ = 0;
-  unsigned depthBuffer_ = 0;
-  unsigned resolveFramebuffer_ = 0;
-  unsigned resolveBuffer_ = 0;
+  std::unique_ptr<MultisampleTarget> target_;
 };
 
 }  // namespace tallyloft
