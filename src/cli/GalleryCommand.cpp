@@ -3,7 +3,9 @@
 #include <QImage>
 #include <cstdio>
 #include <glm/gtc/quaternion.hpp>
+#include <random>
 
+#include "entities/RobotEntity.h"
 #include "graph/OfficeRig.h"
 #include "render/OffscreenRenderer.h"
 
@@ -139,6 +141,50 @@ std::optional<QSize> parseImageSize(const std::string& text) {
   return QSize(width, height);
 }
 
+std::vector<std::unique_ptr<RobotEntity>> buildRobotSheet(Scene& scene, QSize size,
+                                                          std::mt19937& random, double seconds) {
+  addOfficeCameraAndLights(scene);
+  Entity& sheet = *scene.addAnchor();
+  const float width = kWorldViewHeight * static_cast<float>(size.width()) /
+                      static_cast<float>(std::max(size.height(), 1));
+  std::vector<std::unique_ptr<RobotEntity>> robots;
+  const auto place = [&](AgentNode agent, float x, float y, bool decorative = false) {
+    auto robot = std::make_unique<RobotEntity>(agent, 0.0085f, decorative, random);
+    robot->root->setPosition({x, y, 0});
+    robot->attachTo(sheet);
+    robots.push_back(std::move(robot));
+    return robots.back().get();
+  };
+  const float step = width / 9;
+  const float left = -width / 2 + step;
+  // Top row: the main agent and one subagent per role, plus an unlisted type.
+  const char* types[] = {
+      "main",        "Explore",         "Plan",         "code-reviewer", "builder",
+      "test-runner", "general-purpose", "data-wrangler"};
+  for (int i = 0; i < 8; ++i) {
+    AgentNode agent = AgentNode::make(i == 0 ? "main:s" : std::string("a") + std::to_string(i),
+                                      types[i], i == 0, {});
+    place(agent, left + step * static_cast<float>(i), 0.42f);
+  }
+  // Bottom row: the main agent in every state, a tinted robot and a decorative one.
+  const AgentState states[] = {AgentState::thinking, AgentState::working, AgentState::waiting,
+                               AgentState::idle,     AgentState::done,    AgentState::error};
+  for (int i = 0; i < 6; ++i) {
+    AgentNode agent = AgentNode::make("main:" + std::to_string(i), "main", true, {});
+    agent.state = states[i];
+    if (states[i] == AgentState::working) agent.currentTool = ToolKind::run;
+    place(agent, left + step * static_cast<float>(i), -0.52f);
+  }
+  place(AgentNode::make("tinted", "Plan", false, {}), left + step * 6, -0.52f)
+      ->setBodyTint(palette::orange);
+  place(AgentNode::make("extra", "main", true, {}), left + step * 7, -0.52f, true);
+  // A fixed-step run of the particles.
+  for (double t = 0; t < seconds; t += 1.0 / 60) {
+    for (auto& robot : robots) robot->advanceParticles(1.0f / 60);
+  }
+  return robots;
+}
+
 bool buildGallery(const std::string& name, Scene& scene, QSize size) {
   if (name == "primitives") {
     buildPrimitivesCard(scene, size);
@@ -147,7 +193,8 @@ bool buildGallery(const std::string& name, Scene& scene, QSize size) {
   return false;
 }
 
-int runGallery(const std::string& name, const std::string& out, const std::string& sizeText) {
+int runGallery(const std::string& name, const std::string& out, const std::string& sizeText,
+               unsigned seed, double seconds) {
   const auto size = parseImageSize(sizeText);
   if (!size) {
     std::fprintf(stderr, "--size must be WIDTHxHEIGHT, each 16 to 8192 (got %s)\n",
@@ -155,8 +202,12 @@ int runGallery(const std::string& name, const std::string& out, const std::strin
     return 2;
   }
   Scene scene;
-  if (!buildGallery(name, scene, *size)) {
-    std::fprintf(stderr, "unknown gallery '%s' (known: primitives)\n", name.c_str());
+  std::mt19937 random(seed);
+  std::vector<std::unique_ptr<RobotEntity>> robots;
+  if (name == "robots") {
+    robots = buildRobotSheet(scene, *size, random, seconds);
+  } else if (!buildGallery(name, scene, *size)) {
+    std::fprintf(stderr, "unknown gallery '%s' (known: primitives, robots)\n", name.c_str());
     return 2;
   }
   std::string error;

@@ -41,9 +41,16 @@ int main(int argc, char** argv) {
   std::string gallerySize;
   auto* gallery =
       app.add_subcommand("gallery", "Render a gallery of the office's parts headless to a PNG");
-  gallery->add_option("NAME", galleryName, "What to show: primitives")
+  gallery->add_option("NAME", galleryName, "What to show: primitives, robots")
       ->required()
-      ->check(CLI::IsMember({"primitives"}));
+      ->check(CLI::IsMember({"primitives", "robots"}));
+  unsigned gallerySeed = 1;
+  double galleryTime = 0.3;
+  gallery->add_option("--seed", gallerySeed, "Seed of the scene's random generator (default 1)");
+  gallery
+      ->add_option("--time", galleryTime,
+                   "Seconds of fixed-step simulation before the picture (default 0.3)")
+      ->check(CLI::Range(0.0, 600.0));
   bool galleryWindow = false;
   gallery->add_option("--out", galleryOut, "The PNG to write");
   gallery->add_flag("--window", galleryWindow,
@@ -79,7 +86,7 @@ int main(int argc, char** argv) {
     }
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QGuiApplication gui(argc, argv);
-    return tallyloft::runGallery(galleryName, galleryOut, gallerySize);
+    return tallyloft::runGallery(galleryName, galleryOut, gallerySize, gallerySeed, galleryTime);
   }
   if (replay->parsed()) {
     if (replayFile == "-") return tallyloft::replayEvents(std::cin, replayAt, std::cout, std::cerr);
