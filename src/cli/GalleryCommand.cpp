@@ -147,40 +147,82 @@ std::vector<std::unique_ptr<RobotEntity>> buildRobotSheet(Scene& scene, QSize si
   Entity& sheet = *scene.addAnchor();
   const float width = kWorldViewHeight * static_cast<float>(size.width()) /
                       static_cast<float>(std::max(size.height(), 1));
-  std::vector<std::unique_ptr<RobotEntity>> robots;
-  const auto place = [&](AgentNode agent, float x, float y, bool decorative = false) {
-    auto robot = std::make_unique<RobotEntity>(agent, 0.0085f, decorative, random);
-    robot->root->setPosition({x, y, 0});
-    robot->attachTo(sheet);
-    robots.push_back(std::move(robot));
-    return robots.back().get();
-  };
-  const float step = width / 9;
-  const float left = -width / 2 + step;
-  // Top row: the main agent and one subagent per role, plus an unlisted type.
   const char* types[] = {
       "main",        "Explore",         "Plan",         "code-reviewer", "builder",
       "test-runner", "general-purpose", "data-wrangler"};
-  for (int i = 0; i < 8; ++i) {
-    AgentNode agent = AgentNode::make(i == 0 ? "main:s" : std::string("a") + std::to_string(i),
-                                      types[i], i == 0, {});
-    place(agent, left + step * static_cast<float>(i), 0.42f);
+  struct Column {
+    AgentState state;
+    std::optional<ToolKind> tool;
+    WaitReason reason;
+  };
+  const Column columns[] = {{AgentState::thinking, std::nullopt, WaitReason::permission},
+                            {AgentState::working, ToolKind::run, WaitReason::permission},
+                            {AgentState::working, ToolKind::edit, WaitReason::permission},
+                            {AgentState::working, ToolKind::phone, WaitReason::permission},
+                            {AgentState::waiting, std::nullopt, WaitReason::permission},
+                            {AgentState::waiting, std::nullopt, WaitReason::question},
+                            {AgentState::idle, std::nullopt, WaitReason::permission},
+                            {AgentState::done, std::nullopt, WaitReason::permission},
+                            {AgentState::error, std::nullopt, WaitReason::permission}};
+  const int rows = 9;  // eight types, then the extras
+  const float pitchY = kWorldViewHeight / (static_cast<float>(rows) + 0.3f);
+  const float pitchX = width / 9.6f;
+  const float s = pitchY / 80;  // a robot with its banner fills a cell
+  std::vector<std::unique_ptr<RobotEntity>> robots;
+  std::vector<std::pair<RobotEntity*, AgentNode>> later;  // states applied once seated
+  const auto cell = [&](int row, int column) {
+    return glm::vec3(-width / 2 + pitchX * (static_cast<float>(column) + 0.8f),
+                     kWorldViewHeight / 2 - pitchY * (static_cast<float>(row) + 0.75f), 0);
+  };
+  const auto make = [&](const AgentNode& agent, glm::vec3 at, bool decorative = false) {
+    auto robot = std::make_unique<RobotEntity>(agent, s, decorative, random);
+    robot->attachTo(sheet);
+    robot->placeAt(at.x, at.y, at.z);
+    robot->setTerritory(at.x - pitchX * 0.3f, at.x + pitchX * 0.3f, at.y - 0.001f, at.y + 0.001f);
+    robots.push_back(std::move(robot));
+    return robots.back().get();
+  };
+  for (int row = 0; row < 8; ++row) {
+    for (int column = 0; column < 9; ++column) {
+      AgentNode agent = AgentNode::make(row == 0 ? "main:s" : "a" + std::to_string(row), types[row],
+                                        row == 0, {});
+      RobotEntity* robot = make(agent, cell(row, column));
+      robot->setBuildTarget(cell(row, column), std::nullopt);
+      robot->setSeated(true, 0);
+      agent.state = columns[column].state;
+      agent.currentTool = columns[column].tool;
+      agent.waitReason = columns[column].reason;
+      later.emplace_back(robot, agent);
+    }
   }
-  // Bottom row: the main agent in every state, a tinted robot and a decorative one.
-  const AgentState states[] = {AgentState::thinking, AgentState::working, AgentState::waiting,
-                               AgentState::idle,     AgentState::done,    AgentState::error};
-  for (int i = 0; i < 6; ++i) {
-    AgentNode agent = AgentNode::make("main:" + std::to_string(i), "main", true, {});
-    agent.state = states[i];
-    if (states[i] == AgentState::working) agent.currentTool = ToolKind::run;
-    place(agent, left + step * static_cast<float>(i), -0.52f);
-  }
-  place(AgentNode::make("tinted", "Plan", false, {}), left + step * 6, -0.52f)
-      ->setBodyTint(palette::orange);
-  place(AgentNode::make("extra", "main", true, {}), left + step * 7, -0.52f, true);
-  // A fixed-step run of the particles.
-  for (double t = 0; t < seconds; t += 1.0 / 60) {
-    for (auto& robot : robots) robot->advanceParticles(1.0f / 60);
+  // The extras: a lounger with its mug and a bubble, a sleeper and a receiver during a
+  // compaction, a cheering robot and a decorative one.
+  RobotEntity* lounger = make(AgentNode::make("lounge", "general-purpose", false, {}), cell(8, 0));
+  lounger->setLounge(cell(8, 0), 0);
+  RobotEntity* asleep = make(AgentNode::make("sleep", "main", true, {}), cell(8, 2));
+  asleep->setBuildTarget(cell(8, 2), std::nullopt);
+  asleep->setSeated(true, 0);
+  RobotEntity* receiving = make(AgentNode::make("receive", "Plan", false, {}), cell(8, 3));
+  receiving->setBuildTarget(cell(8, 3), std::nullopt);
+  receiving->setSeated(true, 0);
+  RobotEntity* cheering = make(AgentNode::make("cheer", "builder", false, {}), cell(8, 5));
+  make(AgentNode::make("extra", "main", true, {}), cell(8, 7), true);
+
+  // A fixed-step run: the robots sit down, then take their states.
+  const float step = 1.0f / 60;
+  int frame = 0;
+  for (double t = 0; t < seconds; t += step, ++frame) {
+    if (frame == 90) {
+      for (auto& [robot, agent] : later) robot->update(agent);
+      cheering->celebratePeer(cell(8, 4));
+    }
+    if (frame == 100) lounger->say("coffee?");
+    if (frame >= 30) {
+      asleep->poseAsleep();
+      receiving->poseReceiving(0.6f);
+    }
+    for (auto& robot : robots) robot->tick(step);
+    scene.update(step);
   }
   return robots;
 }
@@ -195,7 +237,8 @@ bool buildGallery(const std::string& name, Scene& scene, QSize size) {
 
 int runGallery(const std::string& name, const std::string& out, const std::string& sizeText,
                unsigned seed, double seconds) {
-  const auto size = parseImageSize(sizeText);
+  // The robot sheet is a tall grid of every type in every state.
+  const auto size = parseImageSize(sizeText.empty() && name == "robots" ? "1800x1600" : sizeText);
   if (!size) {
     std::fprintf(stderr, "--size must be WIDTHxHEIGHT, each 16 to 8192 (got %s)\n",
                  sizeText.c_str());
@@ -205,7 +248,7 @@ int runGallery(const std::string& name, const std::string& out, const std::strin
   std::mt19937 random(seed);
   std::vector<std::unique_ptr<RobotEntity>> robots;
   if (name == "robots") {
-    robots = buildRobotSheet(scene, *size, random, seconds);
+    robots = buildRobotSheet(scene, *size, random, seconds < 0 ? 2.6 : seconds);
   } else if (!buildGallery(name, scene, *size)) {
     std::fprintf(stderr, "unknown gallery '%s' (known: primitives, robots)\n", name.c_str());
     return 2;

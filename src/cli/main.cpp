@@ -45,11 +45,11 @@ int main(int argc, char** argv) {
       ->required()
       ->check(CLI::IsMember({"primitives", "robots"}));
   unsigned gallerySeed = 1;
-  double galleryTime = 0.3;
+  double galleryTime = -1;
   gallery->add_option("--seed", gallerySeed, "Seed of the scene's random generator (default 1)");
   gallery
       ->add_option("--time", galleryTime,
-                   "Seconds of fixed-step simulation before the picture (default 0.3)")
+                   "Seconds of fixed 1/60 s steps before the picture (default: robots 2.6, else 0)")
       ->check(CLI::Range(0.0, 600.0));
   bool galleryWindow = false;
   gallery->add_option("--out", galleryOut, "The PNG to write");

@@ -9,11 +9,13 @@
 #include <map>
 
 #include "base/Text.h"
+#include "graph/TextLayout.h"
 
 namespace tallyloft {
 namespace {
 
 constexpr float kPi = 3.14159265f;
+constexpr float kNeck = 8;  // the head's pivot, in robot units above the body's centre
 const Color kSmoke{0.5f, 0.5f, 0.5f, 1};
 
 bool has(const std::string& lower, std::initializer_list<std::string_view> words) {
@@ -201,28 +203,32 @@ RobotEntity::RobotEntity(const AgentNode& agent, float worldScale, bool decorati
 
   body = add(*rig, generateBox(size({20, 15, 14}), 4 * s),
              LitMaterial{grey(decorative ? 0.58f : 0.74f), 0.32f, true}, {0, 0, 0});
-  head = add(*rig, generateBox(size({26, 20, 16}), 5 * s),
-             LitMaterial{grey(decorative ? 0.66f : 0.82f), 0.32f, true}, {0, 17, 0});
+  // The head turns on a neck pivot; the face, the antenna and the hats turn with it.
+  head_ = rig->addChild(std::make_unique<Entity>());
+  head_->setPosition(glm::vec3(0, kNeck, 0) * s);
+  const auto onHead = [this](MeshDescriptor mesh, Material material, glm::vec3 at) {
+    return add(*head_, std::move(mesh), std::move(material), at - glm::vec3(0, kNeck, 0));
+  };
+  head = onHead(generateBox(size({26, 20, 16}), 5 * s),
+                LitMaterial{grey(decorative ? 0.66f : 0.82f), 0.32f, true}, {0, 17, 0});
   add(*rig, generateBox(size({12, 1.2f, 0.6f})), unlit(typeTint), {0, 3, 7.1f});  // chest stripe
 
-  antennaPivot = rig->addChild(std::make_unique<Entity>());
-  antennaPivot->setPosition(glm::vec3(0, 27, 0) * s);
+  antennaPivot = head_->addChild(std::make_unique<Entity>());
+  antennaPivot->setPosition(glm::vec3(0, 27 - kNeck, 0) * s);
   add(*antennaPivot, generateBox(size({0.5f, 8, 0.5f})), litGrey(0.5f), {0, 4, 0});
   bulb = add(*antennaPivot, generateSphere(3 * s), unlit(palette::green), {0, 8, 0});
 
-  add(*rig, generatePlane(21 * s, 15 * s, 4 * s), unlit(grey(0.03f)),
-      {0, 17, 8.15f});  // face screen
+  onHead(generatePlane(21 * s, 15 * s, 4 * s), unlit(grey(0.03f)), {0, 17, 8.15f});  // face screen
   const float k = role == Role::explore  ? 1.12f
                   : role == Role::plan   ? 1.06f
                   : role == Role::review ? 0.96f
                   : role == Role::build  ? 0.92f
                                          : 1.0f;
-  leftEye = add(*rig, generatePlane(5.6f * k * s, 5.6f * k * s, 2.8f * k * s), unlit(palette::blue),
-                {-5, 18.5f, 8.25f});
-  rightEye = add(*rig, generatePlane(5.6f * k * s, 5.6f * k * s, 2.8f * k * s),
-                 unlit(palette::blue), {5, 18.5f, 8.25f});
-  mouth = add(*rig, generateBox(size({6, 1.6f, 0.4f}), 0.8f * s), unlit(palette::blue),
-              {0, 15.5f, 8.3f});
+  const MeshDescriptor eye = generatePlane(5.6f * k * s, 5.6f * k * s, 2.8f * k * s);
+  leftEye = onHead(eye, unlit(palette::blue), {-5, eyeBaseY_, 8.25f});
+  rightEye = onHead(eye, unlit(palette::blue), {5, eyeBaseY_, 8.25f});
+  mouth =
+      onHead(generateBox(size({6, 1.6f, 0.4f}), 0.8f * s), unlit(palette::blue), {0, 15.8f, 8.3f});
 
   const LitMaterial limb{grey(decorative ? 0.45f : 0.55f), 0.4f, true};
   switch (shape) {
@@ -268,7 +274,15 @@ RobotEntity::RobotEntity(const AgentNode& agent, float worldScale, bool decorati
   }
 
   if (!isMain) {
-    for (auto& gear : roleGear(role)) rig->addChild(std::move(gear));
+    // Hats ride on the head; what the hands hold stays with the body.
+    for (auto& gear : roleGear(role)) {
+      if (gear->position().y >= 20 * s) {
+        gear->setPosition(gear->position() - glm::vec3(0, kNeck, 0) * s);
+        head_->addChild(std::move(gear));
+      } else {
+        rig->addChild(std::move(gear));
+      }
+    }
     auto* badge =
         add(*rig, generatePlane(6 * s, 6 * s),
             UnlitMaterial{palette::white, emojiTexture(std::string(roleEmoji(role))), 0.5f},
@@ -278,6 +292,8 @@ RobotEntity::RobotEntity(const AgentNode& agent, float worldScale, bool decorati
     tag->setOrientation(about(kPi, {0, 1, 0}));  // faces backwards
   }
 
+  particles.reserve(kMaxParticles);
+  sparkPool_.reserve(kMaxParticles);
   shadow = add(*root, generateHorizontalPlane(34 * s, 12 * s, 6 * s), unlit(palette::black),
                {0, -24, 0});
   shadow->setOpacity(0.28f);
@@ -425,6 +441,7 @@ void RobotEntity::update(const AgentNode& agent) {
     if (carryBlock != nullptr) carryBlock->setEnabled(false);
     onPhone = false;
   }
+  setPhoneProps();
   if (state != previous) {
     if (lastBurst != state) {
       if (state == AgentState::error) burst(BurstKind::smoke, kSmoke);
@@ -443,11 +460,8 @@ void RobotEntity::update(const AgentNode& agent) {
 
 void RobotEntity::burst(BurstKind kind, const Color& color) {
   const auto spawn = [&](const Color& sparkColor, glm::vec3 from, glm::vec3 velocity, float g,
-                         float life, float size) {
-    auto spark = ModelEntity::make(generateBox(glm::vec3(size * s)), unlit(sparkColor));
-    spark->setPosition(from * s);
-    particles.push_back({root->addChild(std::move(spark)), velocity, g, life, life});
-  };
+                         float life,
+                         float size) { spawnParticle(sparkColor, from, velocity, g, life, size); };
   switch (kind) {
     case BurstKind::sparkle:
       for (int i = 0; i < 10; ++i) {
@@ -476,12 +490,38 @@ void RobotEntity::burst(BurstKind kind, const Color& color) {
       }
       break;
   }
+}
+
+void RobotEntity::spawnParticle(const Color& color, glm::vec3 from, glm::vec3 velocity, float g,
+                                float life, float size) {
   // Keep at most kMaxParticles, dropping the oldest.
-  if (particles.size() > kMaxParticles) {
-    const std::size_t excess = particles.size() - kMaxParticles;
-    for (std::size_t i = 0; i < excess; ++i) particles[i].e->removeFromParent();
-    particles.erase(particles.begin(), particles.begin() + static_cast<std::ptrdiff_t>(excess));
+  if (particles.size() >= kMaxParticles) retireParticle(0);
+  ModelEntity* spark = nullptr;
+  if (!sparkPool_.empty()) {
+    spark = sparkPool_.back();
+    sparkPool_.pop_back();
+    spark->setEnabled(true);
+    spark->materials[0] = sparkMaterial(color);
+  } else {
+    // One small rounded cube for every spark of every robot; its size comes from the scale.
+    spark = root->addChild(
+        ModelEntity::make(generateBox(glm::vec3(s), 0.3f * s), sparkMaterial(color)));
   }
+  spark->setPosition(from * s);
+  spark->setScale(glm::vec3(size));
+  spark->setOpacity(1);
+  particles.push_back({spark, velocity, g, life, life});
+}
+
+Material RobotEntity::sparkMaterial(const Color& color) {
+  return unlit(color);
+}
+
+void RobotEntity::retireParticle(std::size_t index) {
+  Particle particle = particles[index];
+  particles.erase(particles.begin() + static_cast<std::ptrdiff_t>(index));
+  particle.e->setEnabled(false);
+  sparkPool_.push_back(particle.e);
 }
 
 void RobotEntity::advanceParticles(float dt) {
@@ -492,11 +532,9 @@ void RobotEntity::advanceParticles(float dt) {
     particle.e->setPosition(particle.e->position() + particle.vel * dt);
     particle.e->setOpacity(std::max(particle.life, 0.0f) / particle.maxLife);
   }
-  std::erase_if(particles, [](const Particle& particle) {
-    if (particle.life > 0) return false;
-    particle.e->removeFromParent();
-    return true;
-  });
+  for (std::size_t i = particles.size(); i-- > 0;) {
+    if (particles[i].life <= 0) retireParticle(i);
+  }
 }
 
 }  // namespace tallyloft

@@ -6,8 +6,9 @@ void addOfficeCameraAndLights(Scene& scene) {
   Entity* cameraAnchor = scene.addAnchor();
   auto camera = std::make_unique<PerspectiveCamera>();
   camera->fieldOfViewInDegrees = 1.2f;
-  camera->near = 1;
-  camera->far = 400;
+  // A tight depth range around the office keeps thin layers (faces, screens) apart in depth.
+  camera->near = 85;
+  camera->far = 106;
   camera->look({0, 0, 0}, {0, 0, kCameraDistance}, {0, 1, 0});
   camera->name = "camera";
   cameraAnchor->addChild(std::move(camera));

@@ -39,6 +39,7 @@ struct GpuMesh {
   GLuint vertexBuffer = 0;
   GLuint indexBuffer = 0;
   GLsizei indexCount = 0;
+  glm::vec3 center{0};  // of the vertices: blended meshes are sorted by it
   bool text = false;
   std::uint64_t lastUsed = 0;
 };
@@ -207,6 +208,9 @@ struct Renderer::Impl {
     }
     glBindVertexArray(0);
     mesh.indexCount = static_cast<GLsizei>(geometry.indices.size());
+    BoundingBox bounds;
+    for (const Vertex& vertex : geometry.vertices) bounds.add(vertex.position);
+    if (!bounds.isEmpty()) mesh.center = bounds.center();
     return mesh;
   }
 
@@ -348,7 +352,7 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
     std::copy_n(glm::value_ptr(normal), 9, instance.normal);
     instance.params[2] = opacity;
     instance.params[3] = -1;
-    const float depth = glm::dot(glm::vec3(world[3]) - eye, forward);
+    const float depth = glm::dot(glm::vec3(world * glm::vec4(mesh.center, 1)) - eye, forward);
     const auto add = [&](BatchKey key, const Color& color, float roughness, float metallic,
                          std::optional<float> cutoff) {
       instance.color[0] = color.r, instance.color[1] = color.g, instance.color[2] = color.b,

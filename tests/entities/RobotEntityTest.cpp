@@ -137,15 +137,143 @@ TEST(RobotEntity, ParticlesFadeAndAreCapped) {
   for (int i = 0; i < 4; ++i) robot.burst(BurstKind::confetti, palette::green);
   EXPECT_EQ(robot.particles.size(), RobotEntity::kMaxParticles);  // 10 + 140, oldest dropped
   EXPECT_FLOAT_EQ(robot.particles.front().maxLife, 1.2f);         // the sparkle went first
-  std::size_t inTree = 0;
-  for (const auto& child : robot.root->children()) inTree += child->kind() == Entity::Kind::model;
-  EXPECT_EQ(inTree, RobotEntity::kMaxParticles + 1);  // the particles and the shadow
+  const auto shown = [&] {
+    std::size_t count = 0;
+    for (const auto& child : robot.root->children()) count += child->isEnabled();
+    return count;
+  };
+  EXPECT_EQ(shown(), RobotEntity::kMaxParticles + 2);  // the particles, the rig and the shadow
+  EXPECT_EQ(robot.root->children().size(),
+            RobotEntity::kMaxParticles + 2);  // retired ones are reused
 
   robot.advanceParticles(0.6f);
   EXPECT_NEAR(robot.particles.front().e->opacity(), 0.5f, 1e-4);
   robot.advanceParticles(0.7f);
   EXPECT_TRUE(robot.particles.empty());
-  EXPECT_EQ(robot.root->children().size(), 2u);  // the rig and the shadow
+  EXPECT_EQ(shown(), 2u);  // the rig and the shadow; the sparks wait for reuse
+}
+
+// A robot seated at its desk in a small room, run at 60 frames a second.
+struct Seated {
+  std::mt19937 random{3};
+  AgentNode agent = agentOf("Plan");
+  RobotEntity robot{agent, 0.01f, false, random};
+  Seated() {
+    robot.setTerritory(-0.5f, 0.5f, -0.1f, 0.1f);
+    robot.placeAt(0, 0, 0);
+    robot.setBuildTarget(glm::vec3(0), std::nullopt);
+    robot.setSeated(true, 0);
+    run(2);
+  }
+  void run(float seconds) {
+    for (float t = 0; t < seconds; t += 1.0f / 60) robot.tick(1.0f / 60);
+  }
+  void become(AgentState state, WaitReason reason = WaitReason::permission) {
+    agent.state = state;
+    agent.waitReason = reason;
+    robot.update(agent);
+  }
+};
+
+TEST(RobotBehavior, FaceColourFollowsAfterTheHold) {
+  Seated seated;
+  seated.become(AgentState::working);
+  seated.become(AgentState::thinking);
+  seated.run(0.8f);
+  EXPECT_EQ(seated.robot.displayedColor, AgentState::working);
+  seated.run(0.2f);
+  EXPECT_EQ(seated.robot.displayedColor, AgentState::thinking);
+}
+
+TEST(RobotBehavior, WaitBannerIsBuiltSeatedAndRebuiltOnANewReason) {
+  Seated seated;
+  EXPECT_GT(seated.robot.sitT, 0.6f);
+  seated.become(AgentState::waiting);
+  seated.run(0.1f);
+  ASSERT_NE(seated.robot.permBanner, nullptr);
+  EXPECT_EQ(seated.robot.permBanner->name, "banner:permission");
+  seated.become(AgentState::waiting, WaitReason::question);
+  seated.run(0.1f);
+  std::size_t banners = 0;
+  for (const auto& child : seated.robot.rig->children())
+    banners += child->name.rfind("banner:", 0) == 0;
+  EXPECT_EQ(banners, 1u);  // replaced, not stacked
+  EXPECT_EQ(seated.robot.permBanner->name, "banner:question");
+  seated.become(AgentState::thinking);
+  seated.run(0.4f);
+  EXPECT_EQ(seated.robot.permBanner, nullptr);
+}
+
+TEST(RobotBehavior, CompactionPoses) {
+  Seated seated;
+  RobotEntity& robot = seated.robot;
+  robot.clearCompactPose();  // nothing active: nothing changes
+  EXPECT_EQ(robot.stretchT, 0);
+  const std::pair<float, int> lit[] = {{0.5f, 2}, {0.625f, 3}, {-1, 0}, {2, 4}, {0.1f, 0}};
+  for (const auto& [progress, bars] : lit) {
+    robot.poseReceiving(progress);
+    EXPECT_EQ(robot.lastLit, bars) << progress;
+  }
+  ASSERT_EQ(robot.dlBars.size(), 4u);
+  for (int frame = 0; frame < 60; ++frame) {
+    robot.poseAsleep();
+    robot.tick(1.0f / 60);
+  }
+  EXPECT_EQ(robot.compactPose, CompactPose::asleep);
+  EXPECT_FALSE(robot.dlBars[0]->isEnabled());
+  robot.clearCompactPose();  // after a long sleep: a shake and a stretch
+  EXPECT_FLOAT_EQ(robot.wakeShakeT, 0.7f);
+  EXPECT_GE(robot.stretchT, 0.9f);
+  EXPECT_EQ(robot.compactPose, CompactPose::none);
+  EXPECT_EQ(std::get<UnlitMaterial>(robot.leftEye->materials[0]).color,
+            RobotEntity::stateColor(robot.state));
+}
+
+TEST(RobotBehavior, SpawnHoldExitAndPoof) {
+  std::mt19937 random(5);
+  RobotEntity robot(agentOf("builder"), 0.01f, false, random);
+  robot.setTerritory(-1, 1, -0.1f, 0.1f);
+  robot.placeAt(0.2f, 0, 0);
+  robot.setSpawnHold(0.5f);
+  for (int frame = 0; frame < 20; ++frame) robot.tick(1.0f / 60);
+  EXPECT_FLOAT_EQ(robot.rig->scale().x, 0.0001f);            // hidden
+  EXPECT_EQ(robot.root->position(), glm::vec3(0.2f, 0, 0));  // and inert
+
+  robot.setExit({0.2f, 0, 0}, 0);  // already at the door
+  EXPECT_FLOAT_EQ(robot.exitDist0, 0.05f);
+  robot.setExit({0.7f, 0, 0}, 0.3f);
+  float seconds = 0;
+  while (!robot.poofing && seconds < 10) {
+    robot.tick(1.0f / 60);
+    seconds += 1.0f / 60;
+  }
+  ASSERT_TRUE(robot.poofing);  // walked, paused, waved, went through and poofed
+  EXPECT_NEAR(robot.root->position().x, 0.7f, 0.03f);  // into the doorway
+  float poofing = 0;
+  while (robot.poof > 0) {
+    robot.tick(1.0f / 60);
+    poofing += 1.0f / 60;
+  }
+  EXPECT_NEAR(poofing, 0.29f, 0.02f);
+
+  RobotEntity stranded(agentOf("Plan"), 0.01f, false, random);  // no room at all
+  stranded.setExit({1, 0, 0}, 0);
+  stranded.tick(1.0f / 60);
+  EXPECT_TRUE(stranded.poofing);
+}
+
+TEST(RobotBehavior, SpeechBubblesReplaceEachOther) {
+  std::mt19937 random(2);
+  RobotEntity robot(agentOf("Plan"), 0.01f, false, random);
+  robot.say(std::string("lgtm"));
+  robot.say(std::string(""));
+  std::size_t bubbles = 0;
+  for (const auto& child : robot.rig->children()) bubbles += child->name == "bubble";
+  EXPECT_EQ(bubbles, 1u);
+  // An empty text still shows a bubble, holding a single space.
+  const auto* label = static_cast<const ModelEntity*>(robot.chatterBubble->children().back().get());
+  EXPECT_EQ(std::get<TextMesh>(label->mesh).text, " ");
+  EXPECT_FLOAT_EQ(robot.chatterHold, 1.8f);
 }
 
 }  // namespace
