@@ -577,8 +577,9 @@ void RobotEntity::poseBody(float dt, bool moved, float walked, bool exiting) {
     lift += std::sin(bobPhase) * bob;
   }
   if (shape == BodyShape::drone) {
-    lift += 0.02f + 0.045f * std::sin(bobPhase * 0.5f) * 0.5f;
-    lift += 0.05f * (1 - smoothstep((sitT - 0.62f) / 0.38f)) * 0.3f;
+    // Drones float, a little higher while standing than when seated.
+    lift += 0.02f + 0.045f * std::sin(bobPhase * 0.35f);
+    lift += 0.05f * (1 - smoothstep((sitT - 0.62f) / 0.38f));
   }
   if (moved) lift += std::fabs(std::sin(walkPhase)) * 0.008f * (returning || exiting ? 1.5f : 1.0f);
   rig->setPosition({0, lift, 0});
@@ -611,7 +612,8 @@ void RobotEntity::poseBody(float dt, bool moved, float walked, bool exiting) {
 
   // Head: micro-movements, chatter tilt, error droop, sleep and the wake-up shake.
   const float shake = wakeShakeT > 0 ? std::sin(wakeShakeT * 40) * 0.1f : 0;
-  glm::quat headPose = about(microYawS + shake, {0, 1, 0}) *
+  const float cheerLook = cheerT > 0 ? cheerLookYaw : 0;  // towards the peer being cheered
+  glm::quat headPose = about(microYawS + shake + cheerLook, {0, 1, 0}) *
                        about(microPitchS - 0.35f * errAmt, {1, 0, 0}) *
                        about(chatterTiltAmt, {0, 0, 1});
   headPose = glm::slerp(headPose, about(-0.5f, {1, 0, 0}) * about(0.25f, {0, 0, 1}), asleepEase);
