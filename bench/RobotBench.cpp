@@ -1,31 +1,14 @@
 // Cost of RobotEntity::tick for 60 robots in a busy mix of states, and the heap allocations it
 // makes on the steady path (after a warm-up that builds banners, pools sparks and so on).
 #include <QGuiApplication>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <random>
 #include <vector>
 
+#include "AllocationCounter.h"
 #include "entities/RobotEntity.h"
-
-namespace {
-std::atomic<long long> allocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-  ++allocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
 
 int main(int argc, char** argv) {
   using namespace tallyloft;
@@ -73,14 +56,14 @@ int main(int argc, char** argv) {
     for (auto& robot : robots) robot->tick(dt);
   }
   const int frames = 600;
-  const long long before = allocations.load();
+  const long long before = allocationCount();
   const auto start = std::chrono::steady_clock::now();
   for (int frame = 0; frame < frames; ++frame) {
     for (auto& robot : robots) robot->tick(dt);
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const long long allocated = allocations.load() - before;
+  const long long allocated = allocationCount() - before;
   const double perRobot = seconds / frames / 60 * 1e6;
   std::printf("| %-46s | %10s |\n", "60 robots, busy mix, 600 frames after warm-up", "value");
   std::printf("|%s|%s|\n", std::string(48, '-').c_str(), std::string(12, '-').c_str());
@@ -96,11 +79,11 @@ int main(int argc, char** argv) {
   for (int frame = 0; frame < 60; ++frame) {
     for (auto& robot : robots) robot->tick(dt);
   }
-  const long long quiet = allocations.load();
+  const long long quiet = allocationCount();
   for (int frame = 0; frame < frames; ++frame) {
     for (auto& robot : robots) robot->tick(dt);
   }
   std::printf("| %-46s | %10lld |\n", "the same without loungers' chatter (allocations)",
-              allocations.load() - quiet);
+              allocationCount() - quiet);
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <glm/gtc/quaternion.hpp>
 #include <random>
 
+#include "cli/SceneGalleries.h"
 #include "entities/RobotEntity.h"
 #include "graph/OfficeRig.h"
 #include "render/OffscreenRenderer.h"
@@ -238,7 +239,11 @@ bool buildGallery(const std::string& name, Scene& scene, QSize size) {
 int runGallery(const std::string& name, const std::string& out, const std::string& sizeText,
                unsigned seed, double seconds) {
   // The robot sheet is a tall grid of every type in every state.
-  const auto size = parseImageSize(sizeText.empty() && name == "robots" ? "1800x1600" : sizeText);
+  const auto size = parseImageSize(!sizeText.empty()  ? sizeText
+                                   : name == "robots" ? "1800x1600"
+                                   : name == "props"  ? "1800x900"
+                                   : name == "desks"  ? "1800x600"
+                                                      : "");
   if (!size) {
     std::fprintf(stderr, "--size must be WIDTHxHEIGHT, each 16 to 8192 (got %s)\n",
                  sizeText.c_str());
@@ -247,10 +252,13 @@ int runGallery(const std::string& name, const std::string& out, const std::strin
   Scene scene;
   std::mt19937 random(seed);
   std::vector<std::unique_ptr<RobotEntity>> robots;
-  if (name == "robots") {
+  std::vector<std::unique_ptr<SceneObject>> objects;
+  if (buildSceneGallery(name, scene, *size, random, seconds < 0 ? 2.0 : seconds, objects)) {
+  } else if (name == "robots") {
     robots = buildRobotSheet(scene, *size, random, seconds < 0 ? 2.6 : seconds);
   } else if (!buildGallery(name, scene, *size)) {
-    std::fprintf(stderr, "unknown gallery '%s' (known: primitives, robots)\n", name.c_str());
+    std::fprintf(stderr, "unknown gallery '%s' (known: primitives, robots, desks, props, vacuum)\n",
+                 name.c_str());
     return 2;
   }
   std::string error;

@@ -41,15 +41,16 @@ int main(int argc, char** argv) {
   std::string gallerySize;
   auto* gallery =
       app.add_subcommand("gallery", "Render a gallery of the office's parts headless to a PNG");
-  gallery->add_option("NAME", galleryName, "What to show: primitives, robots")
+  gallery->add_option("NAME", galleryName, "What to show: primitives, robots, desks, props, vacuum")
       ->required()
-      ->check(CLI::IsMember({"primitives", "robots"}));
+      ->check(CLI::IsMember({"primitives", "robots", "desks", "props", "vacuum"}));
   unsigned gallerySeed = 1;
   double galleryTime = -1;
   gallery->add_option("--seed", gallerySeed, "Seed of the scene's random generator (default 1)");
   gallery
-      ->add_option("--time", galleryTime,
-                   "Seconds of fixed 1/60 s steps before the picture (default: robots 2.6, else 0)")
+      ->add_option(
+          "--time", galleryTime,
+          "Seconds of fixed 1/60 s steps before the picture (default: robots 2.6, others 2)")
       ->check(CLI::Range(0.0, 600.0));
   bool galleryWindow = false;
   gallery->add_option("--out", galleryOut, "The PNG to write");

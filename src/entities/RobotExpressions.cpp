@@ -5,6 +5,7 @@
 #include <glm/gtx/quaternion.hpp>
 
 #include "entities/RobotEntity.h"
+#include "graph/TextEntity.h"
 #include "graph/TextLayout.h"
 
 namespace tallyloft {
@@ -15,17 +16,6 @@ UnlitMaterial unlit(Color color) {
 }
 Color grey(float level) {
   return {level, level, level, 1};
-}
-
-// A text mesh entity centred on its bounds at `at`.
-std::unique_ptr<ModelEntity> centredText(const std::string& text, float size, Color color,
-                                         glm::vec3 at) {
-  auto label = ModelEntity::make(
-      generateText(text.empty() ? " " : text, std::max(0.0006f, 0.02f * size), {size, 600, false}),
-      unlit(color));
-  const BoundingBox bounds = meshBounds(label->mesh);
-  label->setPosition(at - glm::vec3(bounds.center().x, bounds.center().y, 0));
-  return label;
 }
 
 }  // namespace
@@ -47,7 +37,9 @@ std::unique_ptr<Entity> RobotEntity::textBubble(const std::string& text, float f
   auto bubble = std::make_unique<Entity>();
   bubble->name = "bubble";
   // Sizes in robot units, built at the robot's scale.
-  auto label = centredText(text, fontSize * s, palette::white, {0, 0, 0.2f * s});
+  auto label =
+      centredText(text, {fontSize * s, 600, false}, std::max(0.0006f, 0.02f * fontSize * s),
+                  palette::white, {0, 0, 0.2f * s});
   const BoundingBox bounds = meshBounds(label->mesh);
   const glm::vec3 extent = bounds.extents() * 2.0f;
   const float width = extent.x + 1.1f * fontSize * s;
@@ -162,11 +154,12 @@ std::unique_ptr<Entity> RobotEntity::makeWaitBanner(WaitReason reason) {
   box({63, 29, 1}, 1, unlit(grey(0.05f)), -1.2f);  // dark backing
   box({62, 28, 2}, 3, LitMaterial{frame, 0.55f, false}, 0);
   box({57, 24, 2}, 2, LitMaterial{panel, 0.55f, false}, 0.6f);
-  banner->addChild(centredText("BOSS!", 7 * s, grey(0.06f), glm::vec3(0, 7.5f, 1.8f) * s));
-  banner->addChild(
-      centredText(question ? "I HAVE A" : "I NEED", 6 * s, words, glm::vec3(0, 0.5f, 1.8f) * s));
-  banner->addChild(centredText(question ? "QUESTION!" : "PERMISSION", 5.4f * s, words,
-                               glm::vec3(0, -7, 1.8f) * s));
+  banner->addChild(centredText("BOSS!", {7 * s, 600, false}, 0.0006f, grey(0.06f),
+                               glm::vec3(0, 7.5f, 1.8f) * s));
+  banner->addChild(centredText(question ? "I HAVE A" : "I NEED", {6 * s, 600, false}, 0.0006f,
+                               words, glm::vec3(0, 0.5f, 1.8f) * s));
+  banner->addChild(centredText(question ? "QUESTION!" : "PERMISSION", {5.4f * s, 600, false},
+                               0.0006f, words, glm::vec3(0, -7, 1.8f) * s));
   return banner;
 }
 
