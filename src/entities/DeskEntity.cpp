@@ -1,5 +1,7 @@
 #include "entities/DeskEntity.h"
 
+#include "graph/Motion.h"
+
 #include <QImage>
 #include <cmath>
 #include <glm/gtc/quaternion.hpp>
@@ -15,23 +17,6 @@ constexpr float kPi = 3.14159265f;
 constexpr int kSlots = 5;  // visible lines: 5 × 2.52 = the 12.6 that a line wraps by
 constexpr float kScreenY = 16;
 constexpr float kScreenZ = -2.85f;
-
-Color grey(float level) {
-  return {level, level, level, 1};
-}
-UnlitMaterial unlit(Color color) {
-  return {color, nullptr, std::nullopt};
-}
-
-float approach(float value, float goal, float rate, float dt) {
-  return value + (goal - value) * std::min(1.0f, rate * dt);
-}
-
-float wrapAngle(float angle) {
-  while (angle > kPi) angle -= 2 * kPi;
-  while (angle < -kPi) angle += 2 * kPi;
-  return angle;
-}
 
 struct PoolLine {
   const char* text;

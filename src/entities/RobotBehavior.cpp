@@ -5,35 +5,18 @@
 
 #include "entities/RobotEntity.h"
 
+#include "graph/Motion.h"
+
 namespace tallyloft {
 namespace {
 
 constexpr float kPi = 3.14159265f;
 constexpr float kFaceRate = 10;  // how fast eyes and mouth follow their targets
 
-float approach(float value, float goal, float rate, float dt) {
-  return value + (goal - value) * std::min(1.0f, rate * dt);
-}
-
-float smoothstep(float t) {
-  t = std::clamp(t, 0.0f, 1.0f);
-  return t * t * (3 - 2 * t);
-}
-
-float wrapAngle(float angle) {
-  while (angle > kPi) angle -= 2 * kPi;
-  while (angle < -kPi) angle += 2 * kPi;
-  return angle;
-}
-
 // The ease-out-back pop of bubbles and banners, for progress 0..1.
 float easeOutBack(float progress) {
   const float u = std::min(1.0f, progress) - 1;
   return 1 + 2.7f * u * u * u + 1.7f * u * u;
-}
-
-glm::quat about(float radians, glm::vec3 axis) {
-  return glm::angleAxis(radians, axis);
 }
 
 struct FaceTarget {

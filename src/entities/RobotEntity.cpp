@@ -1,5 +1,7 @@
 #include "entities/RobotEntity.h"
 
+#include "graph/Motion.h"
+
 #include <QFont>
 #include <QFontMetricsF>
 #include <QPainter>
@@ -23,17 +25,11 @@ bool has(const std::string& lower, std::initializer_list<std::string_view> words
                      [&](std::string_view word) { return lower.find(word) != std::string::npos; });
 }
 
-Color grey(float level) {
-  return {level, level, level, 1};
-}
 LitMaterial litGrey(float level, float roughness = 0.5f) {
   return {grey(level), roughness, false};
 }
 LitMaterial lit(Color color, float roughness = 0.5f) {
   return {color, roughness, false};
-}
-UnlitMaterial unlit(Color color) {
-  return {color, nullptr, std::nullopt};
 }
 
 // Hue, saturation and brightness (each 0..1) to RGB.
@@ -64,10 +60,6 @@ Color fromHsb(float hue, float saturation, float brightness) {
       break;
   }
   return {r + m, g + m, b + m, 1};
-}
-
-glm::quat about(float radians, glm::vec3 axis) {
-  return glm::angleAxis(radians, axis);
 }
 
 }  // namespace

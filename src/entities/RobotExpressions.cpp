@@ -5,20 +5,13 @@
 #include <glm/gtx/quaternion.hpp>
 
 #include "entities/RobotEntity.h"
+
+#include "graph/Motion.h"
 #include "graph/TextEntity.h"
 #include "graph/TextLayout.h"
 
 namespace tallyloft {
-namespace {
-
-UnlitMaterial unlit(Color color) {
-  return {color, nullptr, std::nullopt};
-}
-Color grey(float level) {
-  return {level, level, level, 1};
-}
-
-}  // namespace
+namespace {}  // namespace
 
 const std::vector<std::string>& RobotEntity::chatterLines() {
   static const std::vector<std::string> kLines = {

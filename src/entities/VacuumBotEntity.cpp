@@ -1,26 +1,13 @@
 #include "entities/VacuumBotEntity.h"
 
+#include "graph/Motion.h"
+
 #include <algorithm>
 #include <cmath>
 #include <glm/gtc/quaternion.hpp>
 
 namespace tallyloft {
-namespace {
-
-Color grey(float level) {
-  return {level, level, level, 1};
-}
-UnlitMaterial unlit(Color color) {
-  return {color, nullptr, std::nullopt};
-}
-float approach(float value, float goal, float rate, float dt) {
-  return value + (goal - value) * std::min(1.0f, rate * dt);
-}
-glm::quat about(float radians, glm::vec3 axis) {
-  return glm::angleAxis(radians, axis);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 VacuumBotEntity::VacuumBotEntity(float worldScale) : s(worldScale) {
   root->name = "vacuum-bot";

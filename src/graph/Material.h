@@ -55,4 +55,9 @@ struct UnlitMaterial {
 
 using Material = std::variant<LitMaterial, UnlitMaterial>;
 
+// A plain unlit colour.
+inline UnlitMaterial unlit(const Color& color) {
+  return {color, nullptr, std::nullopt};
+}
+
 }  // namespace tallyloft

@@ -20,6 +20,11 @@ struct Color {
   friend bool operator==(const Color&, const Color&) = default;
 };
 
+// A grey of `level` (0 black, 1 white).
+constexpr Color grey(float level) {
+  return {level, level, level, 1};
+}
+
 // The system colours the office is painted with.
 namespace palette {
 inline constexpr Color blue = Color::hex(0x007AFF);

@@ -1,5 +1,7 @@
 #include "scene/RoomProps.h"
 
+#include "graph/Motion.h"
+
 #include <QImage>
 #include <QPainter>
 #include <cmath>
@@ -12,12 +14,6 @@ namespace {
 
 constexpr float kPi = 3.14159265f;
 
-Color grey(float level) {
-  return {level, level, level, 1};
-}
-UnlitMaterial unlit(Color color) {
-  return {color, nullptr, std::nullopt};
-}
 LitMaterial lit(Color color, float roughness = 0.7f) {
   return {color, roughness, false};
 }
