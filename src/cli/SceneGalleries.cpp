@@ -19,13 +19,13 @@ void caption(Entity& parent, const std::string& text, glm::vec3 at) {
 
 void buildDesks(Entity& sheet, float width, std::mt19937& random, double seconds,
                 std::vector<std::unique_ptr<SceneObject>>& objects) {
-  struct Spec {
+  struct DeskState {
     const char* name;
     AgentState state;
     std::optional<ToolKind> tool;
     const char* status;
   };
-  const Spec occupied[] = {
+  const DeskState occupied[] = {
       {"thinking", AgentState::thinking, std::nullopt, ""},
       {"working: run", AgentState::working, ToolKind::run, "npm test -- --watch=false"},
       {"working: edit", AgentState::working, ToolKind::edit, "src/hooks/HookServer.cpp"},
@@ -112,16 +112,16 @@ void buildProps(Entity& sheet, float width, std::mt19937& random, double seconds
   }
   caption(sheet, "clocks at 13:45:30", {-width / 2 + 3.69f, 0.4f, 0});
   // Signs with 1, 2 and 13 agents, and a long name.
-  const std::pair<const char*, int> signSpecs[] = {{"tallyloft", 1},
-                                                   {"api-gateway", 2},
-                                                   {"data-pipeline", 13},
-                                                   {"a-very-long-project-name-indeed", 3}};
+  const std::pair<const char*, int> signSamples[] = {{"tallyloft", 1},
+                                                     {"api-gateway", 2},
+                                                     {"data-pipeline", 13},
+                                                     {"a-very-long-project-name-indeed", 3}};
   const Color colors[] = {palette::blue, palette::orange, palette::purple, palette::green};
   for (int i = 0; i < 4; ++i) {
-    auto sign = std::make_unique<ShopSign>(0.012f, signSpecs[i].first);
+    auto sign = std::make_unique<ShopSign>(0.012f, signSamples[i].first);
     sign->attachTo(sheet);
     sign->setSessionColor(colors[i]);
-    sign->setAgentCount(signSpecs[i].second);
+    sign->setAgentCount(signSamples[i].second);
     sign->setPosition({-width / 2 + 0.5f + static_cast<float>(i) * 0.8f, -0.3f, 0});
     signs.push_back(sign.get());
     objects.push_back(std::move(sign));

@@ -13,22 +13,22 @@ void addOfficeCameraAndLights(Scene& scene) {
   camera->name = "camera";
   cameraAnchor->addChild(std::move(camera));
 
-  struct LightSpec {
+  struct LightSetup {
     const char* name;
     float intensity;
     Color color;
     glm::vec3 from;
   };
-  const LightSpec lights[] = {{"key", 5600, {1.0f, 0.95f, 0.86f, 1}, {0.4f, 0.7f, 1.0f}},
-                              {"fill", 1700, {0.9f, 0.94f, 1.0f, 1}, {-0.7f, 0.2f, 0.8f}},
-                              {"back", 2000, {0.58f, 0.72f, 1.0f, 1}, {0, -0.2f, -1.0f}}};
+  const LightSetup lights[] = {{"key", 5600, {1.0f, 0.95f, 0.86f, 1}, {0.4f, 0.7f, 1.0f}},
+                               {"fill", 1700, {0.9f, 0.94f, 1.0f, 1}, {-0.7f, 0.2f, 0.8f}},
+                               {"back", 2000, {0.58f, 0.72f, 1.0f, 1}, {0, -0.2f, -1.0f}}};
   Entity* lightAnchor = scene.addAnchor();
-  for (const LightSpec& spec : lights) {
+  for (const LightSetup& setup : lights) {
     auto light = std::make_unique<DirectionalLight>();
-    light->name = spec.name;
-    light->intensity = spec.intensity;
-    light->color = spec.color;
-    light->look({0, 0, 0}, spec.from, {0, 1, 0});
+    light->name = setup.name;
+    light->intensity = setup.intensity;
+    light->color = setup.color;
+    light->look({0, 0, 0}, setup.from, {0, 1, 0});
     lightAnchor->addChild(std::move(light));
   }
 }

@@ -20,15 +20,15 @@ bool continuesEmoji(char32_t c) {
          (c >= 0xE0020 && c <= 0xE007F);
 }
 
-QFont fontFor(const FontSpec& spec, bool emoji) {
+QFont fontFor(const FontSpec& style, bool emoji) {
   QFont font;
   if (emoji) {
     font.setFamilies(QStringList{QStringLiteral("Noto Color Emoji")});
   } else {
-    font.setFamilies(spec.monospaced ? QStringList{"DejaVu Sans Mono", "Monospace"}
-                                     : QStringList{"DejaVu Sans", "Sans Serif"});
-    font.setWeight(static_cast<QFont::Weight>(std::clamp(spec.weight, 100, 900)));
-    if (spec.monospaced) font.setStyleHint(QFont::Monospace);
+    font.setFamilies(style.monospaced ? QStringList{"DejaVu Sans Mono", "Monospace"}
+                                      : QStringList{"DejaVu Sans", "Sans Serif"});
+    font.setWeight(static_cast<QFont::Weight>(std::clamp(style.weight, 100, 900)));
+    if (style.monospaced) font.setStyleHint(QFont::Monospace);
   }
   font.setPixelSize(kTextReferencePixels);
   font.setKerning(true);
