@@ -102,14 +102,10 @@ void buildPrimitivesCard(Scene& scene, QSize size) {
         UnlitMaterial{palette::white, Texture::fromImage(thresholdPattern(), false), 0.5f},
         {column(4), row3}, false);
   place(card, generatePlane(0.34f, 0.34f, 0.03f),
-        UnlitMaterial{palette::white, Texture::fromImage(QImage(":/assets/mascot.png")),
-                      std::nullopt},
-        {column(5), row3}, false);
+        UnlitMaterial{palette::white, mascotTexture(), std::nullopt}, {column(5), row3}, false);
   auto* ghost =
       place(card, generatePlane(0.34f, 0.34f, 0.03f),
-            UnlitMaterial{palette::white, Texture::fromImage(QImage(":/assets/mascot.png")),
-                          std::nullopt},
-            {column(6), row3}, false);
+            UnlitMaterial{palette::white, mascotTexture(), std::nullopt}, {column(6), row3}, false);
   ghost->setOpacity(0.5f);
   place(card, generateBox({0.3f, 0.2f, 0.06f}, 0.03f),
         LitMaterial{palette::green.withAlpha(0.5f), 0.5f, false}, {column(7), row3});

@@ -209,10 +209,8 @@ DeskEntity::DeskEntity(float worldScale, std::mt19937& random)
   pongBall = add(*pongNode, generatePlane(1 * s, 1 * s), unlit(palette::white), {0, 0, 0});
   padL = add(*pongNode, generatePlane(0.7f * s, 3.6f * s), unlit(palette::teal), {-9.2f, 0, 0});
   padR = add(*pongNode, generatePlane(0.7f * s, 3.6f * s), unlit(palette::pink), {9.2f, 0, 0});
-  logoNode =
-      add(*saverRoot, generatePlane(8 * s, 8 * s, 1.2f * s),
-          UnlitMaterial{palette::white, Texture::fromImage(QImage(":/assets/mascot.png")), 0.5f},
-          {0, 0, 0});
+  logoNode = add(*saverRoot, generatePlane(8 * s, 8 * s, 1.2f * s),
+                 UnlitMaterial{palette::white, mascotTexture(), 0.5f}, {0, 0, 0});
   saverMode = std::uniform_int_distribution<int>(0, 3)(random);
   const float direction = uniform(0.5f, 5.78f);
   ssVX = std::cos(direction) * 11 * s;
@@ -296,7 +294,7 @@ void DeskEntity::tick(float dt) {
   seat_->setOrientation(glm::angleAxis(seatRot, glm::vec3(0, 1, 0)));
 
   // Lamp: a warm glow that flickers briefly every 7.4 s.
-  flickerT += dt;
+  flickerT = std::fmod(flickerT + dt, 7400.0f);  // the flicker's 7.4 s period, a thousand times
   float glow = 0.88f + 0.06f * std::sin(1.7f * flickerT) + 0.025f * std::sin(4.3f * flickerT);
   if (std::fmod(flickerT, 7.4f) < 0.08f) glow *= 0.5f;
   lampGlow->setScale(glm::vec3(0.85f + 0.2f * glow));
@@ -308,7 +306,7 @@ void DeskEntity::tick(float dt) {
     lampGlow->setOpacity(glow);
     ++materialRebuilds;
   }
-  swayT += 0.7f * dt;
+  swayT = std::fmod(swayT + 0.7f * dt, 2 * kPi);
   plant->setOrientation(glm::angleAxis(0.06f * std::sin(swayT), glm::vec3(0, 0, 1)));
 
   if (!occupied) {
@@ -336,7 +334,7 @@ void DeskEntity::tick(float dt) {
   }
   saverRoot->setEnabled(false);
   if (pulsing) {
-    pulseT += 4 * dt;
+    pulseT = std::fmod(pulseT + 4 * dt, 2 * kPi);
     if (animate) {
       const float k = (std::sin(pulseT) + 1) / 2;
       setScreenColor({0.45f + 0.45f * k, 0.12f + 0.1f * (1 - k), 0.04f, 1});
@@ -372,8 +370,8 @@ void DeskEntity::tick(float dt) {
   const bool scrolling = scrState == AgentState::thinking || scrState == AgentState::working;
   screenContent_->setEnabled(scrolling);
   if (!scrolling) return;
-  blinkT += dt;
-  cursor->setEnabled(blinkT - std::floor(blinkT) < 0.55f);
+  blinkT = std::fmod(blinkT + dt, 1.0f);
+  cursor->setEnabled(blinkT < 0.55f);
   for (std::size_t slot = 0; slot < lineY.size(); ++slot) {
     lineY[slot] += 3.5f * s * dt;
     if (lineY[slot] > 6 * s) {
@@ -386,7 +384,7 @@ void DeskEntity::tick(float dt) {
 
 void DeskEntity::tickBouncer(float dt) {
   if (saverMode == 1 && saverText == nullptr) swapSaverText();
-  ssPulseT += 3 * dt;
+  ssPulseT = std::fmod(ssPulseT + 3 * dt, 2 * kPi);
   ssX += ssVX * dt;
   ssY += ssVY * dt;
   bool bounced = false;

@@ -271,6 +271,7 @@ void RobotEntity::tick(float dt) {
     rig->setScale(glm::vec3(0.0001f));
     shadow->setScale(glm::vec3(0.0001f));
     if (permBanner != nullptr) permBanner->setEnabled(false);
+    for (const Particle& particle : particles) particle.e->setEnabled(false);
     return;
   }
   shadow->setScale(glm::vec3(1));
@@ -281,7 +282,11 @@ void RobotEntity::tick(float dt) {
     colorHold = std::max(0.0f, colorHold - dt);
     if (colorHold == 0 && displayedColor != state) applyStateColor(state);
   }
-  bobPhase += dt * (state == AgentState::working ? 7 : state == AgentState::waiting ? 6 : 2.2f);
+  // Phases wrap on a whole number of turns, so they keep their precision however long it runs.
+  bobPhase = std::fmod(bobPhase + dt * (state == AgentState::working   ? 7
+                                        : state == AgentState::waiting ? 6
+                                                                       : 2.2f),
+                       20 * kPi);
 
   // Called back from the lounge or the couch to the desk.
   const bool lounging = loungeBase.has_value();
@@ -425,7 +430,7 @@ void RobotEntity::tick(float dt) {
   } else {
     sitT = std::max(0.0f, sitT - dt / 0.4f);
   }
-  walkPhase += moved ? 34 * walked : 2 * dt;
+  walkPhase = std::fmod(walkPhase + (moved ? 34 * walked : 2 * dt), 2 * kPi);
   legLerp = approach(legLerp, moved ? 1.0f : 0.0f, 8, dt);
 
   // Sway spring.
@@ -662,7 +667,7 @@ void RobotEntity::poseBody(float dt, bool moved, float walked, bool exiting) {
   } else if (stretchT > 0 || surpriseT > 0) {
     leftZ = -2.8f, rightZ = 2.8f;
   } else if (mugShown) {
-    drinkPhase += dt;
+    drinkPhase = std::fmod(drinkPhase + dt, 4000.0f);  // whole drink cycles of 4 s
     const float cycle = std::fmod(drinkPhase, 4.0f);
     const bool sip = cycle > (onCouch ? 3.4f : 2.6f);
     rightX = clinkT > 0 ? -1.6f : toastT > 0 ? -2.4f : sip ? -1.9f : -0.9f;
@@ -674,7 +679,7 @@ void RobotEntity::poseBody(float dt, bool moved, float walked, bool exiting) {
              state == AgentState::done) {
     leftX = std::sin(bobPhase) * 0.06f, rightX = -std::sin(bobPhase) * 0.06f;
   } else if (onPhone) {
-    toolPhase += 10 * dt;
+    toolPhase = std::fmod(toolPhase + 10 * dt, 2 * kPi);
     rightX = -2.2f * armLerp, rightZ = 0.9f * armLerp;
     leftX = (-0.9f + 0.15f * std::sin(toolPhase)) * armLerp;
   } else {
@@ -688,7 +693,7 @@ void RobotEntity::poseBody(float dt, bool moved, float walked, bool exiting) {
       rightX = -2.4f * armLerp, rightZ = 0.6f * armLerp;  // hand to chin
       leftX = -1.0f * armLerp;
     } else {
-      toolPhase += 13 * dt;
+      toolPhase = std::fmod(toolPhase + 13 * dt, 2 * kPi);
       const float flourish = microKind == 2 && microDur > 0 ? 0.2f * std::sin(6 * microDur) : 0;
       leftX = (-1.1f + 0.12f * std::sin(toolPhase) + flourish) * armLerp;
       rightX = (-1.1f - 0.12f * std::sin(toolPhase) - flourish) * armLerp;
@@ -702,7 +707,7 @@ void RobotEntity::poseBody(float dt, bool moved, float walked, bool exiting) {
   if (legLPivot != nullptr) {
     float fidget = 0;
     if (seated && sitT > 0.7f && cheerT <= 0 && !exiting) {
-      footTapT += dt;
+      footTapT = std::fmod(footTapT + dt, 2 * kPi);
       fidget = 0.12f * std::sin(footTapT * (4 + static_cast<float>(role)));
     }
     const float swing = std::sin(walkPhase) * 0.7f * legLerp;

@@ -468,9 +468,8 @@ void RobotEntity::burst(BurstKind kind, const Color& color) {
                               palette::purple, palette::orange, palette::teal};
       for (const Color& each : colors) {
         for (int i = 0; i < 5; ++i) {
-          spawn(each, {0, 12, 2},
-                glm::vec3(uniform(-4, 4) * 6, uniform(20, 34), uniform(-2, 2)) * s, 0.5f, 1.2f,
-                1.8f);
+          spawn(each, {0, 12, 2}, glm::vec3(uniform(-4, 4), uniform(20, 34), uniform(-2, 2)) * s,
+                0.5f, 1.2f, 1.8f);
         }
       }
       break;
@@ -518,11 +517,13 @@ void RobotEntity::retireParticle(std::size_t index) {
 
 void RobotEntity::advanceParticles(float dt) {
   ++particleTick;
+  const bool hidden = spawnHold > 0;  // a robot on hold shows nothing, its sparks included
   for (Particle& particle : particles) {
     particle.life -= dt;
     particle.vel.y -= particle.g * dt;
     particle.e->setPosition(particle.e->position() + particle.vel * dt);
     particle.e->setOpacity(std::max(particle.life, 0.0f) / particle.maxLife);
+    particle.e->setEnabled(!hidden);
   }
   for (std::size_t i = particles.size(); i-- > 0;) {
     if (particles[i].life <= 0) retireParticle(i);

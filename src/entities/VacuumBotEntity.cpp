@@ -96,7 +96,7 @@ void VacuumBotEntity::stowVacuum() {
 }
 
 void VacuumBotEntity::tick(float dt) {
-  bob += 6 * dt;
+  bob = std::fmod(bob + 6 * dt, 2 * 3.14159265f);
   rig->setPosition({0, 0.004f * std::sin(bob), 0});
 
   glm::vec3 at = root->position();
@@ -124,10 +124,12 @@ void VacuumBotEntity::tick(float dt) {
   armAngle = working ? -0.05f + 0.05f * std::sin(bob) : -1.2f;
   armPivot->setOrientation(about(armAngle, {0, 0, 1}));
 
+  // The canister's scale: the deploy or stow curve, times the swell of a gulp.
+  float canister = deployT >= 1 ? 1.0f : 0.001f;
   if (deployT >= 0) {
     if (stowing) {
       deployT = std::max(0.0f, deployT - dt / 0.3f);
-      vacRoot->setScale(glm::vec3(std::max(0.001f, deployT)));
+      canister = std::max(0.001f, deployT);
       nozzleRoot->setScale(glm::vec3(std::max(0.001f, deployT)));
       if (deployT <= 0) {
         deployT = -1;
@@ -138,7 +140,7 @@ void VacuumBotEntity::tick(float dt) {
     } else if (deployT < 1) {
       deployT = std::min(1.0f, deployT + dt / 0.55f);
       const float u = deployT - 1;
-      vacRoot->setScale(glm::vec3(std::max(0.001f, 1 + 2.7f * u * u * u + 1.7f * u * u)));
+      canister = std::max(0.001f, 1 + 2.7f * u * u * u + 1.7f * u * u);
       nozzleRoot->setScale(glm::vec3(std::clamp(1.4f * deployT, 0.001f, 1.0f)));
       if (deployT >= 1) {
         vacuumOn = true;
@@ -148,18 +150,16 @@ void VacuumBotEntity::tick(float dt) {
     }
   }
   if (vacuumOn) {
-    rumble += 30 * dt;
+    rumble = std::fmod(rumble + 30 * dt, 200 * 3.14159265f);
     vacRoot->setPosition(vacBase + glm::vec3(0.28f * s * std::sin(rumble),
                                              0.38f * s * std::fabs(std::sin(1.63f * rumble)), 0));
     const float breath = 1 + 0.1f * std::sin(0.55f * rumble);
     suctionCone->setScale({breath, 1, breath});
     suctionCone->setOpacity(0.07f + 0.04f * std::sin(0.9f * rumble));
   }
-  if (gulpT > 0) {
-    gulpT = std::max(0.0f, gulpT - 5 * dt);
-    if (deployT >= 1 || stowing) vacRoot->setScale(glm::vec3(1 + 0.3f * gulpT));
-    if (vacuumOn) nozzleHead->setScale(glm::vec3(1 + 0.055f * gulpT));
-  }
+  if (gulpT > 0) gulpT = std::max(0.0f, gulpT - 5 * dt);
+  vacRoot->setScale(glm::vec3(canister * (1 + 0.3f * gulpT)));
+  nozzleHead->setScale(glm::vec3(vacuumOn ? 1 + 0.055f * gulpT : 1.0f));
 }
 
 }  // namespace tallyloft

@@ -55,6 +55,9 @@ struct UnlitMaterial {
 
 using Material = std::variant<LitMaterial, UnlitMaterial>;
 
+// The crew mascot (assets/mascot.png), decoded once on first use and shared.
+std::shared_ptr<const Texture> mascotTexture();
+
 // A plain unlit colour.
 inline UnlitMaterial unlit(const Color& color) {
   return {color, nullptr, std::nullopt};

@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "graph/Material.h"
 #include "graph/TextLayout.h"
 
 namespace tallyloft {
@@ -41,6 +42,12 @@ MeshDescriptor generateText(std::string text, float extrusionDepth, FontSpec fon
   return TextMesh{std::move(text), extrusionDepth, font, containerFrame, alignment, lineBreak};
 }
 
+std::shared_ptr<const Texture> mascotTexture() {
+  static const std::shared_ptr<const Texture> mascot =
+      Texture::fromImage(QImage(":/assets/mascot.png"));
+  return mascot;
+}
+
 BoundingBox meshBounds(const MeshDescriptor& mesh) {
   struct Visitor {
     BoundingBox operator()(const BoxMesh& box) const {
@@ -68,6 +75,16 @@ BoundingBox meshBounds(const MeshDescriptor& mesh) {
     }
   };
   return std::visit(Visitor{}, mesh);
+}
+
+std::size_t hashTextMesh(const TextMesh& text) {
+  std::size_t seed = std::hash<std::string>()(text.text);
+  mixFloat(seed, text.extrusionDepth), mixFloat(seed, text.font.size);
+  mix(seed, static_cast<std::size_t>(text.font.weight)), mix(seed, text.font.monospaced);
+  mixFloat(seed, text.containerFrame.x), mixFloat(seed, text.containerFrame.y);
+  mix(seed, static_cast<std::size_t>(text.alignment)),
+      mix(seed, static_cast<std::size_t>(text.lineBreak));
+  return seed;
 }
 
 std::size_t MeshDescriptorHash::operator()(const MeshDescriptor& mesh) const {

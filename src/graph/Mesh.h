@@ -78,6 +78,8 @@ MeshDescriptor generateText(std::string text, float extrusionDepth = 0, FontSpec
 // The mesh's extent in local units. Text needs a QGuiApplication (fonts).
 BoundingBox meshBounds(const MeshDescriptor& mesh);
 
+std::size_t hashTextMesh(const TextMesh& text);
+
 struct MeshDescriptorHash {
   std::size_t operator()(const MeshDescriptor& mesh) const;
 };

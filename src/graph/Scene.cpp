@@ -27,9 +27,10 @@ void Scene::unsubscribeUpdate(std::size_t id) {
 
 void Scene::update(double deltaTime) {
   root_.advanceAnimations(static_cast<float>(deltaTime));
-  std::vector<std::size_t> ids;
-  for (const auto& [id, handler] : handlers_) ids.push_back(id);
-  for (std::size_t id : ids) {
+  // A handler may unsubscribe while we call them: walk a copy of the ids.
+  handlerIds_.clear();
+  for (const auto& [id, handler] : handlers_) handlerIds_.push_back(id);
+  for (std::size_t id : handlerIds_) {
     if (auto it = handlers_.find(id); it != handlers_.end()) it->second(deltaTime);
   }
 }

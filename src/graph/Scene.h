@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "graph/Entity.h"
 
@@ -41,6 +42,7 @@ class Scene {
  private:
   Entity root_;
   std::map<std::size_t, UpdateHandler> handlers_;
+  std::vector<std::size_t> handlerIds_;  // scratch for update, kept to avoid allocating
   std::size_t nextHandler_ = 1;
 };
 

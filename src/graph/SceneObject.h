@@ -7,7 +7,8 @@
 namespace tallyloft {
 
 // The root of a scene object's entity tree: owned by the object until `attachTo` hangs it into
-// the scene; removed from the scene again when the object goes.
+// the scene; removed from the scene again when the object goes. So the parent (and the scene)
+// must outlive the object: destroy scene objects before the scene they hang in.
 class SceneObject {
  public:
   SceneObject() : ownedRoot_(std::make_unique<Entity>()), root(ownedRoot_.get()) {}

@@ -19,7 +19,10 @@
 namespace tallyloft {
 namespace {
 
-// Text textures and text quads not drawn for this many frames are released.
+// Text textures and text quads are released once there are more than this many, the longest
+// unused first among those not drawn for kEvictAfterFrames: a desk's pool lines come back every
+// few seconds and must not be set again each time.
+constexpr std::size_t kTextCacheSize = 256;
 constexpr std::uint64_t kEvictAfterFrames = 240;
 // The key light's intensity maps to this much radiance.
 constexpr float kRadiancePerIntensity = 1.0f / 5600.0f;
@@ -100,34 +103,42 @@ struct Renderer::Impl {
   std::uint64_t frame = 0;
 
   std::unordered_map<MeshDescriptor, GpuMesh, MeshDescriptorHash> meshes;
-  std::unordered_map<std::uint64_t, GLuint> textures;  // by Texture::id()
+  struct CachedTexture {
+    GLuint name;
+    std::weak_ptr<const Texture> source;  // released once the texture itself is gone
+  };
+  std::unordered_map<std::uint64_t, CachedTexture> textures;  // by Texture::id()
   struct TextTexture {
     GLuint glyphs = 0;
     GLuint emoji = 0;
     std::uint64_t lastUsed = 0;
   };
-  struct TextKey {
-    TextMesh mesh;
-    int density;
-    friend bool operator==(const TextKey&, const TextKey&) = default;
+  struct TextMeshHash {
+    std::size_t operator()(const TextMesh& text) const { return hashTextMesh(text); }
   };
-  struct TextKeyHash {
-    std::size_t operator()(const TextKey& key) const {
-      return MeshDescriptorHash()(MeshDescriptor(key.mesh)) ^ std::hash<int>()(key.density);
-    }
-  };
-  std::unordered_map<TextKey, TextTexture, TextKeyHash> textTextures;
+  // By text, then by density: found without copying the text.
+  std::unordered_map<TextMesh, std::unordered_map<int, TextTexture>, TextMeshHash> textTextures;
+  std::size_t textTextureCount = 0;
 
   // Frame scratch, kept to avoid allocating every frame.
   std::unordered_map<BatchKey, std::vector<Instance>, BatchKeyHash> solid;
   struct Blended {
     float depth;
+    std::size_t order;  // ties keep the order of the traversal
     BatchKey key;
     Instance instance;
   };
   std::vector<Blended> blended;
   std::vector<Instance> upload;
   std::vector<Batch> batches;
+  struct Visit {
+    const Entity* entity;
+    glm::mat4 parent;
+    float opacity;
+  };
+  std::vector<Visit> stack;
+  std::vector<glm::vec3> towardLights;
+  std::vector<glm::vec3> lightColors;
 
   Impl() {
     program = glCreateProgram();
@@ -154,8 +165,10 @@ struct Renderer::Impl {
 
   ~Impl() {
     for (auto& [descriptor, mesh] : meshes) release(mesh);
-    for (auto& [id, name] : textures) glDeleteTextures(1, &name);
-    for (auto& [key, text] : textTextures) release(text);
+    for (auto& [id, cached] : textures) glDeleteTextures(1, &cached.name);
+    for (auto& [text, densities] : textTextures) {
+      for (auto& [density, made] : densities) release(made);
+    }
     glDeleteBuffers(1, &instanceBuffer);
     glDeleteProgram(program);
   }
@@ -236,11 +249,15 @@ struct Renderer::Impl {
     return name;
   }
 
-  GLuint textureFor(const Texture& source) {
-    auto it = textures.find(source.id());
-    if (it == textures.end())
-      it = textures.emplace(source.id(), uploadImage(source.image(), source.mipmapped())).first;
-    return it->second;
+  GLuint textureFor(const std::shared_ptr<const Texture>& source) {
+    auto it = textures.find(source->id());
+    if (it == textures.end()) {
+      it = textures
+               .emplace(source->id(),
+                        CachedTexture{uploadImage(source->image(), source->mipmapped()), source})
+               .first;
+    }
+    return it->second.name;
   }
 
   // The text set at a density (pixels per local unit, a power of two) that covers what it shows.
@@ -248,9 +265,11 @@ struct Renderer::Impl {
     const int density =
         1 << std::clamp(static_cast<int>(std::ceil(std::log2(std::max(pixelsPerUnit, 1.0f)))), 0,
                         20);
-    TextKey key{text, density};
-    auto it = textTextures.find(key);
-    if (it == textTextures.end()) {
+    auto byText = textTextures.find(text);
+    if (byText == textTextures.end())
+      byText = textTextures.emplace(text, std::unordered_map<int, TextTexture>()).first;
+    auto it = byText->second.find(density);
+    if (it == byText->second.end()) {
       const TextLayout layout = layoutText(text);
       // Keep textures within what every GPU accepts.
       const float largest = std::max(layout.width, layout.height) * static_cast<float>(density);
@@ -259,23 +278,43 @@ struct Renderer::Impl {
       TextTexture made;
       made.glyphs = uploadImage(rasterizeText(layout, fitted, false), false);
       if (layout.hasEmoji) made.emoji = uploadImage(rasterizeText(layout, fitted, true), false);
-      it = textTextures.emplace(std::move(key), made).first;
+      it = byText->second.emplace(density, made).first;
+      ++textTextureCount;
     }
     it->second.lastUsed = frame;
     return it->second;
   }
 
   void evict() {
-    std::erase_if(textTextures, [this](auto& entry) {
-      if (frame - entry.second.lastUsed < kEvictAfterFrames) return false;
-      release(entry.second);
+    // Textures whose Texture has gone can never be drawn again.
+    std::erase_if(textures, [](auto& entry) {
+      if (!entry.second.source.expired()) return false;
+      glDeleteTextures(1, &entry.second.name);
       return true;
     });
-    std::erase_if(meshes, [this](auto& entry) {
-      if (!entry.second.text || frame - entry.second.lastUsed < kEvictAfterFrames) return false;
-      release(entry.second);
-      return true;
-    });
+    if (textTextureCount > kTextCacheSize) {
+      for (auto byText = textTextures.begin(); byText != textTextures.end();) {
+        std::erase_if(byText->second, [this](auto& entry) {
+          if (frame - entry.second.lastUsed < kEvictAfterFrames) return false;
+          release(entry.second);
+          --textTextureCount;
+          return true;
+        });
+        byText = byText->second.empty() ? textTextures.erase(byText) : std::next(byText);
+      }
+    }
+    std::size_t textMeshes = 0;
+    for (const auto& [descriptor, mesh] : meshes) textMeshes += mesh.text;
+    if (textMeshes > kTextCacheSize) {
+      const auto before = meshes.size();
+      std::erase_if(meshes, [this](auto& entry) {
+        if (!entry.second.text || frame - entry.second.lastUsed < kEvictAfterFrames) return false;
+        release(entry.second);
+        return true;
+      });
+      // Batch keys point at meshes: forget them all once some have gone.
+      if (meshes.size() != before) solid.clear();
+    }
   }
 };
 
@@ -316,20 +355,18 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
       static_cast<float>(height) / (2 * std::tan(glm::radians(fov) / 2));
 
   // Lights, and the instances of every visible model.
-  std::vector<glm::vec3> lightToward;
-  std::vector<glm::vec3> lightRadiance;
+  std::vector<glm::vec3>& lightToward = r.towardLights;
+  std::vector<glm::vec3>& lightRadiance = r.lightColors;
+  lightToward.clear();
+  lightRadiance.clear();
   for (auto& [key, list] : r.solid) list.clear();
   r.blended.clear();
-  struct Frame {
-    const Entity* entity;
-    glm::mat4 parent;
-    float opacity;
-  };
-  std::vector<Frame> stack;
+  auto& stack = r.stack;  // kept between frames: no allocation on the steady path
+  stack.clear();
   for (const auto& anchor : scene.root().children())
     stack.push_back({anchor.get(), glm::mat4(1), 1});
   while (!stack.empty()) {
-    const Frame frame = stack.back();
+    const Impl::Visit frame = stack.back();
     stack.pop_back();
     const Entity& entity = *frame.entity;
     if (!entity.isEnabled()) continue;
@@ -360,9 +397,10 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
       instance.params[0] = roughness;
       instance.params[1] = metallic;
       instance.params[3] = cutoff.value_or(-1);
-      if (key.pass == Pass::opaque && (opacity < 1 || color.a < 1)) key.pass = Pass::blend;
+      // Anything faded is blended (a cut-out keeps its cut, and blends what remains).
+      if (key.pass != Pass::blend && (opacity < 1 || color.a < 1)) key.pass = Pass::blend;
       if (key.pass == Pass::blend) {
-        r.blended.push_back({depth, key, instance});
+        r.blended.push_back({depth, r.blended.size(), key, instance});
       } else {
         r.solid[key].push_back(instance);
       }
@@ -385,7 +423,7 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
           std::nullopt);
     } else {
       const auto& unlit = std::get<UnlitMaterial>(model.materials.front());
-      const GLuint texture = unlit.texture ? r.textureFor(*unlit.texture) : 0;
+      const GLuint texture = unlit.texture ? r.textureFor(unlit.texture) : 0;
       const Pass pass =
           unlit.opacityThreshold ? Pass::alphaTest : (texture != 0 ? Pass::blend : Pass::opaque);
       add({pass, &mesh, false, texture}, unlit.color, 1, 0, unlit.opacityThreshold);
@@ -402,8 +440,10 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
       r.upload.insert(r.upload.end(), list.begin(), list.end());
     }
   }
-  std::stable_sort(r.blended.begin(), r.blended.end(),
-                   [](const auto& a, const auto& b) { return a.depth > b.depth; });
+  // Back to front; ties keep the traversal's order (no stable sort: it would allocate).
+  std::sort(r.blended.begin(), r.blended.end(), [](const auto& a, const auto& b) {
+    return a.depth != b.depth ? a.depth > b.depth : a.order < b.order;
+  });
   for (const auto& item : r.blended) {
     if (r.batches.empty() || !(r.batches.back().key == item.key) ||
         r.batches.back().key.pass != Pass::blend) {

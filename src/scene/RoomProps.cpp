@@ -143,9 +143,8 @@ std::unique_ptr<Entity> makePoster(float u) {
       centredText("EMPLOYEE", {2.6f * u, 700, false}, 0.0006f, ink, glm::vec3(0, 11.5f, 0.9f) * u));
   poster->addChild(centredText("of the MONTH", {1.8f * u, 600, false}, 0.0006f, ink,
                                glm::vec3(0, 8.6f, 0.9f) * u));
-  auto portrait = ModelEntity::make(
-      generatePlane(14 * u, 14 * u, 1.5f * u),
-      UnlitMaterial{palette::white, Texture::fromImage(QImage(":/assets/mascot.png")), 0.5f});
+  auto portrait = ModelEntity::make(generatePlane(14 * u, 14 * u, 1.5f * u),
+                                    UnlitMaterial{palette::white, mascotTexture(), 0.5f});
   portrait->setPosition(glm::vec3(0, -1, 0.9f) * u);
   poster->addChild(std::move(portrait));
   poster->addChild(centredText("Tallyloft", {2.2f * u, 700, false}, 0.0006f, ink,
@@ -196,11 +195,11 @@ bool RoomDecor::needsRebuild(float slotW, float h) const {
 }
 
 void rebuildRoom(RoomDecor& decor, float slotW, float h, float sc) {
-  for (Entity* piece : {decor.signWall, decor.poster, decor.coffee, decor.couch, decor.decorL,
-                        decor.decorR, static_cast<Entity*>(decor.divider)}) {
+  decor.poster = nullptr;  // hangs on the wall band and goes with it
+  for (Entity* piece : {decor.signWall, decor.coffee, decor.couch, decor.decorL, decor.decorR,
+                        static_cast<Entity*>(decor.divider)}) {
     if (piece != nullptr) piece->removeFromParent();
   }
-  decor.poster = nullptr;
   Entity& root = *decor.root;
   decor.signWall =
       root.addChild(ModelEntity::make(generatePlane(1.05f * slotW * sc, 0.22f * h * sc, 0.01f),

@@ -86,8 +86,7 @@ void TaskBoard::setTask(const std::optional<std::string>& task) {
   if (text == lastTask && textWrap != nullptr) return;
   lastTask = text;
   if (textWrap != nullptr) textWrap->removeFromParent();
-  for (const Line& line : lineInfo) line.cover->removeFromParent();
-  lineInfo.clear();
+  lineInfo.clear();  // the covers went with the old text
   textWrap = face_->addChild(std::make_unique<Entity>());
   const std::vector<std::string> lines = wrap(text, 18, 2);
   const float top = kLineGap * (static_cast<float>(lines.size()) - 1) / 2;
@@ -105,10 +104,11 @@ void TaskBoard::setTask(const std::optional<std::string>& task) {
     cover->setScale({width + 1.2f * s, kLineGap * s, 1});
     cover->setPosition({kLeft * s + width / 2, y, 1.1f * s});
     lineInfo.push_back(
-        {face_->addChild(std::move(cover)), width + 1.2f * s, y, kLeft * s - 0.6f * s});
+        {textWrap->addChild(std::move(cover)), width + 1.2f * s, y, kLeft * s - 0.6f * s});
     characters += length(lines[i]);
   }
-  textWrap->setScale(glm::vec3(0.6f));
+  // The group grows in the board's plane only, so the ink never sinks behind the surface.
+  textWrap->setScale({0.6f, 0.6f, 1});
   wobbleT = 0;
   revealT = 0;
   writingTime_ = 0;
@@ -120,7 +120,8 @@ void TaskBoard::tick(float dt) {
     wobbleT = std::min(wobbleT + dt / 0.7f, 1.0f);
     const float k = 1 - wobbleT;
     face_->setOrientation(glm::angleAxis(std::sin(wobbleT * 18) * 0.06f * k, glm::vec3(0, 0, 1)));
-    textWrap->setScale(glm::vec3(0.6f + 0.4f * (1 - k * k)));
+    const float grow = 0.6f + 0.4f * (1 - k * k);
+    textWrap->setScale({grow, grow, 1});
   }
   if (revealT >= 1 || lineInfo.empty()) return;
   revealT = std::min(revealT + dt / revealDur, 1.0f);

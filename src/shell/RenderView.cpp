@@ -3,6 +3,7 @@
 
 #include "shell/RenderView.h"
 
+#include <QOpenGLContext>
 #include <QSurfaceFormat>
 #include <cmath>
 
@@ -43,6 +44,16 @@ void RenderView::setRenderScale(double scale) {
 }
 
 void RenderView::initializeGL() {
+  // Qt may replace the context (reparenting): release our GL objects while the old one is current.
+  connect(
+      context(), &QOpenGLContext::aboutToBeDestroyed, this,
+      [this] {
+        makeCurrent();
+        renderer_.reset();
+        target_.reset();
+        doneCurrent();
+      },
+      Qt::UniqueConnection);
   renderer_ = std::make_unique<Renderer>();
   target_ = std::make_unique<MultisampleTarget>();
   clock_.start();

@@ -97,6 +97,16 @@ TEST(VacuumBot, ParksDeploysAndFinishesOnlyWhenLeaving) {
   EXPECT_FLOAT_EQ(bot.deployT, part);
   EXPECT_FALSE(bot.stowing);
 
+  // A gulp just before the stow does not blow the shrinking canister back up.
+  bot.startVacuum();
+  for (int frame = 0; frame < 40; ++frame) bot.tick(1.0f / 60);
+  bot.gulpT = 1;
+  bot.stowVacuum();
+  for (int frame = 0; frame < 15; ++frame) {
+    bot.tick(1.0f / 60);
+    EXPECT_LE(bot.vacRoot->scale().x, std::max(0.001f, bot.deployT) * 1.3f + 1e-5f);
+  }
+
   bot.moveTo({-0.3f, 0, 0});
   bot.leaving = true;
   for (int frame = 0; frame < 120 && !bot.arrived; ++frame) bot.tick(1.0f / 60);

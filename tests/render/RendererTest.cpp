@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "cli/GalleryCommand.h"
+#include "entities/DeskEntity.h"
 #include "graph/OfficeRig.h"
 #include "render/MeshGeometry.h"
 #include "render/OffscreenRenderer.h"
@@ -131,6 +132,25 @@ TEST(Renderer, TextBoundsHoldThePixelsDrawn) {
   EXPECT_LE(painted.bottom(), toPixelY(bounds.min.y) + 1);
   EXPECT_LT(painted.left() - toPixelX(bounds.min.x), 6);
   EXPECT_LT(toPixelX(bounds.max.x) - painted.right(), 8);
+}
+
+// A desk's scrolling lines come back every few seconds: their text stays cached meanwhile.
+TEST(Renderer, KeepsScrollingTextCached) {
+  const auto office = officeScene();
+  Scene& scene = *office;
+  std::mt19937 random(1);
+  DeskEntity desk(0.02f, random);
+  desk.attachTo(*scene.addAnchor());
+  desk.occupied = true;
+  desk.setScreen("", AgentState::thinking, std::nullopt);
+  std::size_t cached = 0;
+  for (int frame = 0; frame < 420; ++frame) {
+    desk.tick(1.0f / 60);
+    gl().render(scene, {32, 32});
+    if (frame == 299) cached = gl().renderer().cachedMeshCount();  // every pool line has shown
+  }
+  EXPECT_EQ(gl().renderer().cachedMeshCount(), cached);
+  desk.root->removeFromParent().release();  // the scene goes first here; the desk must not touch it
 }
 
 // The test card against its reference picture, with room for rasteriser differences.

@@ -18,6 +18,11 @@ TEST(RoomProps, PosterRebuildDoorAndClock) {
   EXPECT_TRUE(wide.needsRebuild(301.6f, 200));
   EXPECT_TRUE(wide.needsRebuild(301, 200.6f));
   EXPECT_TRUE(RoomDecor().needsRebuild(301, 200));
+  rebuildRoom(wide, 320, 200, 0.01f);  // the poster goes with the wall band it hangs on
+  ASSERT_NE(wide.poster, nullptr);
+  EXPECT_EQ(wide.poster->parent(), wide.signWall);
+  rebuildRoom(wide, 250, 200, 0.01f);
+  EXPECT_EQ(wide.poster, nullptr);
 
   DoorEntity door(0.01f);
   door.setSize(0.3f, 0.44f);
@@ -75,6 +80,9 @@ TEST(TaskBoard, WrapsAndRewritesOnlyOnChange) {
 
   TaskBoard board(0.01f);
   EXPECT_EQ(board.lastTask, "\u2615 \u2026");
+  // While it grows, the ink stays in front of the writing surface.
+  EXPECT_FLOAT_EQ(board.textWrap->scale().z, 1);
+  EXPECT_GT(board.textWrap->children().front()->position(board.root).z, 0.6f * 0.01f);
   board.setTask("Fix the flaky test");
   for (int frame = 0; frame < 120; ++frame) board.tick(1.0f / 60);
   EXPECT_EQ(board.wobbleT, 1);
@@ -83,6 +91,9 @@ TEST(TaskBoard, WrapsAndRewritesOnlyOnChange) {
   board.setTask("Fix the flaky test");
   EXPECT_EQ(board.textWrap, text);  // same task: no rewrite, no wobble
   EXPECT_EQ(board.wobbleT, 1);
+  const std::size_t parts = board.root->children().front()->children().size();
+  board.setTask("Another task altogether");
+  EXPECT_EQ(board.root->children().front()->children().size(), parts);  // old text and covers gone
   board.setTask(std::nullopt);
   EXPECT_EQ(board.wobbleT, 0);
   EXPECT_EQ(board.lastTask, "\u2615 \u2026");
