@@ -126,9 +126,7 @@ DeskEntity::DeskEntity(float worldScale, std::mt19937& random)
     : s(worldScale), ssHalfX(9 * worldScale), ssHalfY(4.6f * worldScale), random_(&random) {
   root->name = "desk";
   const auto add = [this](Entity& parent, MeshDescriptor mesh, Material material, glm::vec3 at) {
-    auto* model = parent.addChild(ModelEntity::make(std::move(mesh), std::move(material)));
-    model->setPosition(at * s);
-    return model;
+    return addModel(parent, std::move(mesh), std::move(material), at * s);
   };
   const auto box = [this](glm::vec3 size, float radius = 0) {
     return generateBox(size * s, radius * s);

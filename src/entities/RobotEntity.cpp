@@ -163,9 +163,7 @@ float RobotEntity::uniform(float low, float high) {
 
 ModelEntity* RobotEntity::add(Entity& parent, MeshDescriptor mesh, Material material,
                               glm::vec3 at) {
-  auto* model = parent.addChild(ModelEntity::make(std::move(mesh), std::move(material)));
-  model->setPosition(at * s);
-  return model;
+  return addModel(parent, std::move(mesh), std::move(material), at * s);
 }
 
 RobotEntity::RobotEntity(const AgentNode& agent, float worldScale, bool decorative,

@@ -13,9 +13,7 @@ VacuumBotEntity::VacuumBotEntity(float worldScale) : s(worldScale) {
   root->name = "vacuum-bot";
   rig = root->addChild(std::make_unique<Entity>());
   const auto add = [this](Entity& parent, MeshDescriptor mesh, Material material, glm::vec3 at) {
-    auto* model = parent.addChild(ModelEntity::make(std::move(mesh), std::move(material)));
-    model->setPosition(at * s);
-    return model;
+    return addModel(parent, std::move(mesh), std::move(material), at * s);
   };
   const auto box = [this](glm::vec3 size, float radius = 0) {
     return generateBox(size * s, radius * s);

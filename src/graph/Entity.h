@@ -151,6 +151,14 @@ class ModelEntity : public Entity {
   std::vector<Material> materials;  // replaced in place by the scene
 };
 
+// Hangs a new model of `mesh` and `material` on `parent` at `position`; returns it.
+inline ModelEntity* addModel(Entity& parent, MeshDescriptor mesh, Material material,
+                             glm::vec3 position) {
+  auto* model = parent.addChild(ModelEntity::make(std::move(mesh), std::move(material)));
+  model->setPosition(position);
+  return model;
+}
+
 // The camera the scene is seen through; it looks down its -Z axis.
 class PerspectiveCamera : public Entity {
  public:

@@ -227,10 +227,8 @@ void DoorEntity::setSize(float width, float height) {
   if (std::fabs(width - builtW) < 0.00001f && std::fabs(height - builtH) < 0.00001f) return;
   while (!root->children().empty()) root->children().back()->removeFromParent();
   const Color wood{0.3f, 0.22f, 0.16f, 1};
-  const auto add = [&](Entity& parent, MeshDescriptor mesh, Material material, glm::vec3 at) {
-    auto* model = parent.addChild(ModelEntity::make(std::move(mesh), std::move(material)));
-    model->setPosition(at);
-    return model;
+  const auto add = [](Entity& parent, MeshDescriptor mesh, Material material, glm::vec3 at) {
+    return addModel(parent, std::move(mesh), std::move(material), at);
   };
   const float t = 1.2f * s;  // frame thickness
   add(*root, generatePlane(width, height), unlit({0.11f, 0.09f, 0.07f, 1}), {0, 0, -0.2f * s});
