@@ -10,6 +10,7 @@
 #include "cli/HooksCommand.h"
 #include "cli/ReplayCommand.h"
 #include "cli/ServeCommand.h"
+#include "cli/SnapshotCommand.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Tallyloft: a live office of your AI coding agents.", "tallyloft"};
@@ -59,6 +60,21 @@ int main(int argc, char** argv) {
   gallery->add_option("--size", gallerySize,
                       "Image size in pixels, WIDTHxHEIGHT (default 1800x400)");
 
+  tallyloft::SnapshotOptions snapshot;
+  auto* snapshotCommand = app.add_subcommand(
+      "snapshot",
+      "Replay a recording on virtual time, run the office up to a moment and render it headless "
+      "to a PNG");
+  snapshotCommand->add_option("--replay", snapshot.replay, "The recording; - reads standard input")
+      ->required();
+  snapshotCommand->add_option("--at", snapshot.at, "Seconds into the recording (default 0)")
+      ->check(CLI::Range(0.0, 1e9));
+  snapshotCommand->add_option("--size", snapshot.size,
+                              "Image size in pixels, WIDTHxHEIGHT (default 1800x400)");
+  snapshotCommand->add_option("--seed", snapshot.seed,
+                              "Seed of the office's random generator (default 1)");
+  snapshotCommand->add_option("--out", snapshot.out, "The PNG to write (default snapshot.png)");
+
   auto* hooks =
       app.add_subcommand("hooks", "Show, install or remove the hooks in the CLIs' settings");
   hooks->require_subcommand(1);
@@ -88,6 +104,11 @@ int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QGuiApplication gui(argc, argv);
     return tallyloft::runGallery(galleryName, galleryOut, gallerySize, gallerySeed, galleryTime);
+  }
+  if (snapshotCommand->parsed()) {
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QGuiApplication gui(argc, argv);
+    return tallyloft::runSnapshot(snapshot);
   }
   if (replay->parsed()) {
     if (replayFile == "-") return tallyloft::replayEvents(std::cin, replayAt, std::cout, std::cerr);

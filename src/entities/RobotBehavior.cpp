@@ -89,6 +89,16 @@ void RobotEntity::clearCouchRoutine() {
   couchDwell = 0;
 }
 
+void RobotEntity::startCouchRoutine(glm::vec3 coffeeSpot, glm::vec3 seat, float facing) {
+  couchCoffeeSpot = coffeeSpot;
+  couchSeatPos = seat;
+  couchFacing = facing;
+  if (inCouchRoutine) return;
+  inCouchRoutine = true;
+  couchPhase = 0;
+  couchDwell = 0;
+}
+
 void RobotEntity::recruitFromCoffee(glm::vec3 p) {
   placeAt(p.x, p.y, p.z);
   entranceOrigin.reset();

@@ -32,36 +32,6 @@ LitMaterial lit(Color color, float roughness = 0.5f) {
   return {color, roughness, false};
 }
 
-// Hue, saturation and brightness (each 0..1) to RGB.
-Color fromHsb(float hue, float saturation, float brightness) {
-  const float h = std::fmod(hue, 1.0f) * 6;
-  const float c = brightness * saturation;
-  const float x = c * (1 - std::fabs(std::fmod(h, 2.0f) - 1));
-  const float m = brightness - c;
-  float r = 0, g = 0, b = 0;
-  switch (static_cast<int>(h)) {
-    case 0:
-      r = c, g = x;
-      break;
-    case 1:
-      r = x, g = c;
-      break;
-    case 2:
-      g = c, b = x;
-      break;
-    case 3:
-      g = x, b = c;
-      break;
-    case 4:
-      r = x, b = c;
-      break;
-    default:
-      r = c, b = x;
-      break;
-  }
-  return {r + m, g + m, b + m, 1};
-}
-
 }  // namespace
 
 BodyShape RobotEntity::shapeFor(std::string_view type, bool isMain) {

@@ -201,6 +201,9 @@ class RobotEntity {
   void setSeated(bool seated, float facing);
   void setLounge(std::optional<glm::vec3> spot, float facing);
   void clearCouchRoutine();
+  // Fetch a coffee at `coffeeSpot`, then sit on the couch at `seat` facing `facing`; a routine
+  // already running keeps its phase and only takes the new spots.
+  void startCouchRoutine(glm::vec3 coffeeSpot, glm::vec3 seat, float facing);
   void recruitFromCoffee(glm::vec3 p);
   void beginEntrance();
   void setSpawnHold(float seconds);

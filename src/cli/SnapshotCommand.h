@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+namespace tallyloft {
+
+struct SnapshotOptions {
+  std::string replay;  // the recording; - reads standard input
+  double at = 0;       // seconds into the recording
+  std::string size;    // WIDTHxHEIGHT, default 1800x400
+  unsigned seed = 1;
+  std::string out = "snapshot.png";
+};
+
+// `tallyloft snapshot`: replays a recording on virtual time, runs the office's frame loop in
+// fixed 1/60 s steps up to `at` and renders the office headless to a PNG. Returns the exit
+// status: 2 for bad input, 1 when rendering or writing fails. Needs a QGuiApplication.
+int runSnapshot(const SnapshotOptions& options);
+
+}  // namespace tallyloft
