@@ -26,9 +26,7 @@ void CrewRealityController::reconcilePapers(const std::string& sid, Room& room,
                                             float x1, float h) {
   const float fill = std::min(
       static_cast<float>(clutter) / static_cast<float>(std::max<std::int64_t>(cap, 1)), 1.0f);
-  const int most = cap < 24 ? 12 : cap > 35 ? 18 : static_cast<int>(cap / 2);
-  const int piles =
-      clutter == 0 ? 0 : std::clamp(static_cast<int>(fill * static_cast<float>(most)), 1, most);
+  const int piles = paperPiles(clutter, cap);
   const auto spot = [&](int i) {
     const auto salt = static_cast<std::uint64_t>(i);
     const float a = jitter(sid, 11 + 2 * salt);

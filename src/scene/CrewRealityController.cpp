@@ -123,9 +123,10 @@ void CrewRealityController::sync() {
     const auto room = sid == robotSession_.end() ? rooms_.end() : rooms_.find(sid->second);
     if (room != rooms_.end() && room->second.doorPosition) {
       const int k = leavingPerRoom[sid->second]++;
-      const glm::vec3 door =
-          *room->second.doorPosition + glm::vec3(static_cast<float>(k % 3 - 1) * 0.04f, 0, 0);
-      robot->setExit(door, static_cast<float>(k) * 0.45f);
+      const float lane = static_cast<float>(k % 3 - 1) * 0.04f;
+      exitLane_[robot.get()] = lane;
+      robot->setExit(*room->second.doorPosition + glm::vec3(lane, 0, 0),
+                     static_cast<float>(k) * 0.45f);
     } else {
       robot->startPoof();
     }
@@ -179,8 +180,11 @@ void CrewRealityController::sync() {
     const auto sid = robotSession_.find(robot->id);
     const auto room = sid == robotSession_.end() ? rooms_.end() : rooms_.find(sid->second);
     if (room != rooms_.end() && room->second.doorPosition && room->second.slotBounds) {
+      // Re-aimed at the door where it is now, each keeping its lane.
       const auto& [lo, hi] = *room->second.slotBounds;
-      robot->refreshExit(*room->second.doorPosition, lo.x, hi.x, lo.y, hi.y);
+      const auto lane = exitLane_.find(robot.get());
+      const float dx = lane == exitLane_.end() ? 0 : lane->second;
+      robot->refreshExit(*room->second.doorPosition + glm::vec3(dx, 0, 0), lo.x, hi.x, lo.y, hi.y);
     } else if (!robot->poofing) {
       robot->startPoof();
     }

@@ -96,6 +96,7 @@ class CrewRealityController {
   std::optional<float> chainProgress(const std::string& sid) const;
   int fallingSheetCount() const { return static_cast<int>(fallingSheets_.size()); }
   float tickAccumulator() const { return tickAccum_; }
+  float swayClock() const { return swayT_; }
   int syncCount() const { return syncs_; }
   int acceptedSteps() const { return steps_; }
   Entity& anchor() { return *sceneAnchor_; }
@@ -233,6 +234,7 @@ class CrewRealityController {
 
   std::map<std::string, std::unique_ptr<RobotEntity>> robots_;
   std::vector<std::unique_ptr<RobotEntity>> dying_;
+  std::map<const RobotEntity*, float> exitLane_;  // a leaving robot's x offset from the door
   std::map<std::string, AgentState> lastStates_;
   std::map<std::string, Room> rooms_;
   std::map<std::string, std::unique_ptr<DeskEntity>> desks_;

@@ -213,6 +213,7 @@ void CrewRealityController::finishDying() {
       continue;
     }
     const std::string id = robot.id;
+    exitLane_.erase(&robot);
     it = dying_.erase(it);
     // A session revived while leaving has a new robot under the same id: its desk stays.
     if (robots_.count(id) != 0) continue;

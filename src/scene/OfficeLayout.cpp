@@ -89,6 +89,14 @@ std::string deskText(const AgentNode& agent) {
   return "Working";
 }
 
+int paperPiles(std::int64_t clutter, std::int64_t cap) {
+  if (clutter <= 0) return 0;
+  const double fill = std::min(
+      static_cast<double>(clutter) / static_cast<double>(std::max<std::int64_t>(cap, 1)), 1.0);
+  const int most = cap < 24 ? 12 : cap > 35 ? 18 : static_cast<int>(cap / 2);
+  return std::clamp(static_cast<int>(fill * most), 1, most);
+}
+
 std::pair<int, int> RoomRows::place(int slot) const {
   int row = 0;
   for (std::size_t r = 0; r < rows.size(); ++r) {

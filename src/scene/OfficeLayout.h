@@ -25,6 +25,10 @@ std::vector<int> splitRows(int n, int rows, float frontW, float backW);
 // The status line of an agent's desk screen.
 std::string deskText(const AgentNode& agent);
 
+// How many paper piles a room shows for `clutter` sheets of at most `cap`: none for no clutter,
+// else a share of 12 (small windows), 18 (large ones) or cap / 2.
+int paperPiles(std::int64_t clutter, std::int64_t cap);
+
 // How a room of width `slotW` seats `desks` desks: rows, their counts and pitches, and the base
 // scale of its furniture and robots.
 struct RoomRows {

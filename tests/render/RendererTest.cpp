@@ -11,6 +11,7 @@
 #include "graph/OfficeRig.h"
 #include "render/MeshGeometry.h"
 #include "render/OffscreenRenderer.h"
+#include "support/GoldenImage.h"
 
 namespace tallyloft {
 namespace {
@@ -158,34 +159,7 @@ TEST(Renderer, PrimitivesCardMatchesItsGoldenImage) {
   const QSize size(900, 200);
   Scene scene;
   buildPrimitivesCard(scene, size);
-  const QImage image = gl().render(scene, size).convertToFormat(QImage::Format_RGBA8888);
-  const std::filesystem::path golden =
-      std::filesystem::path(TALLYLOFT_SOURCE_DIR) / "tests/render/golden/primitives-900x200.png";
-  if (std::getenv("TALLYLOFT_UPDATE_GOLDEN") != nullptr) {
-    ASSERT_TRUE(image.save(QString::fromStdString(golden.string())));
-  }
-  const QImage expected =
-      QImage(QString::fromStdString(golden.string())).convertToFormat(QImage::Format_RGBA8888);
-  ASSERT_EQ(expected.size(), size)
-      << "missing " << golden << " (TALLYLOFT_UPDATE_GOLDEN=1 writes it)";
-  long long total = 0;
-  int differing = 0;
-  for (int y = 0; y < size.height(); ++y) {
-    const uchar* got = image.constScanLine(y);
-    const uchar* want = expected.constScanLine(y);
-    for (int x = 0; x < size.width() * 4; x += 4) {
-      int worst = 0;
-      for (int c = 0; c < 4; ++c) {
-        const int difference = std::abs(got[x + c] - want[x + c]);
-        total += difference;
-        worst = std::max(worst, difference);
-      }
-      if (worst > 48) ++differing;
-    }
-  }
-  const double pixels = size.width() * size.height();
-  EXPECT_LT(differing / pixels, 0.005) << differing << " pixels differ clearly";
-  EXPECT_LT(static_cast<double>(total) / (pixels * 4), 1.5);
+  expectMatchesGolden(gl().render(scene, size), "primitives-900x200.png");
 }
 
 }  // namespace
