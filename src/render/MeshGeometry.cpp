@@ -1,5 +1,6 @@
 #include "render/MeshGeometry.h"
 
+#include <algorithm>
 #include <cmath>
 #include <glm/gtc/constants.hpp>
 
@@ -8,25 +9,22 @@
 namespace tallyloft {
 namespace {
 
-// Enough for the sizes the office draws at (a robot is about 50 pixels tall, 150 magnified).
-constexpr int kCornerSegments = 3;
-
 // Grid coordinates along one box axis from -half to half, dense near the rounded edges.
-std::vector<float> edgeSteps(float half, float radius) {
+std::vector<float> edgeSteps(float half, float radius, int segments) {
   if (radius <= 0) return {-half, half};
   std::vector<float> steps;
-  for (int i = 0; i <= kCornerSegments; ++i) {
+  for (int i = 0; i <= segments; ++i) {
     steps.push_back(-half + radius * (1 - std::cos(glm::half_pi<float>() * static_cast<float>(i) /
-                                                   kCornerSegments)));
+                                                   static_cast<float>(segments))));
   }
-  for (int i = kCornerSegments; i >= 0; --i) {
+  for (int i = segments; i >= 0; --i) {
     steps.push_back(half - radius * (1 - std::cos(glm::half_pi<float>() * static_cast<float>(i) /
-                                                  kCornerSegments)));
+                                                  static_cast<float>(segments))));
   }
   return steps;
 }
 
-MeshGeometry box(const BoxMesh& box) {
+MeshGeometry box(const BoxMesh& box, int forcedSegments = -1) {
   MeshGeometry mesh;
   const glm::vec3 half = box.size / 2.0f;
   const float radius = std::min({box.cornerRadius, half.x, half.y, half.z});
@@ -37,8 +35,9 @@ MeshGeometry box(const BoxMesh& box) {
     for (int sign = -1; sign <= 1; sign += 2) {
       const int u = (axis + 1) % 3;
       const int v = (axis + 2) % 3;
-      const std::vector<float> us = edgeSteps(half[u], radius);
-      const std::vector<float> vs = edgeSteps(half[v], radius);
+      const int segments = forcedSegments >= 0 ? forcedSegments : quarterSegments(radius);
+      const std::vector<float> us = edgeSteps(half[u], radius, segments);
+      const std::vector<float> vs = edgeSteps(half[v], radius, segments);
       const auto base = static_cast<std::uint32_t>(mesh.vertices.size());
       for (std::size_t j = 0; j < vs.size(); ++j) {
         for (std::size_t i = 0; i < us.size(); ++i) {
@@ -90,7 +89,7 @@ MeshGeometry plane(const PlaneMesh& plane) {
                                {-w + radius, -l + radius},
                                {w - radius, -l + radius}};
   for (int corner = 0; corner < 4; ++corner) {
-    const int segments = radius > 0 ? kCornerSegments : 0;
+    const int segments = radius > 0 ? quarterSegments(radius) : 0;
     for (int i = 0; i <= segments; ++i) {
       const float angle =
           glm::half_pi<float>() *
@@ -114,26 +113,30 @@ MeshGeometry plane(const PlaneMesh& plane) {
   return mesh;
 }
 
-MeshGeometry sphere(const SphereMesh& sphere) {
+MeshGeometry sphere(const SphereMesh& sphere, int forcedSegments = -1) {
   MeshGeometry mesh;
-  constexpr int kRings = 12;
-  constexpr int kSegments = 24;
-  for (int ring = 0; ring <= kRings; ++ring) {
-    const float phi = glm::pi<float>() * static_cast<float>(ring) / kRings;
-    for (int segment = 0; segment <= kSegments; ++segment) {
-      const float theta = glm::two_pi<float>() * static_cast<float>(segment) / kSegments;
+  const int quarter = forcedSegments >= 0 ? forcedSegments : quarterSegments(sphere.radius);
+  const int around = std::max(4 * quarter, 8);
+  const int ringCount = around / 2;
+  for (int ring = 0; ring <= ringCount; ++ring) {
+    const float phi = glm::pi<float>() * static_cast<float>(ring) / static_cast<float>(ringCount);
+    for (int segment = 0; segment <= around; ++segment) {
+      const float theta =
+          glm::two_pi<float>() * static_cast<float>(segment) / static_cast<float>(around);
       const glm::vec3 normal{std::sin(phi) * std::sin(theta), std::cos(phi),
                              std::sin(phi) * std::cos(theta)};
-      mesh.vertices.push_back(
-          {normal * sphere.radius,
-           normal,
-           {static_cast<float>(segment) / kSegments, static_cast<float>(ring) / kRings}});
+      mesh.vertices.push_back({normal * sphere.radius,
+                               normal,
+                               {static_cast<float>(segment) / static_cast<float>(around),
+                                static_cast<float>(ring) / static_cast<float>(ringCount)}});
     }
   }
-  for (std::uint32_t ring = 0; ring < kRings; ++ring) {
-    for (std::uint32_t segment = 0; segment < kSegments; ++segment) {
-      const std::uint32_t a = ring * (kSegments + 1) + segment;
-      const std::uint32_t b = a + kSegments + 1;
+  const auto rings = static_cast<std::uint32_t>(ringCount);
+  const auto aroundCount = static_cast<std::uint32_t>(around);
+  for (std::uint32_t ring = 0; ring < rings; ++ring) {
+    for (std::uint32_t segment = 0; segment < aroundCount; ++segment) {
+      const std::uint32_t a = ring * (aroundCount + 1) + segment;
+      const std::uint32_t b = a + aroundCount + 1;
       mesh.indices.insert(mesh.indices.end(), {a, b, a + 1, a + 1, b, b + 1});
     }
   }
@@ -142,31 +145,34 @@ MeshGeometry sphere(const SphereMesh& sphere) {
 
 MeshGeometry cone(const ConeMesh& cone) {
   MeshGeometry mesh;
-  constexpr int kSegments = 28;
+  const int count = std::max(4 * quarterSegments(cone.radius), 8);
   const float h = cone.height / 2;
   const float slope = cone.radius / std::max(cone.height, 1e-6f);
-  for (int segment = 0; segment <= kSegments; ++segment) {
-    const float theta = glm::two_pi<float>() * static_cast<float>(segment) / kSegments;
+  for (int segment = 0; segment <= count; ++segment) {
+    const float theta =
+        glm::two_pi<float>() * static_cast<float>(segment) / static_cast<float>(count);
     const glm::vec3 around{std::sin(theta), 0, std::cos(theta)};
     const glm::vec3 normal = glm::normalize(glm::vec3(around.x, slope, around.z));
-    const float u = static_cast<float>(segment) / kSegments;
+    const float u = static_cast<float>(segment) / static_cast<float>(count);
     mesh.vertices.push_back({around * cone.radius + glm::vec3(0, -h, 0), normal, {u, 1}});
     mesh.vertices.push_back({glm::vec3(0, h, 0), normal, {u, 0}});
   }
-  for (std::uint32_t segment = 0; segment < kSegments; ++segment) {
+  const auto segments = static_cast<std::uint32_t>(count);
+  for (std::uint32_t segment = 0; segment < segments; ++segment) {
     const std::uint32_t a = segment * 2;
     mesh.indices.insert(mesh.indices.end(), {a, a + 2, a + 1});
   }
   // The base disc, facing down.
   const auto centre = static_cast<std::uint32_t>(mesh.vertices.size());
   mesh.vertices.push_back({{0, -h, 0}, {0, -1, 0}, {0.5f, 0.5f}});
-  for (int segment = 0; segment <= kSegments; ++segment) {
-    const float theta = glm::two_pi<float>() * static_cast<float>(segment) / kSegments;
+  for (int segment = 0; segment <= count; ++segment) {
+    const float theta =
+        glm::two_pi<float>() * static_cast<float>(segment) / static_cast<float>(count);
     mesh.vertices.push_back({{std::sin(theta) * cone.radius, -h, std::cos(theta) * cone.radius},
                              {0, -1, 0},
                              {0.5f + 0.5f * std::sin(theta), 0.5f + 0.5f * std::cos(theta)}});
   }
-  for (std::uint32_t segment = 0; segment < kSegments; ++segment) {
+  for (std::uint32_t segment = 0; segment < segments; ++segment) {
     mesh.indices.insert(mesh.indices.end(), {centre, centre + 2 + segment, centre + 1 + segment});
   }
   return mesh;
@@ -188,6 +194,31 @@ MeshGeometry textQuad(const TextMesh& text) {
 }
 
 }  // namespace
+
+int quarterSegments(float radius) {
+  // No chord strays more than half a pixel from its arc at the largest the office is seen: the
+  // panel's 200 points for 2 world units, magnified 3x, is 300 pixels a unit. A chord spanning
+  // angle a strays r (1 − cos(a/2)) ≈ r a² / 8 from its arc.
+  constexpr float kPixelsPerUnit = 300;
+  const float pixels = std::max(radius, 0.0f) * kPixelsPerUnit;
+  const int segments =
+      static_cast<int>(std::ceil(glm::half_pi<float>() / std::sqrt(4 / std::max(pixels, 1e-3f))));
+  return std::clamp(segments, 1, 12);
+}
+
+MeshGeometry roundedBoxTemplate(int segments) {
+  // A box of half-size 2 and radius 1 has its inner box at ±1: every vertex is that corner plus
+  // the normal.
+  MeshGeometry mesh = box(BoxMesh{glm::vec3(4), segments > 0 ? 1.0f : 0.0f}, segments);
+  for (Vertex& vertex : mesh.vertices) {
+    vertex.position = segments > 0 ? vertex.position - vertex.normal : vertex.position / 2.0f;
+  }
+  return mesh;
+}
+
+MeshGeometry sphereTemplate(int segments) {
+  return sphere(SphereMesh{1}, segments);
+}
 
 MeshGeometry buildMeshGeometry(const MeshDescriptor& descriptor) {
   struct Visitor {

@@ -25,4 +25,15 @@ struct MeshGeometry {
 // which the renderer textures with the set text. Pure CPU work.
 MeshGeometry buildMeshGeometry(const MeshDescriptor& mesh);
 
+// Segments per quarter turn for an arc of `radius` world units (1 to 12): smooth at the largest
+// the office is seen, cheap where it is small.
+int quarterSegments(float radius);
+
+// Shared shapes that one mesh draws at any size: a vertex's place is position × h + normal × r.
+// A rounded box of inner half-size h (its half-size less the radius) and radius r, with
+// `segments` per rounded quarter (0: sharp); positions are the inner corners' signs (±1).
+MeshGeometry roundedBoxTemplate(int segments);
+// A sphere of radius h (all three alike) and r 0: positions are the unit normals.
+MeshGeometry sphereTemplate(int segments);
+
 }  // namespace tallyloft

@@ -24,6 +24,14 @@ namespace {
 // few seconds and must not be set again each time.
 constexpr std::size_t kTextCacheSize = 256;
 constexpr std::uint64_t kEvictAfterFrames = 240;
+// Glyphs under this many pixels tall are drawn as bars.
+constexpr float kSmallestReadableText = 4.5f;
+
+// Whether the text holds anything outside ASCII that could be an emoji.
+bool hasEmoji(const std::string& text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) >= 0xF0; });
+}
 // The key light's intensity maps to this much radiance.
 constexpr float kRadiancePerIntensity = 1.0f / 5600.0f;
 
@@ -32,8 +40,9 @@ struct Instance {
   float color[4];
   float params[4];  // roughness, metallic, opacity, alpha cut-off (negative: none)
   float normal[9];  // inverse transpose of the model's upper 3x3
+  float shape[4];   // a shared mesh's size: position × xyz + normal × w
 };
-static_assert(sizeof(Instance) == 33 * sizeof(float));
+static_assert(sizeof(Instance) == 37 * sizeof(float));
 
 enum class Pass { opaque, alphaTest, blend };
 
@@ -43,6 +52,7 @@ struct GpuMesh {
   GLuint indexBuffer = 0;
   GLsizei indexCount = 0;
   glm::vec3 center{0};  // of the vertices: blended meshes are sorted by it
+  glm::vec3 size{0};    // of the vertices' box
   bool text = false;
   std::uint64_t lastUsed = 0;
 };
@@ -103,6 +113,9 @@ struct Renderer::Impl {
   std::uint64_t frame = 0;
 
   std::unordered_map<MeshDescriptor, GpuMesh, MeshDescriptorHash> meshes;
+  const MeshDescriptor unitQuad = generatePlane(1, 1);  // small text is drawn as this, scaled
+  std::unordered_map<int, GpuMesh> boxTemplates;        // by segments per rounded quarter
+  std::unordered_map<int, GpuMesh> sphereTemplates;     // by segments per quarter turn
   struct CachedTexture {
     GLuint name;
     std::weak_ptr<const Texture> source;  // released once the texture itself is gone
@@ -165,6 +178,8 @@ struct Renderer::Impl {
 
   ~Impl() {
     for (auto& [descriptor, mesh] : meshes) release(mesh);
+    for (auto* cache : {&boxTemplates, &sphereTemplates})
+      for (auto& [segments, mesh] : *cache) release(mesh);
     for (auto& [id, cached] : textures) glDeleteTextures(1, &cached.name);
     for (auto& [text, densities] : textTextures) {
       for (auto& [density, made] : densities) release(made);
@@ -181,6 +196,30 @@ struct Renderer::Impl {
   static void release(const TextTexture& text) {
     glDeleteTextures(1, &text.glyphs);
     if (text.emoji != 0) glDeleteTextures(1, &text.emoji);
+  }
+
+  // Boxes and spheres of every size share a mesh per tessellation, sized per instance: the many
+  // parts of robots, desks and furniture then draw in a handful of calls.
+  const GpuMesh& shapedMesh(const MeshDescriptor& descriptor, glm::vec4& shape) {
+    shape = glm::vec4(1, 1, 1, 0);
+    if (const auto* box = std::get_if<BoxMesh>(&descriptor)) {
+      const glm::vec3 half = box->size / 2.0f;
+      const float radius = std::max(std::min({box->cornerRadius, half.x, half.y, half.z}), 0.0f);
+      const int segments = radius > 0 ? quarterSegments(radius) : 0;
+      shape = glm::vec4(half - glm::vec3(radius), radius);
+      return shared(boxTemplates, segments, roundedBoxTemplate);
+    }
+    if (const auto* sphere = std::get_if<SphereMesh>(&descriptor)) {
+      shape = glm::vec4(glm::vec3(sphere->radius), 0);
+      return shared(sphereTemplates, quarterSegments(sphere->radius), sphereTemplate);
+    }
+    return mesh(descriptor);
+  }
+  GpuMesh& shared(std::unordered_map<int, GpuMesh>& cache, int segments,
+                  MeshGeometry (*build)(int)) {
+    auto it = cache.find(segments);
+    if (it == cache.end()) it = cache.emplace(segments, uploadMesh(build(segments))).first;
+    return it->second;
   }
 
   GpuMesh& mesh(const MeshDescriptor& descriptor) {
@@ -215,7 +254,7 @@ struct Renderer::Impl {
     glBufferData(GL_ELEMENT_ARRAY_BUFFER,
                  static_cast<GLsizeiptr>(geometry.indices.size() * sizeof(std::uint32_t)),
                  geometry.indices.data(), GL_STATIC_DRAW);
-    for (GLuint location = 3; location <= 11; ++location) {
+    for (GLuint location = 3; location <= 12; ++location) {
       glEnableVertexAttribArray(location);
       glVertexAttribDivisor(location, 1);
     }
@@ -223,7 +262,10 @@ struct Renderer::Impl {
     mesh.indexCount = static_cast<GLsizei>(geometry.indices.size());
     BoundingBox bounds;
     for (const Vertex& vertex : geometry.vertices) bounds.add(vertex.position);
-    if (!bounds.isEmpty()) mesh.center = bounds.center();
+    if (!bounds.isEmpty()) {
+      mesh.center = bounds.center();
+      mesh.size = bounds.max - bounds.min;
+    }
     return mesh;
   }
 
@@ -303,12 +345,16 @@ struct Renderer::Impl {
         byText = byText->second.empty() ? textTextures.erase(byText) : std::next(byText);
       }
     }
+    // Meshes nothing has drawn for a while go (a resized room leaves its old walls behind);
+    // text only once there is a lot of it, so a desk's scrolling lines stay cached.
     std::size_t textMeshes = 0;
     for (const auto& [descriptor, mesh] : meshes) textMeshes += mesh.text;
-    if (textMeshes > kTextCacheSize) {
+    const bool textToo = textMeshes > kTextCacheSize;
+    if (frame % kEvictAfterFrames == 0 || textToo) {
       const auto before = meshes.size();
-      std::erase_if(meshes, [this](auto& entry) {
-        if (!entry.second.text || frame - entry.second.lastUsed < kEvictAfterFrames) return false;
+      std::erase_if(meshes, [this, textToo](auto& entry) {
+        if ((entry.second.text && !textToo) || frame - entry.second.lastUsed < kEvictAfterFrames)
+          return false;
         release(entry.second);
         return true;
       });
@@ -382,9 +428,11 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
     if (entity.kind() != Entity::Kind::model || opacity <= 0) continue;
     const auto& model = static_cast<const ModelEntity&>(entity);
     if (model.materials.empty()) continue;
-    const GpuMesh& mesh = r.mesh(model.mesh);
+    glm::vec4 shape;
+    const GpuMesh& mesh = r.shapedMesh(model.mesh, shape);
     Instance instance{};
     setMatrix(instance.model, world);
+    std::copy_n(glm::value_ptr(shape), 4, instance.shape);
     const glm::mat3 normal = glm::transpose(glm::inverse(glm::mat3(world)));
     std::copy_n(glm::value_ptr(normal), 9, instance.normal);
     instance.params[2] = opacity;
@@ -410,6 +458,16 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
           std::visit([](const auto& material) { return material.color; }, model.materials.front());
       const float scale = glm::length(glm::vec3(world[1]));
       const float pixelsPerUnit = pixelsAtUnitDistance / std::max(depth, 1e-3f) * scale;
+      // Text too small to read is a bar of its colour: one shared quad, drawn with the other
+      // plain surfaces in a single call instead of one textured call per line.
+      if (text->font.size * pixelsPerUnit < kSmallestReadableText && !hasEmoji(text->text)) {
+        const GpuMesh& bar = r.mesh(r.unitQuad);
+        const glm::mat4 quad = world * glm::translate(glm::mat4(1), mesh.center) *
+                               glm::scale(glm::mat4(1), {mesh.size.x, text->font.size * 0.45f, 1});
+        setMatrix(instance.model, quad);
+        add({Pass::opaque, &bar, false, 0}, tint, 1, 0, std::nullopt);
+        continue;
+      }
       const auto& textures = r.textFor(*text, pixelsPerUnit);
       add({Pass::blend, &mesh, false, textures.glyphs}, tint, 1, 0, std::nullopt);
       if (textures.emoji != 0) {
@@ -515,6 +573,8 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
                               reinterpret_cast<void*>(base + offsetof(Instance, normal) +
                                                       column * 3 * sizeof(float)));
       }
+      glVertexAttribPointer(12, 4, GL_FLOAT, GL_FALSE, sizeof(Instance),
+                            reinterpret_cast<void*>(base + offsetof(Instance, shape)));
       glDrawElementsInstanced(
           GL_TRIANGLES, batch.key.mesh->indexCount, GL_UNSIGNED_INT, nullptr,
           static_cast<GLsizei>(std::min(step, batch.first + batch.count - first)));

@@ -93,6 +93,52 @@ TEST(Renderer, SharesMeshesAndDrawsEachBatchOnce) {
   EXPECT_EQ(stats.drawCalls, 11);
 }
 
+// Boxes and spheres of any size share one mesh per tessellation; tiny text is a plain bar.
+TEST(Renderer, DrawsPartsOfEverySizeAndTinyTextTogether) {
+  const auto office = officeScene();
+  Scene& scene = *office;
+  Entity* anchor = scene.addAnchor();
+  for (int i = 0; i < 6; ++i) {
+    const float size = 0.05f + 0.01f * static_cast<float>(i);
+    addModel(*anchor, generateBox({size, size * 1.5f, size}, 0.004f),
+             LitMaterial{palette::blue, 0.5f, false}, {-0.9f + 0.3f * static_cast<float>(i), 0, 0});
+    addModel(*anchor, generateBox(size), LitMaterial{palette::green, 0.5f, false},
+             {-0.9f + 0.3f * static_cast<float>(i), 0.3f, 0});
+    addModel(*anchor, generateSphere(0.01f + 0.001f * static_cast<float>(i)),
+             LitMaterial{palette::red, 0.5f, false},
+             {-0.9f + 0.3f * static_cast<float>(i), -0.3f, 0});
+    addModel(*anchor, generateText("line " + std::to_string(i), 0, {0.03f, 400, true}),
+             unlit(palette::black), {-0.9f + 0.3f * static_cast<float>(i), 0.6f, 0});
+  }
+  Renderer::Stats stats;
+  const QImage image = gl().render(scene, {400, 200}, &stats);
+  EXPECT_EQ(stats.instances, 24);
+  EXPECT_EQ(stats.drawCalls, 4);  // rounded boxes, sharp boxes, spheres, text bars
+  // Bars stand where the text would: a band of solid pixels near the lines' height.
+  int dark = 0;
+  for (int y = 0; y < 50; ++y) {
+    for (int x = 0; x < image.width(); ++x) dark += qAlpha(image.pixel(x, y)) > 128 ? 1 : 0;
+  }
+  EXPECT_GT(dark, 6 * 10);
+}
+
+// Meshes that nothing draws any more are released: a resized room leaves no walls behind.
+TEST(Renderer, ReleasesMeshesNothingDraws) {
+  const auto office = officeScene();
+  Scene& scene = *office;
+  Entity* anchor = scene.addAnchor();
+  auto* wall = addModel(*anchor, generatePlane(0.5f, 0.2f, 0.01f), unlit(palette::gray), {});
+  gl().render(scene, {200, 100});
+  const std::size_t before = gl().renderer().cachedMeshCount();
+  for (int i = 1; i <= 40; ++i) {
+    wall->mesh = generatePlane(0.5f + 0.01f * static_cast<float>(i), 0.2f, 0.01f);
+    gl().render(scene, {200, 100});
+  }
+  EXPECT_GE(gl().renderer().cachedMeshCount(), before + 40);
+  for (int frame = 0; frame < 500; ++frame) gl().render(scene, {200, 100});
+  EXPECT_LE(gl().renderer().cachedMeshCount(), before);
+}
+
 TEST(Renderer, OpacityMultipliesAndDisabledSubtreesVanish) {
   const auto office = officeScene();
   Scene& scene = *office;
@@ -145,10 +191,11 @@ TEST(Renderer, KeepsScrollingTextCached) {
   desk.occupied = true;
   desk.setScreen("", AgentState::thinking, std::nullopt);
   std::size_t cached = 0;
-  for (int frame = 0; frame < 420; ++frame) {
+  // By then every pool line has shown, and meshes of earlier tests have been released.
+  for (int frame = 0; frame < 840; ++frame) {
     desk.tick(1.0f / 60);
     gl().render(scene, {32, 32});
-    if (frame == 299) cached = gl().renderer().cachedMeshCount();  // every pool line has shown
+    if (frame == 599) cached = gl().renderer().cachedMeshCount();
   }
   EXPECT_EQ(gl().renderer().cachedMeshCount(), cached);
   desk.root->removeFromParent().release();  // the scene goes first here; the desk must not touch it

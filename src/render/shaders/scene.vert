@@ -14,6 +14,8 @@ layout(location = 8) in vec4 iParams;
 layout(location = 9) in vec3 iNormal0;
 layout(location = 10) in vec3 iNormal1;
 layout(location = 11) in vec3 iNormal2;
+// A shared mesh's size: the vertex lies at position × xyz + normal × w.
+layout(location = 12) in vec4 iShape;
 
 uniform mat4 uViewProjection;
 
@@ -25,7 +27,7 @@ out vec4 vParams;
 
 void main() {
   mat4 model = mat4(iModel0, iModel1, iModel2, iModel3);
-  vec4 world = model * vec4(aPosition, 1.0);
+  vec4 world = model * vec4(aPosition * iShape.xyz + aNormal * iShape.w, 1.0);
   vWorldPosition = world.xyz;
   vNormal = mat3(iNormal0, iNormal1, iNormal2) * aNormal;
   vUv = aUv;
