@@ -195,15 +195,16 @@ MeshGeometry textQuad(const TextMesh& text) {
 
 }  // namespace
 
-int quarterSegments(float radius) {
-  // No chord strays more than half a pixel from its arc at the largest the office is seen: the
-  // panel's 200 points for 2 world units, magnified 3x, is 300 pixels a unit. A chord spanning
-  // angle a strays r (1 − cos(a/2)) ≈ r a² / 8 from its arc.
-  constexpr float kPixelsPerUnit = 300;
-  const float pixels = std::max(radius, 0.0f) * kPixelsPerUnit;
+int quarterSegmentsAt(float pixels) {
+  // A chord spanning angle a strays r (1 − cos(a/2)) ≈ r a² / 8 from its arc.
   const int segments =
       static_cast<int>(std::ceil(glm::half_pi<float>() / std::sqrt(4 / std::max(pixels, 1e-3f))));
   return std::clamp(segments, 1, 12);
+}
+
+int quarterSegments(float radius) {
+  constexpr float kPixelsPerUnit = 300;
+  return quarterSegmentsAt(std::max(radius, 0.0f) * kPixelsPerUnit);
 }
 
 MeshGeometry roundedBoxTemplate(int segments) {

@@ -25,8 +25,11 @@ struct MeshGeometry {
 // which the renderer textures with the set text. Pure CPU work.
 MeshGeometry buildMeshGeometry(const MeshDescriptor& mesh);
 
-// Segments per quarter turn for an arc of `radius` world units (1 to 12): smooth at the largest
-// the office is seen, cheap where it is small.
+// Segments per quarter turn for an arc `pixels` pixels in radius on screen (1 to 12): no chord
+// strays more than half a pixel from its arc.
+int quarterSegmentsAt(float pixels);
+// The same for an arc of `radius` world units at the largest the office is seen (the panel's 200
+// points for 2 world units, magnified 3x: 300 pixels a unit).
 int quarterSegments(float radius);
 
 // Shared shapes that one mesh draws at any size: a vertex's place is position × h + normal × r.

@@ -24,6 +24,13 @@ namespace {
 // few seconds and must not be set again each time.
 constexpr std::size_t kTextCacheSize = 256;
 constexpr std::uint64_t kEvictAfterFrames = 240;
+// How many runs of blended meshes back an item may join one of its key.
+constexpr std::size_t kBlendLookBack = 64;
+
+bool overlaps(const glm::vec4& a, const glm::vec4& b) {
+  return a.x <= b.z && b.x <= a.z && a.y <= b.w && b.y <= a.w;
+}
+
 // Glyphs under this many pixels tall are drawn as bars.
 constexpr float kSmallestReadableText = 4.5f;
 
@@ -51,6 +58,7 @@ struct GpuMesh {
   GLuint vertexBuffer = 0;
   GLuint indexBuffer = 0;
   GLsizei indexCount = 0;
+  GLsizei vertexCount = 0;
   glm::vec3 center{0};  // of the vertices: blended meshes are sorted by it
   glm::vec3 size{0};    // of the vertices' box
   bool text = false;
@@ -140,7 +148,14 @@ struct Renderer::Impl {
     std::size_t order;  // ties keep the order of the traversal
     BatchKey key;
     Instance instance;
+    glm::vec4 rect;       // on screen: x and y from (low) and to (high), in clip space
+    std::size_t run = 0;  // the run of one key it is drawn in
   };
+  struct BlendRun {
+    BatchKey key;
+    glm::vec4 rect;  // covers every member
+  };
+  std::vector<BlendRun> blendRuns;
   std::vector<Blended> blended;
   std::vector<Instance> upload;
   std::vector<Batch> batches;
@@ -200,18 +215,22 @@ struct Renderer::Impl {
 
   // Boxes and spheres of every size share a mesh per tessellation, sized per instance: the many
   // parts of robots, desks and furniture then draw in a handful of calls.
-  const GpuMesh& shapedMesh(const MeshDescriptor& descriptor, glm::vec4& shape) {
+  // Their arcs get as many segments as their size on screen needs (`pixelsPerUnit` of their own
+  // units), so small parts cost few vertices and magnified ones stay round.
+  const GpuMesh& shapedMesh(const MeshDescriptor& descriptor, float pixelsPerUnit,
+                            glm::vec4& shape) {
     shape = glm::vec4(1, 1, 1, 0);
     if (const auto* box = std::get_if<BoxMesh>(&descriptor)) {
       const glm::vec3 half = box->size / 2.0f;
       const float radius = std::max(std::min({box->cornerRadius, half.x, half.y, half.z}), 0.0f);
-      const int segments = radius > 0 ? quarterSegments(radius) : 0;
+      const int segments = radius > 0 ? quarterSegmentsAt(radius * pixelsPerUnit) : 0;
       shape = glm::vec4(half - glm::vec3(radius), radius);
       return shared(boxTemplates, segments, roundedBoxTemplate);
     }
     if (const auto* sphere = std::get_if<SphereMesh>(&descriptor)) {
       shape = glm::vec4(glm::vec3(sphere->radius), 0);
-      return shared(sphereTemplates, quarterSegments(sphere->radius), sphereTemplate);
+      return shared(sphereTemplates, quarterSegmentsAt(sphere->radius * pixelsPerUnit),
+                    sphereTemplate);
     }
     return mesh(descriptor);
   }
@@ -260,6 +279,7 @@ struct Renderer::Impl {
     }
     glBindVertexArray(0);
     mesh.indexCount = static_cast<GLsizei>(geometry.indices.size());
+    mesh.vertexCount = static_cast<GLsizei>(geometry.vertices.size());
     BoundingBox bounds;
     for (const Vertex& vertex : geometry.vertices) bounds.add(vertex.position);
     if (!bounds.isEmpty()) {
@@ -400,6 +420,23 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
   const float pixelsAtUnitDistance =
       static_cast<float>(height) / (2 * std::tan(glm::radians(fov) / 2));
 
+  // Where a mesh lands on screen (its bounds' corners in clip space); anything reaching behind
+  // the eye covers the whole screen.
+  const auto screenRect = [&](const glm::mat4& world, const GpuMesh& mesh, glm::vec4 shape) {
+    const glm::vec3 half = mesh.size * 0.5f * glm::vec3(shape) + glm::vec3(shape.w);
+    const glm::mat4 toClip = viewProjection * world;
+    glm::vec4 rect(INFINITY, INFINITY, -INFINITY, -INFINITY);
+    for (int corner = 0; corner < 8; ++corner) {
+      const glm::vec3 sign(corner & 1 ? 1 : -1, corner & 2 ? 1 : -1, corner & 4 ? 1 : -1);
+      const glm::vec4 clip = toClip * glm::vec4(mesh.center + half * sign, 1);
+      if (clip.w <= 1e-6f) return glm::vec4(-INFINITY, -INFINITY, INFINITY, INFINITY);
+      const glm::vec2 at = glm::vec2(clip) / clip.w;
+      rect = {std::min(rect.x, at.x), std::min(rect.y, at.y), std::max(rect.z, at.x),
+              std::max(rect.w, at.y)};
+    }
+    return rect;
+  };
+
   // Lights, and the instances of every visible model.
   std::vector<glm::vec3>& lightToward = r.towardLights;
   std::vector<glm::vec3>& lightRadiance = r.lightColors;
@@ -428,8 +465,14 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
     if (entity.kind() != Entity::Kind::model || opacity <= 0) continue;
     const auto& model = static_cast<const ModelEntity&>(entity);
     if (model.materials.empty()) continue;
+    // Screen pixels per unit of the entity's own space, for choosing its detail.
+    const float reach = glm::dot(glm::vec3(world[3]) - eye, forward);
+    const float largestScale =
+        std::max({glm::length(glm::vec3(world[0])), glm::length(glm::vec3(world[1])),
+                  glm::length(glm::vec3(world[2]))});
     glm::vec4 shape;
-    const GpuMesh& mesh = r.shapedMesh(model.mesh, shape);
+    const GpuMesh& mesh = r.shapedMesh(
+        model.mesh, pixelsAtUnitDistance / std::max(reach, 1e-3f) * largestScale, shape);
     Instance instance{};
     setMatrix(instance.model, world);
     std::copy_n(glm::value_ptr(shape), 4, instance.shape);
@@ -448,7 +491,8 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
       // Anything faded is blended (a cut-out keeps its cut, and blends what remains).
       if (key.pass != Pass::blend && (opacity < 1 || color.a < 1)) key.pass = Pass::blend;
       if (key.pass == Pass::blend) {
-        r.blended.push_back({depth, r.blended.size(), key, instance});
+        r.blended.push_back(
+            {depth, r.blended.size(), key, instance, screenRect(world, mesh, shape), 0});
       } else {
         r.solid[key].push_back(instance);
       }
@@ -501,6 +545,33 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
   // Back to front; ties keep the traversal's order (no stable sort: it would allocate).
   std::sort(r.blended.begin(), r.blended.end(), [](const auto& a, const auto& b) {
     return a.depth != b.depth ? a.depth > b.depth : a.order < b.order;
+  });
+  // Runs of one key: an item joins the latest run of its key unless something drawn after that
+  // run covers the same part of the screen, so order matters only where blends overlap.
+  r.blendRuns.clear();
+  for (auto& item : r.blended) {
+    std::size_t run = r.blendRuns.size();
+    for (std::size_t back = r.blendRuns.size();
+         back > 0 && r.blendRuns.size() - back < kBlendLookBack; --back) {
+      const auto& candidate = r.blendRuns[back - 1];
+      if (candidate.key == item.key) {
+        run = back - 1;
+        break;
+      }
+      if (overlaps(candidate.rect, item.rect)) break;
+    }
+    if (run == r.blendRuns.size()) {
+      r.blendRuns.push_back({item.key, item.rect});
+    } else {
+      glm::vec4& rect = r.blendRuns[run].rect;
+      rect = {std::min(rect.x, item.rect.x), std::min(rect.y, item.rect.y),
+              std::max(rect.z, item.rect.z), std::max(rect.w, item.rect.w)};
+    }
+    item.run = run;
+    item.order = static_cast<std::size_t>(&item - r.blended.data());  // back to front
+  }
+  std::sort(r.blended.begin(), r.blended.end(), [](const auto& a, const auto& b) {
+    return a.run != b.run ? a.run < b.run : a.order < b.order;
   });
   for (const auto& item : r.blended) {
     if (r.batches.empty() || !(r.batches.back().key == item.key) ||
@@ -581,6 +652,7 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
       ++stats.drawCalls;
     }
     stats.instances += static_cast<int>(batch.count);
+    stats.vertices += static_cast<long long>(batch.count) * batch.key.mesh->vertexCount;
   }
   glDisable(GL_BLEND);
   glDepthMask(GL_TRUE);

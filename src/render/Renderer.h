@@ -18,6 +18,7 @@ class Renderer {
   struct Stats {
     int drawCalls = 0;
     int instances = 0;
+    long long vertices = 0;      // submitted: each batch's mesh times its instances
     double cpuMilliseconds = 0;  // traversal, sorting and instance upload
   };
 
