@@ -77,7 +77,7 @@ TEST_F(SettingsFileTest, KeepsPermissionBitsAndSymbolicLinks) {
   fs::create_directories(settings().parent_path());
   fs::create_symlink("../dotfiles/claude.json", settings());
 
-  const fs::path backup = writeBackup(settings());
+  const auto backup = writeBackup(settings()).value();
   writeSettings(Json{{"k", 1}}, settings());
 
   EXPECT_TRUE(fs::is_symlink(settings()));
@@ -129,15 +129,15 @@ TEST_F(SettingsFileTest, BackupsAreNamedByTheSecondAndPrunedToTheTenNewest) {
   const auto at = std::chrono::system_clock::time_point(std::chrono::seconds(1'764'961'633));
   EXPECT_EQ(backupName(settings(), at), "settings.json.tallyloft-bak-2025-12-05T19-07-13Z");
 
-  // No file yet: a location, but nothing copied.
-  const fs::path none = writeBackup(settings(), at);
-  EXPECT_FALSE(fs::exists(none));
+  // No file yet: nothing copied, and no backup named.
+  EXPECT_EQ(writeBackup(settings(), at), std::nullopt);
 
   write(settings(), "first");
   writeBackup(settings(), at);
   write(settings(), "second");
-  const fs::path same = writeBackup(settings(), at);  // same second: replaces the first copy
-  EXPECT_EQ(read(same), "second");
+  const auto same = writeBackup(settings(), at);  // same second: replaces the first copy
+  ASSERT_TRUE(same);
+  EXPECT_EQ(read(*same), "second");
 
   // Twelve older backups, one with no readable date, and another file's backups.
   const auto base = fs::file_time_type::clock::now() - std::chrono::hours(100);
@@ -159,7 +159,7 @@ TEST_F(SettingsFileTest, BackupsAreNamedByTheSecondAndPrunedToTheTenNewest) {
     expected.push_back("settings.json.tallyloft-bak-2020-01-01T00-00-" + std::to_string(10 + i) +
                        "Z");
   }
-  expected.push_back(same.filename().string());
+  expected.push_back(same->filename().string());
   expected.push_back("settings.json.loftling-bak-2020-01-01T00-00-00Z");
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(listing(), expected);
