@@ -17,14 +17,17 @@ bool containsMarker(const std::string& command) {
   return false;
 }
 
-// Calls `visit(command)` for each string "command" of the entries in a matcher group's "hooks".
+// Calls `visit(command)` for each string "command" of the entries in a matcher group's "hooks",
+// until one returns true. A "hooks" that is not a list of objects has no commands we know of.
 template <typename Visit>
 bool anyCommand(const Json& group, Visit visit) {
   if (!group.is_object()) return false;
   const auto hooks = group.find("hooks");
   if (hooks == group.end() || !hooks->is_array()) return false;
   for (const Json& entry : *hooks) {
-    if (!entry.is_object()) continue;
+    if (!entry.is_object()) return false;
+  }
+  for (const Json& entry : *hooks) {
     const auto command = entry.find("command");
     if (command != entry.end() && command->is_string() &&
         visit(command->get_ref<const std::string&>())) {
@@ -189,7 +192,8 @@ std::vector<HookEngine> HookInstaller::presentEngines() {
   for (HookEngine engine : kAllEngines) {
     std::error_code error;
     const auto directory = fileURL(engine).parent_path();
-    if (std::filesystem::exists(std::filesystem::symlink_status(directory, error))) {
+    // Follows links: a dangling ~/.claude link is no Claude Code to install for.
+    if (std::filesystem::exists(directory, error)) {
       present.push_back(engine);
     }
   }

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "crew/HookEngine.h"
+#include "hooks/HookEngine.h"
 
 namespace tallyloft {
 

@@ -100,6 +100,24 @@ TEST_F(CrewModelTest, SizesTheLimitFromTheTranscriptsModelOrWindow) {
   EXPECT_EQ(crew.sessions().at(1).contextLimit, 258'400);
 }
 
+// A session has one transcript read in flight at a time; a request made meanwhile is not lost
+// but runs when that read is back.
+TEST_F(CrewModelTest, ARequestDuringAReadRunsAfterIt) {
+  const auto at = [&](std::chrono::milliseconds offset) {
+    auto event =
+        HookEvent::decode(R"({"hook_event_name":"Stop","session_id":"s","transcript_path":")" +
+                              transcript() + R"("})",
+                          loop.now() + offset);
+    return *event;
+  };
+  setTokens(50'000);
+  crew.reduce(at(0ms));  // the read is done, its result not yet applied
+  setTokens(100'000);
+  crew.reduce(at(500ms));
+  loop.runPending();
+  EXPECT_EQ(session().clutter, 7);  // trunc(0.5 × 14): from the second read
+}
+
 TEST_F(CrewModelTest, RemovalForgetsTheSessionsCompaction) {
   const std::string path = R"(,"transcript_path":")" + transcript() + R"("})";
   setTokens(180'000);

@@ -129,6 +129,30 @@ TEST_F(HookInstallerTest, BulkInstallCoversThePresentClis) {
   EXPECT_EQ(read(*installed[1].backup), read(fileURL(HookEngine::codex)));
 }
 
+TEST_F(HookInstallerTest, PresenceFollowsSymbolicLinks) {
+  fs::create_symlink(home() / "nowhere", home() / ".claude");  // dangling
+  fs::create_directories(home() / "dotfiles" / "gemini");
+  fs::create_symlink(home() / "dotfiles" / "gemini", home() / ".gemini");
+  EXPECT_EQ(HookInstaller::presentEngines(), std::vector<HookEngine>{HookEngine::gemini});
+  EXPECT_EQ(HookInstaller::install(), "Installed \u2713  Gemini CLI");
+  EXPECT_TRUE(fs::exists(home() / "dotfiles" / "gemini" / "settings.json"));
+}
+
+// A group whose "hooks" list holds anything but objects has a shape we do not write: it is the
+// user's, whatever its commands say, and is never removed.
+TEST_F(HookInstallerTest, AGroupWithNonObjectEntriesIsNeverOurs) {
+  const Json odd = {{"matcher", "*"},
+                    {"hooks", Json::array({Json{{"type", "command"}, {"command", "tallyloft x"}},
+                                           "echo user", 42})}};
+  save(HookEngine::claude, {{"hooks", {{"Stop", {odd}}, {"Custom", {odd}}}}});
+  EXPECT_FALSE(HookInstaller::isInstalled());
+  HookInstaller::install(HookEngine::claude);
+  EXPECT_EQ(load(HookEngine::claude).at("hooks").at("Stop"),
+            Json::array({odd, ourGroup(HookEngine::claude)}));
+  HookInstaller::uninstall(HookEngine::claude);
+  EXPECT_EQ(load(HookEngine::claude).at("hooks"), (Json{{"Stop", {odd}}, {"Custom", {odd}}}));
+}
+
 TEST_F(HookInstallerTest, AnOlderInstallIsReportedAsNeedingReinstall) {
   // Gemini compares lifecycle matchers as exact strings: ".*" never ran its SessionStart.
   EXPECT_EQ(HookInstaller::matcher(HookEngine::gemini), "*");
