@@ -53,6 +53,7 @@ void LoopScheduler::background(Task work) {
     work();
     return;
   }
+  Task noThread;
   {
     std::lock_guard lock(workerMutex_);
     work_.push_back(std::move(work));
@@ -62,15 +63,18 @@ void LoopScheduler::background(Task work) {
       try {
         workers_.emplace_back([this] { workerLoop(); });
       } catch (const std::system_error&) {
-        // No thread to be had: the threads already running take the work in turn.
+        // No thread to be had: the threads already running take the work in turn, and without
+        // any the work runs here.
         if (workers_.empty()) {
-          Task only = std::move(work_.back());
+          noThread = std::move(work_.back());
           work_.pop_back();
-          only();
-          return;
         }
       }
     }
+  }
+  if (noThread) {
+    noThread();
+    return;
   }
   workerWake_.notify_one();
 }

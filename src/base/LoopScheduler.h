@@ -26,12 +26,13 @@ namespace tallyloft {
 // constructor and only moves with `advance`.
 class LoopScheduler final : public Scheduler {
  public:
+  // The most background work that runs at once.
+  static constexpr std::size_t kBackgroundThreads = 4;
+
   // A scheduler on real time.
   LoopScheduler();
   // A scheduler on virtual time that starts at `virtualStart`.
   explicit LoopScheduler(TimePoint virtualStart);
-  static constexpr std::size_t kBackgroundThreads = 4;
-
   LoopScheduler(const LoopScheduler&) = delete;
   LoopScheduler& operator=(const LoopScheduler&) = delete;
   ~LoopScheduler() override;

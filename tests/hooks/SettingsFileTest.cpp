@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/ChildProcess.h"
 #include "support/TempHome.h"
 
 namespace tallyloft {
@@ -92,33 +93,20 @@ TEST_F(SettingsFileTest, KeepsPermissionBitsAndSymbolicLinks) {
   EXPECT_EQ(listing().size(), 2u);
 }
 
-// Runs `work` where writing into a read-only directory really fails: as root, in a child
-// process that has given up root for an unprivileged user.
-template <typename Work>
-bool failsWithoutPrivileges(Work work) {
-  if (::geteuid() != 0) return work();
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
-    ::_exit(work() ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 TEST_F(SettingsFileTest, AFailedWriteLeavesTheOldFileIntact) {
   write(settings(), "{\"old\":true}");
   ::chmod(settings().c_str(), 0644);
   ::chmod(settings().parent_path().c_str(), 0555);
-  const bool failed = failsWithoutPrivileges([&] {
-    try {
-      writeSettings(Json{{"new", true}}, settings());
-      return false;
-    } catch (const SettingsFileError& error) {
-      return std::string(error.what()).find("Permission denied") != std::string::npos;
-    }
-  });
+  const bool failed = test::inChild(
+      [&] {
+        try {
+          writeSettings(Json{{"new", true}}, settings());
+          return false;
+        } catch (const SettingsFileError& error) {
+          return std::string(error.what()).find("Permission denied") != std::string::npos;
+        }
+      },
+      /*unprivileged=*/true);
   ::chmod(settings().parent_path().c_str(), 0755);
   EXPECT_TRUE(failed);
   EXPECT_EQ(read(settings()), "{\"old\":true}");
