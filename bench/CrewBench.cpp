@@ -82,19 +82,45 @@ void BM_Reduce(benchmark::State& state) {
 }
 BENCHMARK(BM_Reduce);
 
+enum class Format { claude, codex, gemini };
+
+// One realistic line of a transcript in `format`, carrying a usage record that grows with `line`.
+std::string transcriptLine(Format format, int line, const std::string& padding) {
+  const std::string n = std::to_string(line);
+  switch (format) {
+    case Format::claude:
+      return R"({"parentUuid":"4b1d","isSidechain":false,"type":"assistant","message":{"id":"msg_)" +
+             n + R"(","role":"assistant","content":[{"type":"text","text":")" + padding +
+             R"("}],"usage":{"input_tokens":4,"cache_creation_input_tokens":)" + n +
+             R"(,"cache_read_input_tokens":98729,"output_tokens":112}}})";
+    case Format::codex:
+      // A model reply, then its token count, as a rollout records them.
+      return R"({"timestamp":"2026-12-06T23:39:03.434Z","type":"response_item","payload":{"type":)"
+             R"("message","role":"assistant","content":[{"type":"output_text","text":")" +
+             padding + R"("}]}})" + "\n" +
+             R"({"timestamp":"2026-12-06T23:39:03.435Z","type":"event_msg","payload":{"type":)"
+             R"("token_count","info":{"total_token_usage":{"input_tokens":)" +
+             n + R"(},"last_token_usage":{"input_tokens":)" + n +
+             R"(,"cached_input_tokens":1000,"output_tokens":20},"model_context_window":258400}}})";
+    case Format::gemini:
+      return R"({"id":"60bee1b2","timestamp":"2026-12-06T23:38:58.394Z","type":"gemini","content":")" +
+             padding + R"(","thoughts":[],"tokens":{"input":)" + n +
+             R"(,"output":20,"cached":1000,"total":)" + n + R"(},"model":"gemini-3.8-flash"})";
+  }
+  return {};
+}
+
 // A 5 MB transcript of realistic lines whose newest usage record sits near the end.
-std::string makeTranscript() {
+std::string makeTranscript(Format format) {
   const std::string path =
-      (std::filesystem::temp_directory_path() / "tallyloft-bench-transcript.jsonl").string();
+      (std::filesystem::temp_directory_path() /
+       ("tallyloft-bench-transcript-" + std::to_string(static_cast<int>(format)) + ".jsonl"))
+          .string();
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   const std::string padding(1500, 'x');
   std::size_t written = 0;
-  for (int line = 0; written < 5'000'000; ++line) {
-    std::string text =
-        R"({"parentUuid":"4b1d","isSidechain":false,"type":"assistant","message":{"id":"msg_)" +
-        std::to_string(line) + R"(","role":"assistant","content":[{"type":"text","text":")" +
-        padding + R"("}],"usage":{"input_tokens":4,"cache_creation_input_tokens":)" +
-        std::to_string(line) + R"(,"cache_read_input_tokens":98729,"output_tokens":112}}})" + "\n";
+  for (int line = 1; written < 5'000'000; ++line) {
+    const std::string text = transcriptLine(format, line, padding) + "\n";
     file << text;
     written += text.size();
   }
@@ -128,15 +154,26 @@ std::optional<std::int64_t> naiveContextTokens(const std::string& path) {
   return tokens;
 }
 
-const std::string& transcript() {
-  static const std::string path = makeTranscript();
-  return path;
+const std::string& transcript(Format format = Format::claude) {
+  static const std::string paths[] = {makeTranscript(Format::claude), makeTranscript(Format::codex),
+                                      makeTranscript(Format::gemini)};
+  return paths[static_cast<int>(format)];
 }
 
 void BM_ContextTokens(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(contextTokens(transcript()));
 }
 BENCHMARK(BM_ContextTokens)->Unit(benchmark::kMillisecond);
+
+void BM_ContextTokensCodex(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(readContext(transcript(Format::codex)));
+}
+BENCHMARK(BM_ContextTokensCodex)->Unit(benchmark::kMillisecond);
+
+void BM_ContextTokensGemini(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(readContext(transcript(Format::gemini)));
+}
+BENCHMARK(BM_ContextTokensGemini)->Unit(benchmark::kMillisecond);
 
 void BM_ContextTokensNaive(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(naiveContextTokens(transcript()));
@@ -170,6 +207,18 @@ int main(int argc, char** argv) {
       "\ncontextTokens on a 5 MB transcript: %.3f ms per call; naive whole-file reader: %.1f ms "
       "(%.0fx slower)\n",
       ours, naive, naive / ours);
-  std::filesystem::remove(transcript());
+  for (const auto& [format, name] :
+       {std::pair{Format::codex, "Codex rollout"}, std::pair{Format::gemini, "Gemini chat"}}) {
+    if (!readContext(transcript(format))) {
+      std::printf("no usage found in the %s transcript!\n", name);
+      return 1;
+    }
+    const double millis =
+        millisPerCall([format] { benchmark::DoNotOptimize(readContext(transcript(format))); });
+    std::printf("readContext on a 5 MB %s: %.3f ms per call\n", name, millis);
+  }
+  for (Format format : {Format::claude, Format::codex, Format::gemini}) {
+    std::filesystem::remove(transcript(format));
+  }
   return 0;
 }

@@ -1,5 +1,7 @@
 #include "base/LoopScheduler.h"
 
+#include <system_error>
+
 namespace tallyloft {
 
 LoopScheduler::LoopScheduler()
@@ -51,29 +53,50 @@ void LoopScheduler::background(Task work) {
     work();
     return;
   }
+  Task noThread;
   {
     std::lock_guard lock(workerMutex_);
-    if (!worker_.joinable()) {
-      worker_ = std::thread([this] {
-        std::unique_lock lock(workerMutex_);
-        for (;;) {
-          workerWake_.wait(lock, [this] { return workerStop_ || !work_.empty(); });
-          if (workerStop_) return;
-          Task next = std::move(work_.front());
-          work_.pop_front();
-          lock.unlock();
-          try {
-            next();
-          } catch (...) {
-            // A failed read computes nothing; the worker stays for the next one.
-          }
-          lock.lock();
-        }
-      });
-    }
     work_.push_back(std::move(work));
+    // Another thread only when every one is busy: a read stuck on a slow mount then holds one
+    // thread while the others go on.
+    if (work_.size() > idleWorkers_ && workers_.size() < kBackgroundThreads) {
+      try {
+        workers_.emplace_back([this] { workerLoop(); });
+      } catch (const std::system_error&) {
+        // No thread to be had: the threads already running take the work in turn, and without
+        // any the work runs here.
+        if (workers_.empty()) {
+          noThread = std::move(work_.back());
+          work_.pop_back();
+        }
+      }
+    }
+  }
+  if (noThread) {
+    noThread();
+    return;
   }
   workerWake_.notify_one();
+}
+
+void LoopScheduler::workerLoop() {
+  std::unique_lock lock(workerMutex_);
+  for (;;) {
+    ++idleWorkers_;
+    workerWake_.wait(lock, [this] { return workerStop_ || !work_.empty(); });
+    --idleWorkers_;
+    if (workerStop_) return;
+    Task next = std::move(work_.front());
+    work_.pop_front();
+    lock.unlock();
+    try {
+      next();
+    } catch (...) {
+      // A failed read computes nothing; the thread stays for the next one.
+    }
+    next = nullptr;  // destroyed outside the lock as well
+    lock.lock();
+  }
 }
 
 void LoopScheduler::stopWorker() {
@@ -82,7 +105,9 @@ void LoopScheduler::stopWorker() {
     workerStop_ = true;
   }
   workerWake_.notify_all();
-  if (worker_.joinable()) worker_.join();
+  for (std::thread& worker : workers_) {
+    if (worker.joinable()) worker.join();
+  }
 }
 
 Scheduler::TimePoint LoopScheduler::now() const {
@@ -136,11 +161,14 @@ void LoopScheduler::run() {
         return;
       }
     }
-    if (runOnePosted()) continue;
+    // Timers that are due fire between posted tasks, so that a steady stream of posts (a load
+    // of hook events) cannot hold off the reaper and the departure steps.
     if (!timers_.empty() && timers_.begin()->first.first <= elapsed()) {
       fireTimer(timers_.begin());
+      runOnePosted();
       continue;
     }
+    if (runOnePosted()) continue;
     std::unique_lock lock(mutex_);
     const auto ready = [this] { return quit_ || !posted_.empty(); };
     if (timers_.empty()) {

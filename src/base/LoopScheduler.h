@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "base/Scheduler.h"
 
@@ -12,9 +13,11 @@ namespace tallyloft {
 
 // A Scheduler with its own loop, for headless use (`serve`, `replay`) and for tests.
 //
-// On real time, `run()` runs posted tasks and timers on the calling thread until `quit()`, and
-// background work runs in order on one worker thread owned by the scheduler. `now()` is the wall
-// clock; timers run on the monotonic clock.
+// On real time, `run()` runs posted tasks and timers on the calling thread until `quit()`; a
+// timer that is due fires before the next posted task, so neither can starve the other.
+// Background work runs on up to kBackgroundThreads threads owned by the scheduler, started as
+// work arrives, several pieces at once and in no particular order of completion. `now()` is the
+// wall clock; timers run on the monotonic clock.
 //
 // On virtual time, nothing happens by itself: `advance(d)` moves the clock forward and fires, in
 // order of their due times, every timer that falls due (a timer due at the same moment as
@@ -23,6 +26,9 @@ namespace tallyloft {
 // constructor and only moves with `advance`.
 class LoopScheduler final : public Scheduler {
  public:
+  // The most background work that runs at once.
+  static constexpr std::size_t kBackgroundThreads = 4;
+
   // A scheduler on real time.
   LoopScheduler();
   // A scheduler on virtual time that starts at `virtualStart`.
@@ -65,6 +71,7 @@ class LoopScheduler final : public Scheduler {
   Duration elapsed() const;
   bool runOnePosted();
   void fireTimer(std::map<TimerKey, Timer>::iterator it);
+  void workerLoop();
   void stopWorker();
 
   bool virtual_;
@@ -85,8 +92,9 @@ class LoopScheduler final : public Scheduler {
   std::mutex workerMutex_;
   std::condition_variable workerWake_;
   std::deque<Task> work_;
+  std::size_t idleWorkers_ = 0;
   bool workerStop_ = false;
-  std::thread worker_;
+  std::vector<std::thread> workers_;
 };
 
 }  // namespace tallyloft

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <string_view>
 
 #include "hooks/HookInstaller.h"
 
@@ -15,15 +16,32 @@ bool isPresent(HookEngine engine) {
   return false;
 }
 
+const char* installState(HookEngine engine) {
+  if (!HookInstaller::isInstalled(engine)) return "not installed";
+  return HookInstaller::needsReinstall(engine) ? "reinstall" : "installed";
+}
+
+void printNotice(HookEngine engine) {
+  if (const auto notice = HookInstaller::installNotice(engine); !notice.empty()) {
+    std::printf("%.*s\n", static_cast<int>(notice.size()), notice.data());
+  }
+}
+
 }  // namespace
 
 int runHooksStatus() {
   std::printf("%-12s %-8s %-14s %s\n", "CLI", "present", "hooks", "settings file");
+  bool outdated = false;
   for (HookEngine engine : kAllEngines) {
+    const char* state = installState(engine);
+    outdated = outdated || std::string_view(state) == "reinstall";
     std::printf("%-12s %-8s %-14s %s\n", std::string(displayName(engine)).c_str(),
-                isPresent(engine) ? "yes" : "no",
-                HookInstaller::isInstalled(engine) ? "installed" : "not installed",
-                fileURL(engine).c_str());
+                isPresent(engine) ? "yes" : "no", state, fileURL(engine).c_str());
+  }
+  if (outdated) {
+    std::printf(
+        "Hooks marked \"reinstall\" were written by an older version; run "
+        "`tallyloft hooks install` to update them.\n");
   }
   return 0;
 }
@@ -32,14 +50,19 @@ int runHooksInstall(std::optional<HookEngine> engine) {
   try {
     if (engine) {
       const auto backup = HookInstaller::install(*engine);
-      std::printf("Installed for %s in %s\nBackup: %s\n", std::string(displayName(*engine)).c_str(),
-                  fileURL(*engine).c_str(), backup.c_str());
+      std::printf("Installed for %s in %s\n", std::string(displayName(*engine)).c_str(),
+                  fileURL(*engine).c_str());
+      if (backup) std::printf("Backup: %s\n", backup->c_str());
+      printNotice(*engine);
       return 0;
     }
-    std::vector<std::filesystem::path> backups;
-    const std::string message = HookInstaller::install(&backups);
+    std::vector<HookInstaller::Installed> installed;
+    const std::string message = HookInstaller::install(&installed);
     std::printf("%s\n", message.c_str());
-    for (const auto& backup : backups) std::printf("Backup: %s\n", backup.c_str());
+    for (const auto& each : installed) {
+      if (each.backup) std::printf("Backup: %s\n", each.backup->c_str());
+    }
+    for (const auto& each : installed) printNotice(each.engine);
     return 0;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "%s%s\n", engine ? "Failed: " : "Install failed: ", error.what());

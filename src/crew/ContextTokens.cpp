@@ -53,58 +53,136 @@ std::optional<std::int64_t> count(const JSONValue::Object& usage, std::string_vi
   return static_cast<std::int64_t>(truncated);
 }
 
-// The tokens of one transcript line, or nothing when it does not qualify.
-std::optional<std::int64_t> lineTokens(std::string_view line) {
-  if (line.find("\"usage\"") == std::string_view::npos) return std::nullopt;
+const JSONValue* member(const JSONValue::Object& object, std::string_view key) {
+  const auto it = object.find(key);
+  return it == object.end() ? nullptr : &it->second;
+}
+
+const JSONValue::Object* objectAt(const JSONValue::Object& object, std::string_view key) {
+  const JSONValue* value = member(object, key);
+  return value == nullptr ? nullptr : value->asObject();
+}
+
+bool stringAt(const JSONValue::Object& object, std::string_view key, std::string_view expected) {
+  const JSONValue* value = member(object, key);
+  const std::string* text = value == nullptr ? nullptr : value->asString();
+  return text != nullptr && *text == expected;
+}
+
+// Claude Code keeps usage under "message" (or, in some records, at the top level).
+std::optional<ContextReading> claudeReading(const JSONValue::Object& usage) {
+  std::int64_t total = 0;
+  for (std::string_view key :
+       {"input_tokens", "cache_read_input_tokens", "cache_creation_input_tokens"}) {
+    const auto value = count(usage, key);
+    if (!value || __builtin_add_overflow(total, *value, &total)) return std::nullopt;
+  }
+  return ContextReading{total, std::nullopt, std::nullopt};
+}
+
+// A Codex rollout line: {"type":"event_msg","payload":{"type":"token_count","info":{
+// "last_token_usage":{…},"model_context_window":W}}} or {"type":"token_usage_record",
+// "payload":{"usage":{…}}}. Its input tokens already hold the cached ones.
+std::optional<ContextReading> codexReading(const JSONValue::Object& record) {
+  const JSONValue::Object* payload = objectAt(record, "payload");
+  if (payload == nullptr) return std::nullopt;
+  const JSONValue::Object* usage = nullptr;
+  const JSONValue::Object* info = nullptr;
+  if (stringAt(record, "type", "event_msg") && stringAt(*payload, "type", "token_count")) {
+    info = objectAt(*payload, "info");
+    if (info != nullptr) usage = objectAt(*info, "last_token_usage");
+  } else if (stringAt(record, "type", "token_usage_record")) {
+    usage = objectAt(*payload, "usage");
+  }
+  if (usage == nullptr) return std::nullopt;
+  const auto tokens = count(*usage, "input_tokens");
+  if (!tokens) return std::nullopt;
+  ContextReading reading{*tokens, std::nullopt, std::nullopt};
+  if (info != nullptr) {
+    if (const auto window = count(*info, "model_context_window"); window && *window > 0) {
+      reading.window = *window;
+    }
+  }
+  return reading;
+}
+
+// A Gemini chat line: {"type":"gemini","tokens":{"input":N,"cached":C,…},"model":"gemini-…"}.
+std::optional<ContextReading> geminiReading(const JSONValue::Object& record) {
+  if (!stringAt(record, "type", "gemini")) return std::nullopt;
+  const JSONValue::Object* tokens = objectAt(record, "tokens");
+  if (tokens == nullptr) return std::nullopt;
+  const auto input = count(*tokens, "input");
+  if (!input) return std::nullopt;
+  ContextReading reading{*input, std::nullopt, std::nullopt};
+  if (const JSONValue* model = member(record, "model"); model && model->asString()) {
+    reading.model = *model->asString();
+  }
+  return reading;
+}
+
+// Cheap test before parsing: a line without any of the keys that hold usage is no record.
+bool mayHoldUsage(std::string_view line) {
+  return line.find("\"usage\"") != std::string_view::npos ||
+         line.find("\"last_token_usage\"") != std::string_view::npos ||
+         line.find("\"tokens\"") != std::string_view::npos;
+}
+
+// The reading of one transcript line, or nothing when it does not qualify.
+std::optional<ContextReading> lineReading(std::string_view line) {
+  if (!mayHoldUsage(line)) return std::nullopt;
   std::optional<JSONValue> parsed =
       isValidUtf8(line) ? parseJson(line) : parseJson(replaceInvalidUtf8(line));
   if (!parsed || !parsed->asObject()) return std::nullopt;
   const JSONValue::Object& record = *parsed->asObject();
-  if (auto sidechain = record.find("isSidechain"); sidechain != record.end()) {
-    if (const bool* flag = sidechain->second.asBool(); flag != nullptr && *flag)
-      return std::nullopt;
+  if (const JSONValue* sidechain = member(record, "isSidechain")) {
+    if (const bool* flag = sidechain->asBool(); flag != nullptr && *flag) return std::nullopt;
   }
   const JSONValue::Object* usage = nullptr;
-  if (auto message = record.find("message");
-      message != record.end() && message->second.asObject()) {
-    const auto& fields = *message->second.asObject();
-    if (auto inner = fields.find("usage"); inner != fields.end()) usage = inner->second.asObject();
+  if (const JSONValue::Object* message = objectAt(record, "message")) {
+    usage = objectAt(*message, "usage");
   }
-  if (usage == nullptr) {
-    if (auto top = record.find("usage"); top != record.end()) usage = top->second.asObject();
+  if (usage == nullptr) usage = objectAt(record, "usage");
+  std::optional<ContextReading> reading;
+  if (usage != nullptr) {
+    reading = claudeReading(*usage);
+  } else if (member(record, "payload") != nullptr) {
+    reading = codexReading(record);
+  } else {
+    reading = geminiReading(record);
   }
-  if (usage == nullptr) return std::nullopt;
-  std::int64_t total = 0;
-  for (std::string_view key :
-       {"input_tokens", "cache_read_input_tokens", "cache_creation_input_tokens"}) {
-    const auto value = count(*usage, key);
-    if (!value || __builtin_add_overflow(total, *value, &total)) return std::nullopt;
-  }
-  if (total < 1) return std::nullopt;
-  return total;
+  if (!reading || reading->tokens < 1) return std::nullopt;
+  return reading;
 }
 
 }  // namespace
 
-std::optional<std::int64_t> contextTokens(const std::optional<std::string>& transcriptPath) {
-  if (!transcriptPath || transcriptPath->empty()) return std::nullopt;
-  auto tail = readTail(*transcriptPath);
-  if (!tail) return std::nullopt;
-  const std::string_view text = tail->first;
+std::optional<ContextReading> readContextTail(std::string_view text, bool cut) {
   // The cut may fall inside the first line of a longer file: that line is not used.
   const std::size_t firstLine = text.find_first_not_of('\n');
-  const std::size_t skipFrom = tail->second ? firstLine : std::string_view::npos;
+  const std::size_t skipFrom = cut ? firstLine : std::string_view::npos;
   // Newest lines first: the latest usage record usually ends the scan at once.
   std::size_t end = text.size();
   while (end > 0) {
     const std::size_t newline = text.rfind('\n', end - 1);
     const std::size_t start = newline == std::string_view::npos ? 0 : newline + 1;
     if (start < end && start != skipFrom) {
-      if (auto tokens = lineTokens(text.substr(start, end - start))) return tokens;
+      if (auto reading = lineReading(text.substr(start, end - start))) return reading;
     }
     if (newline == std::string_view::npos) break;
     end = newline;
   }
+  return std::nullopt;
+}
+
+std::optional<ContextReading> readContext(const std::optional<std::string>& transcriptPath) {
+  if (!transcriptPath || transcriptPath->empty()) return std::nullopt;
+  auto tail = readTail(*transcriptPath);
+  if (!tail) return std::nullopt;
+  return readContextTail(tail->first, tail->second);
+}
+
+std::optional<std::int64_t> contextTokens(const std::optional<std::string>& transcriptPath) {
+  if (auto reading = readContext(transcriptPath)) return reading->tokens;
   return std::nullopt;
 }
 

@@ -278,26 +278,48 @@ void CrewModel::reduce(const HookEvent& event) {
 }
 
 void CrewModel::refreshContext(const std::string& sessionId, const std::string& transcriptPath) {
+  // One read per session at a time: a transcript on a stalled mount then holds one background
+  // thread, not all of them. A request made meanwhile runs once the read in flight is back.
+  if (auto [entry, first] = ctxReadsInFlight_.try_emplace(sessionId); !first) {
+    entry->second = transcriptPath;
+    return;
+  }
   // The read runs off the main thread and must not touch the model; only its result comes back.
   scheduler_.background([&scheduler = scheduler_, model = std::weak_ptr<CrewModel*>(self_),
                          sessionId, transcriptPath] {
-    const auto tokens = contextTokens(transcriptPath);
-    if (!tokens) return;
-    scheduler.post([model, sessionId, tokens = *tokens] {
-      if (auto alive = model.lock()) (*alive)->applyContextTokens(sessionId, tokens);
+    auto reading = readContext(transcriptPath);
+    scheduler.post([model, sessionId, reading = std::move(reading)] {
+      if (auto alive = model.lock()) (*alive)->contextRead(sessionId, reading);
     });
   });
 }
 
-void CrewModel::applyContextTokens(const std::string& sessionId, std::int64_t tokens) {
+void CrewModel::contextRead(const std::string& sessionId,
+                            const std::optional<ContextReading>& reading) {
+  std::optional<std::string> next;
+  if (auto entry = ctxReadsInFlight_.find(sessionId); entry != ctxReadsInFlight_.end()) {
+    next = std::move(entry->second);
+    ctxReadsInFlight_.erase(entry);
+  }
+  if (reading) applyContextReading(sessionId, *reading);
+  if (next && find(sessionId) != nullptr) refreshContext(sessionId, *next);
+}
+
+void CrewModel::applyContextReading(const std::string& sessionId, const ContextReading& reading) {
   SessionNode* session = find(sessionId);
   if (session == nullptr) return;
+  const std::int64_t tokens = reading.tokens;
   if (auto pre = _preCompactTokens.find(sessionId); pre != _preCompactTokens.end()) {
     // Until a read shows the compaction took effect, the old size stands.
     if (pre->second <= tokens) return;
     _preCompactTokens.erase(pre);
   }
-  session->contextLimit = std::max(session->contextLimit, contextBracket(tokens));
+  // The limit only grows: from the window or model the transcript names (Gemini's hooks name no
+  // model), and from the bracket that holds the tokens.
+  std::int64_t limit = std::max(session->contextLimit, contextBracket(tokens));
+  if (reading.window) limit = std::max(limit, *reading.window);
+  if (reading.model) limit = std::max(limit, contextLimit(reading.model));
+  session->contextLimit = limit;
   const double fill =
       std::min(static_cast<double>(tokens) /
                    static_cast<double>(std::max<std::int64_t>(session->contextLimit, 1)),

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/Scheduler.h"
+#include "crew/ContextTokens.h"
 #include "crew/SessionNode.h"
 #include "hooks/HookEvent.h"
 
@@ -74,7 +75,9 @@ class CrewModel {
               const std::optional<std::string>& agentType,
               const std::function<void(AgentNode&)>& edit);
   void refreshContext(const std::string& sessionId, const std::string& transcriptPath);
-  void applyContextTokens(const std::string& sessionId, std::int64_t tokens);
+  // A background read is back (with nothing when the transcript showed no usage).
+  void contextRead(const std::string& sessionId, const std::optional<ContextReading>& reading);
+  void applyContextReading(const std::string& sessionId, const ContextReading& reading);
   void departureCheck(const std::string& sessionId, int count);
   void forget(const std::string& sessionId);
   SessionNode* find(const std::string& sessionId);
@@ -88,6 +91,8 @@ class CrewModel {
   std::unordered_map<std::string, Timestamp> _lastCtxRead;
   std::unordered_map<std::string, std::int64_t> _preCompactTokens;
   std::unordered_map<std::string, Timestamp> _compactStartedAt;
+  // Sessions with a transcript read in flight → the path of the read requested meanwhile.
+  std::unordered_map<std::string, std::optional<std::string>> ctxReadsInFlight_;
   std::map<std::size_t, Observer> observers_;
   std::size_t nextObserver_ = 1;
   std::shared_ptr<CrewModel*> self_;  // weak references to it tell whether the model lives

@@ -17,14 +17,17 @@ bool containsMarker(const std::string& command) {
   return false;
 }
 
-// Calls `visit(command)` for each string "command" of the entries in a matcher group's "hooks".
+// Calls `visit(command)` for each string "command" of the entries in a matcher group's "hooks",
+// until one returns true. A "hooks" that is not a list of objects has no commands we know of.
 template <typename Visit>
 bool anyCommand(const Json& group, Visit visit) {
   if (!group.is_object()) return false;
   const auto hooks = group.find("hooks");
   if (hooks == group.end() || !hooks->is_array()) return false;
   for (const Json& entry : *hooks) {
-    if (!entry.is_object()) continue;
+    if (!entry.is_object()) return false;
+  }
+  for (const Json& entry : *hooks) {
     const auto command = entry.find("command");
     if (command != entry.end() && command->is_string() &&
         visit(command->get_ref<const std::string&>())) {
@@ -55,16 +58,21 @@ std::size_t removeOurGroups(Json& list) {
   return removed;
 }
 
-bool fileHasOurHooks(const std::filesystem::path& path) {
+// The "hooks" object of a settings file, or nothing when it cannot be read or has none.
+std::optional<Json> loadHooks(const std::filesystem::path& path) {
   Json settings;
   try {
     settings = loadSettingsForWrite(path);
   } catch (const std::exception&) {
-    return false;
+    return std::nullopt;
   }
   const auto hooks = settings.find("hooks");
-  if (hooks == settings.end() || !hooks->is_object()) return false;
-  for (const Json& list : *hooks) {
+  if (hooks == settings.end() || !hooks->is_object()) return std::nullopt;
+  return std::move(*hooks);
+}
+
+bool hasOurGroup(const Json& hooks) {
+  for (const Json& list : hooks) {
     if (!list.is_array()) continue;
     for (const Json& group : list) {
       if (groupContainsMarker(group)) return true;
@@ -93,7 +101,8 @@ const std::vector<std::string>& HookInstaller::eventNames(HookEngine engine) {
       "PostCompact"};
   static const std::vector<std::string> kCodex = {
       "SessionStart",      "UserPromptSubmit", "PreToolUse",   "PostToolUse",
-      "PermissionRequest", "SubagentStart",    "SubagentStop", "Stop"};
+      "PermissionRequest", "SubagentStart",    "SubagentStop", "Stop",
+      "SessionEnd",        "PreCompact",       "PostCompact"};
   static const std::vector<std::string> kGemini = {"SessionStart", "SessionEnd", "BeforeAgent",
                                                    "AfterAgent",   "BeforeTool", "AfterTool",
                                                    "Notification"};
@@ -109,10 +118,10 @@ const std::vector<std::string>& HookInstaller::eventNames(HookEngine engine) {
 }
 
 std::string HookInstaller::matcher(HookEngine engine) {
-  return engine == HookEngine::claude ? "*" : ".*";
+  return engine == HookEngine::codex ? ".*" : "*";
 }
 
-std::filesystem::path HookInstaller::install(HookEngine engine) {
+std::optional<std::filesystem::path> HookInstaller::install(HookEngine engine) {
   const std::filesystem::path path = fileURL(engine);
   Json settings = loadSettingsForWrite(path);
   Json hooks = Json::object();
@@ -131,24 +140,30 @@ std::filesystem::path HookInstaller::install(HookEngine engine) {
     hooks[name] = std::move(list);
   }
   settings["hooks"] = std::move(hooks);
-  const std::filesystem::path backup = writeBackup(path);
+  const auto backup = writeBackup(path);
   writeSettings(settings, path);
   return backup;
 }
 
-std::string HookInstaller::install(std::vector<std::filesystem::path>* backups) {
+std::string HookInstaller::install(std::vector<Installed>* installed) {
   const std::vector<HookEngine> engines = presentEngines();
   if (engines.empty()) {
     return "No supported CLI detected \u2014 install Claude Code, Codex, or Gemini first.";
   }
   std::string names;
   for (HookEngine engine : engines) {
-    const std::filesystem::path backup = install(engine);
-    if (backups != nullptr) backups->push_back(backup);
+    auto backup = install(engine);
+    if (installed != nullptr) installed->push_back({engine, std::move(backup)});
     if (!names.empty()) names += " & ";
     names += displayName(engine);
   }
   return "Installed \u2713  " + names;
+}
+
+std::string_view HookInstaller::installNotice(HookEngine engine) {
+  if (engine != HookEngine::codex) return {};
+  return "Codex asks you to review the new hooks the next time it starts; until then it does not "
+         "run them.";
 }
 
 std::optional<std::filesystem::path> HookInstaller::uninstall(HookEngine engine) {
@@ -166,7 +181,8 @@ std::optional<std::filesystem::path> HookInstaller::uninstall(HookEngine engine)
       ++it;
     }
   }
-  const std::filesystem::path backup = writeBackup(path);
+  const auto backup = writeBackup(path);
+  if (!backup) return std::nullopt;  // the file went away since we read it: nothing to remove
   writeSettings(settings, path);
   return backup;
 }
@@ -176,7 +192,8 @@ std::vector<HookEngine> HookInstaller::presentEngines() {
   for (HookEngine engine : kAllEngines) {
     std::error_code error;
     const auto directory = fileURL(engine).parent_path();
-    if (std::filesystem::exists(std::filesystem::symlink_status(directory, error))) {
+    // Follows links: a dangling ~/.claude link is no Claude Code to install for.
+    if (std::filesystem::exists(directory, error)) {
       present.push_back(engine);
     }
   }
@@ -191,7 +208,27 @@ bool HookInstaller::isInstalled() {
 }
 
 bool HookInstaller::isInstalled(HookEngine engine) {
-  return fileHasOurHooks(fileURL(engine));
+  const auto hooks = loadHooks(fileURL(engine));
+  return hooks && hasOurGroup(*hooks);
+}
+
+bool HookInstaller::needsReinstall(HookEngine engine) {
+  const auto hooks = loadHooks(fileURL(engine));
+  if (!hooks || !hasOurGroup(*hooks)) return false;
+  const Json wanted = matcher(engine);
+  for (const std::string& name : eventNames(engine)) {
+    const auto list = hooks->find(name);
+    if (list == hooks->end() || !list->is_array()) return true;
+    bool found = false;
+    for (const Json& group : *list) {
+      if (!groupContainsMarker(group)) continue;
+      const auto matcher = group.find("matcher");
+      if (matcher == group.end() || *matcher != wanted) return true;
+      found = true;
+    }
+    if (!found) return true;
+  }
+  return false;
 }
 
 }  // namespace tallyloft

@@ -3,9 +3,10 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "crew/HookEngine.h"
+#include "hooks/HookEngine.h"
 
 namespace tallyloft {
 
@@ -21,15 +22,26 @@ struct HookInstaller {
   static std::string command();
   // The CLI's event names that get a hook, in order.
   static const std::vector<std::string>& eventNames(HookEngine engine);
-  // "*" for Claude Code, ".*" for the others.
+  // "*" for Claude Code and Gemini CLI, ".*" for Codex. Gemini compares the matcher of a
+  // lifecycle event (SessionStart, SessionEnd, Notification) as an exact string in which only "*"
+  // and "" mean everything, so ".*" would silence those events there.
   static std::string matcher(HookEngine engine);
 
+  // What one install did: the CLI, and its backup when there was a file to back up.
+  struct Installed {
+    HookEngine engine;
+    std::optional<std::filesystem::path> backup;
+  };
+
   // Installs the hooks for one CLI, replacing the app's older entries and keeping the user's.
-  // Returns the backup's location.
-  static std::filesystem::path install(HookEngine engine);
+  // Returns the backup's location, or nothing when there was no settings file to back up.
+  static std::optional<std::filesystem::path> install(HookEngine engine);
   // Installs for every present CLI and returns the message for the user; the first failure is
-  // thrown (CLIs done before it stay installed). `backups`, when given, receives each backup.
-  static std::string install(std::vector<std::filesystem::path>* backups = nullptr);
+  // thrown (CLIs done before it stay installed). `installed`, when given, receives each install.
+  static std::string install(std::vector<Installed>* installed = nullptr);
+  // The sentence to add wherever an install for `engine` is reported, or "" when none is needed:
+  // Codex runs hooks from hooks.json only once the user has reviewed them.
+  static std::string_view installNotice(HookEngine engine);
   // Removes the app's groups under every event name. Returns the backup's location, or nothing
   // when the file does not exist or has no "hooks" object (then nothing is written).
   static std::optional<std::filesystem::path> uninstall(HookEngine engine);
@@ -40,6 +52,10 @@ struct HookInstaller {
   static bool isInstalled();
   // Whether this CLI's settings file does; an unreadable or malformed file counts as no.
   static bool isInstalled(HookEngine engine);
+  // Whether this CLI's file holds the app's hooks but not as an install would write them today:
+  // an event of eventNames() without the app's group, or one of the app's groups there with
+  // another matcher (an older Gemini install with ".*"). Installing again repairs it.
+  static bool needsReinstall(HookEngine engine);
 };
 
 }  // namespace tallyloft

@@ -38,7 +38,7 @@ struct HookServer::Impl {
   // Counters shared by the connections. Declared before the io_context so that connections
   // released while it is destroyed can still count themselves out.
   std::atomic<std::size_t> openConnections{0};
-  std::size_t totalBuffered = 0;
+  std::atomic<std::size_t> totalBuffered{0};  // written on the server's thread only
   std::atomic<std::uint16_t> boundPort{0};
 
   HookServer& owner;
@@ -127,9 +127,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
         return false;
       }
       lastByte_ = Clock::now();
-      server_.totalBuffered += bytes.size();
     }
-    switch (request_.append(bytes)) {
+    // Counted once the bytes are in: an append that throws (out of memory) has added nothing,
+    // and the connection's release gives back exactly what it holds.
+    const std::size_t before = request_.bufferedBytes();
+    const Parse::Kind kind = request_.append(bytes);
+    server_.totalBuffered += request_.bufferedBytes() - before;
+    switch (kind) {
       case Parse::Kind::incomplete:
         if (error || request_.bufferedBytes() > kMaxBufferedBytes) {
           close();
@@ -282,6 +286,10 @@ std::uint16_t HookServer::boundPort() const {
 
 std::size_t HookServer::openConnections() const {
   return impl_->openConnections.load();
+}
+
+std::size_t HookServer::bufferedBytes() const {
+  return impl_->totalBuffered.load();
 }
 
 }  // namespace tallyloft

@@ -63,6 +63,9 @@ class HookServer {
   std::uint16_t boundPort() const;
   // The number of connections open now. Thread-safe.
   std::size_t openConnections() const;
+  // The request bytes the open connections hold now, counted against maxTotalBuffered.
+  // Thread-safe.
+  std::size_t bufferedBytes() const;
 
   // The server's state on its thread; opaque outside HookServer.cpp.
   struct Impl;

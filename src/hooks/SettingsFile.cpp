@@ -178,16 +178,18 @@ std::string backupName(const fs::path& path, std::chrono::system_clock::time_poi
   return path.filename().string() + "." + std::string(kHookMarker) + "-bak-" + stamp;
 }
 
-fs::path writeBackup(const fs::path& path, std::chrono::system_clock::time_point now) {
-  const fs::path backup = path.parent_path() / backupName(path, now);
+std::optional<fs::path> writeBackup(const fs::path& path,
+                                    std::chrono::system_clock::time_point now) {
+  std::optional<fs::path> backup;
   struct stat source {};
   if (::stat(path.c_str(), &source) == 0) {
+    backup = path.parent_path() / backupName(path, now);
     std::error_code ignored;
-    fs::remove(backup, ignored);
+    fs::remove(*backup, ignored);
     const std::string content = readWhole(path);
-    const int fd = ::open(backup.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) throw SettingsFileError(failure("Could not back up to", backup, errno));
-    fillNewFile(fd, backup, content, source.st_mode & 07777, &source, "Could not back up to");
+    const int fd = ::open(backup->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) throw SettingsFileError(failure("Could not back up to", *backup, errno));
+    fillNewFile(fd, *backup, content, source.st_mode & 07777, &source, "Could not back up to");
   }
   pruneBackups(path, 10);
   return backup;

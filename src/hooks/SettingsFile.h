@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <nlohmann/json_fwd.hpp>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -45,9 +46,9 @@ std::string backupName(const std::filesystem::path& path,
 
 // Copies the file at `path` (when there is one) to its backup beside it, replacing a backup of
 // the same name, with the same permission bits; then keeps only the 10 newest backups. Returns
-// the backup's location, also when there was nothing to copy. Throws SettingsFileError when the
-// copy fails.
-std::filesystem::path writeBackup(
+// the backup's location, or nothing when there was no file to copy. Throws SettingsFileError
+// when the copy fails.
+std::optional<std::filesystem::path> writeBackup(
     const std::filesystem::path& path,
     std::chrono::system_clock::time_point now = std::chrono::system_clock::now());
 

@@ -69,6 +69,24 @@ TEST(AppModel, ReceivesPostsThroughItsServerOnTheMainLoop) {
   EXPECT_EQ(app.crew().sessions()[0].main.state, AgentState::working);
 }
 
+// Another program holds the port: the status says so, and the app goes on without a server.
+TEST(AppModel, KeepsRunningWhenThePortIsTaken) {
+  test::LoopbackListener other;
+  LoopScheduler loop;
+  AppModel app(loop, other.port());
+  app.store().onChange = [&] {
+    if (app.store().serverStatus() != "Starting\u2026") loop.quit();
+  };
+  const auto guard = loop.after(5s, [&] { loop.quit(); });
+  app.start();
+  loop.run();
+  loop.cancel(guard);
+  EXPECT_FALSE(app.store().serverRunning());
+  EXPECT_EQ(app.store().serverStatus(), "Failed: Address already in use");
+  app.receive(*HookEvent::decode(R"({"hook_event_name":"Stop","session_id":"s"})"));
+  EXPECT_EQ(app.crew().sessions().size(), 1u);
+}
+
 TEST(Preferences, BarEdgeIsBottomUnlessTop) {
   EXPECT_EQ(barEdgeFrom("top"), BarEdge::top);
   EXPECT_EQ(barEdgeFrom("bottom"), BarEdge::bottom);

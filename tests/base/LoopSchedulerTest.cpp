@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -95,6 +97,53 @@ TEST(LoopSchedulerReal, RunsPostsFromOtherThreadsAndTimersUntilQuit) {
   poster.join();
   EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
   EXPECT_GT(loop.now(), kStart);
+}
+
+// A steady stream of posts (a load of hook events) must not hold off a due timer (the reaper).
+TEST(LoopSchedulerReal, DueTimersFireBetweenPostedTasks) {
+  LoopScheduler loop;
+  const auto giveUp = std::chrono::steady_clock::now() + 5s;
+  bool fired = false;
+  std::function<void()> flood = [&] {
+    if (std::chrono::steady_clock::now() > giveUp) {
+      loop.quit();
+      return;
+    }
+    loop.post(flood);
+  };
+  loop.post(flood);
+  loop.after(20ms, [&] {
+    fired = true;
+    loop.quit();
+  });
+  loop.run();
+  EXPECT_TRUE(fired);
+}
+
+// One piece of background work that never returns (a read on a stalled mount) leaves the others
+// running, and their results still come back on the loop's thread.
+TEST(LoopSchedulerReal, BackgroundWorkRunsSeveralAtOnce) {
+  LoopScheduler loop;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  loop.background([released] { released.wait(); });
+  const auto loopThread = std::this_thread::get_id();
+  int applied = 0;
+  bool onLoopThread = true;
+  for (int i = 0; i < 3; ++i) {
+    loop.background([&] {
+      loop.post([&] {
+        onLoopThread = onLoopThread && std::this_thread::get_id() == loopThread;
+        if (++applied == 3) loop.quit();
+      });
+    });
+  }
+  const auto guard = loop.after(5s, [&] { loop.quit(); });
+  loop.run();
+  loop.cancel(guard);
+  release.set_value();
+  EXPECT_EQ(applied, 3);
+  EXPECT_TRUE(onLoopThread);
 }
 
 }  // namespace

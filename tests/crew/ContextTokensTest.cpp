@@ -30,6 +30,57 @@ TEST_F(ContextTokensTest, ReadsTheRealTranscripts) {
   for (const auto& [name, tokens] : cases) {
     EXPECT_EQ(contextTokens((folder / name).string()), tokens) << name;
   }
+  // The current releases of the three CLIs, each after one turn with about 154,000 tokens.
+  const std::pair<const char*, ContextReading> current[] = {
+      {"claude-2.1.197-main.jsonl", {154'321, std::nullopt, std::nullopt}},
+      {"codex-0.171.0-rollout.jsonl", {154'321, 258'400, std::nullopt}},
+      {"gemini-0.61.0-chat.jsonl", {154'321, std::nullopt, "gemini-3.8-flash"}},
+  };
+  for (const auto& [name, reading] : current) {
+    EXPECT_EQ(readContext((folder / name).string()), reading) << name;
+  }
+}
+
+TEST_F(ContextTokensTest, ReadsCodexAndGeminiUsageRecords) {
+  const auto codexCount = [](int input, const std::string& window) {
+    return R"({"type":"event_msg","payload":{"type":"token_count","info":{"last_token_usage":)"
+           R"({"input_tokens":)" +
+           std::to_string(input) + R"(,"cached_input_tokens":900,"output_tokens":5})" + window +
+           "}}}\n";
+  };
+  const std::string record =
+      R"({"type":"token_usage_record","payload":{"usage":{"input_tokens":1200,)"
+      R"("cached_input_tokens":1000}}})"
+      "\n";
+  const auto readingOf = [&](const std::string& text) {
+    write(home() / "t.jsonl", text);
+    return readContext((home() / "t.jsonl").string());
+  };
+  // Input tokens alone: Codex counts the cached ones inside them.
+  EXPECT_EQ(readingOf(record), (ContextReading{1200, std::nullopt, std::nullopt}));
+  EXPECT_EQ(readingOf(record + codexCount(1500, R"(,"model_context_window":272000)")),
+            (ContextReading{1500, 272'000, std::nullopt}));
+  // A token count without usage yet ("info":null), another event, or a zero count: not used.
+  EXPECT_EQ(readingOf(record +
+                      R"({"type":"event_msg","payload":{"type":"token_count","info":null}})"
+                      "\n" +
+                      R"({"type":"event_msg","payload":{"type":"agent_message","info":)"
+                      R"({"last_token_usage":{"input_tokens":9}}}})"
+                      "\n" +
+                      codexCount(0, "")),
+            (ContextReading{1200, std::nullopt, std::nullopt}));
+
+  const std::string gemini =
+      R"({"type":"gemini","tokens":{"input":5000,"cached":4000,"output":7},"model":"gemini-2.5-pro"})"
+      "\n";
+  EXPECT_EQ(readingOf(gemini), (ContextReading{5000, std::nullopt, "gemini-2.5-pro"}));
+  // The user's lines and a reply without a count are skipped; a line without a model still counts.
+  EXPECT_EQ(readingOf(gemini + R"({"type":"user","tokens":{"input":1}})" + "\n" +
+                      R"({"type":"gemini","tokens":{"input":0}})" + "\n" +
+                      R"({"type":"gemini","content":"the \"tokens\" word"})" + "\n"),
+            (ContextReading{5000, std::nullopt, "gemini-2.5-pro"}));
+  EXPECT_EQ(readingOf(gemini + R"({"type":"gemini","tokens":{"input":6000}})"),
+            (ContextReading{6000, std::nullopt, std::nullopt}));
 }
 
 TEST_F(ContextTokensTest, TakesTheNewestQualifyingUsageRecord) {

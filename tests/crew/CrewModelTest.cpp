@@ -68,6 +68,56 @@ TEST_F(CrewModelTest, SizesThePileFromTheTranscript) {
   EXPECT_EQ(session().clutter, 13);  // the pre-compaction count no longer holds it back
 }
 
+// Gemini's hooks name no model and Codex states its window only in the rollout: the transcript
+// sizes the limit, which only grows.
+TEST_F(CrewModelTest, SizesTheLimitFromTheTranscriptsModelOrWindow) {
+  const std::string gemini =
+      R"({"type":"gemini","tokens":{"input":154321,"cached":115740},"model":"gemini-3-flash"})";
+  write(transcript(), gemini + "\n");
+  send(R"({"hook_event_name":"BeforeAgent","session_id":"g","transcript_path":")" + transcript() +
+       R"("})");
+  EXPECT_EQ(session().contextLimit, 1'000'000);
+  EXPECT_EQ(session().clutter, 7);  // trunc(0.154321 × 46)
+
+  write(transcript(),
+        R"({"type":"event_msg","payload":{"type":"token_count","info":{"last_token_usage":)"
+        R"({"input_tokens":154321},"model_context_window":258400}}})"
+        "\n");
+  send(R"({"hook_event_name":"UserPromptSubmit","session_id":"c","transcript_path":")" +
+       transcript() + R"("})");
+  const SessionNode& codex = crew.sessions().at(1);
+  EXPECT_EQ(codex.contextLimit, 258'400);
+  EXPECT_EQ(codex.clutter, 10);  // trunc(154321 / 258400 × 18)
+
+  // A smaller window never shrinks the limit.
+  write(transcript(),
+        R"({"type":"event_msg","payload":{"type":"token_count","info":{"last_token_usage":)"
+        R"({"input_tokens":100000},"model_context_window":128000}}})"
+        "\n");
+  loop.advance(1s);
+  send(R"({"hook_event_name":"Stop","session_id":"c","transcript_path":")" + transcript() +
+       R"("})");
+  EXPECT_EQ(crew.sessions().at(1).contextLimit, 258'400);
+}
+
+// A session has one transcript read in flight at a time; a request made meanwhile is not lost
+// but runs when that read is back.
+TEST_F(CrewModelTest, ARequestDuringAReadRunsAfterIt) {
+  const auto at = [&](std::chrono::milliseconds offset) {
+    auto event =
+        HookEvent::decode(R"({"hook_event_name":"Stop","session_id":"s","transcript_path":")" +
+                              transcript() + R"("})",
+                          loop.now() + offset);
+    return *event;
+  };
+  setTokens(50'000);
+  crew.reduce(at(0ms));  // the read is done, its result not yet applied
+  setTokens(100'000);
+  crew.reduce(at(500ms));
+  loop.runPending();
+  EXPECT_EQ(session().clutter, 7);  // trunc(0.5 × 14): from the second read
+}
+
 TEST_F(CrewModelTest, RemovalForgetsTheSessionsCompaction) {
   const std::string path = R"(,"transcript_path":")" + transcript() + R"("})";
   setTokens(180'000);

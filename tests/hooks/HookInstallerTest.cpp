@@ -43,7 +43,7 @@ TEST_F(HookInstallerTest, InstallsEveryEventOfEachCliIntoAFreshFile) {
     EXPECT_TRUE(HookInstaller::isInstalled(engine));
   }
   EXPECT_EQ(HookInstaller::eventNames(HookEngine::claude).size(), 13u);
-  EXPECT_EQ(HookInstaller::eventNames(HookEngine::codex).size(), 8u);
+  EXPECT_EQ(HookInstaller::eventNames(HookEngine::codex).size(), 11u);
   EXPECT_EQ(HookInstaller::eventNames(HookEngine::gemini).size(), 7u);
 }
 
@@ -104,19 +104,89 @@ TEST_F(HookInstallerTest, NeverWritesAFileItCannotRead) {
 }
 
 TEST_F(HookInstallerTest, BulkInstallCoversThePresentClis) {
-  std::vector<fs::path> backups;
-  EXPECT_EQ(HookInstaller::install(&backups),
+  std::vector<HookInstaller::Installed> installed;
+  EXPECT_EQ(HookInstaller::install(&installed),
             "No supported CLI detected \u2014 install Claude Code, Codex, or Gemini first.");
-  EXPECT_TRUE(backups.empty());
+  EXPECT_TRUE(installed.empty());
   EXPECT_TRUE(fs::is_empty(home()));
 
   fs::create_directories(home() / ".codex");
   EXPECT_EQ(HookInstaller::presentEngines(), std::vector<HookEngine>{HookEngine::codex});
   fs::create_directories(home() / ".claude");
-  EXPECT_EQ(HookInstaller::install(&backups), "Installed \u2713  Claude Code & Codex");
-  EXPECT_EQ(backups.size(), 2u);
+  EXPECT_EQ(HookInstaller::install(&installed), "Installed \u2713  Claude Code & Codex");
+  ASSERT_EQ(installed.size(), 2u);
+  EXPECT_EQ(installed[1].engine, HookEngine::codex);
+  // New files: there was nothing to back up, so no backup is named.
+  EXPECT_EQ(installed[0].backup, std::nullopt);
+  EXPECT_EQ(installed[1].backup, std::nullopt);
   EXPECT_TRUE(HookInstaller::isInstalled(HookEngine::codex));
   EXPECT_FALSE(fs::exists(fileURL(HookEngine::gemini)));
+
+  installed.clear();
+  HookInstaller::install(&installed);
+  ASSERT_EQ(installed.size(), 2u);
+  ASSERT_TRUE(installed[1].backup);
+  EXPECT_EQ(read(*installed[1].backup), read(fileURL(HookEngine::codex)));
+}
+
+TEST_F(HookInstallerTest, PresenceFollowsSymbolicLinks) {
+  fs::create_symlink(home() / "nowhere", home() / ".claude");  // dangling
+  fs::create_directories(home() / "dotfiles" / "gemini");
+  fs::create_symlink(home() / "dotfiles" / "gemini", home() / ".gemini");
+  EXPECT_EQ(HookInstaller::presentEngines(), std::vector<HookEngine>{HookEngine::gemini});
+  EXPECT_EQ(HookInstaller::install(), "Installed \u2713  Gemini CLI");
+  EXPECT_TRUE(fs::exists(home() / "dotfiles" / "gemini" / "settings.json"));
+}
+
+// A group whose "hooks" list holds anything but objects has a shape we do not write: it is the
+// user's, whatever its commands say, and is never removed.
+TEST_F(HookInstallerTest, AGroupWithNonObjectEntriesIsNeverOurs) {
+  const Json odd = {{"matcher", "*"},
+                    {"hooks", Json::array({Json{{"type", "command"}, {"command", "tallyloft x"}},
+                                           "echo user", 42})}};
+  save(HookEngine::claude, {{"hooks", {{"Stop", {odd}}, {"Custom", {odd}}}}});
+  EXPECT_FALSE(HookInstaller::isInstalled());
+  HookInstaller::install(HookEngine::claude);
+  EXPECT_EQ(load(HookEngine::claude).at("hooks").at("Stop"),
+            Json::array({odd, ourGroup(HookEngine::claude)}));
+  HookInstaller::uninstall(HookEngine::claude);
+  EXPECT_EQ(load(HookEngine::claude).at("hooks"), (Json{{"Stop", {odd}}, {"Custom", {odd}}}));
+}
+
+TEST_F(HookInstallerTest, AnOlderInstallIsReportedAsNeedingReinstall) {
+  // Gemini compares lifecycle matchers as exact strings: ".*" never ran its SessionStart.
+  EXPECT_EQ(HookInstaller::matcher(HookEngine::gemini), "*");
+  EXPECT_EQ(HookInstaller::matcher(HookEngine::codex), ".*");
+  Json gemini = Json::object();
+  for (const std::string& name : HookInstaller::eventNames(HookEngine::gemini)) {
+    gemini[name] = Json::array({userGroup(".*", HookInstaller::command())});
+  }
+  gemini["BeforeTool"].insert(gemini["BeforeTool"].begin(), userGroup(".*", "my-logger"));
+  save(HookEngine::gemini, {{"hooks", gemini}});
+  EXPECT_TRUE(HookInstaller::isInstalled(HookEngine::gemini));
+  EXPECT_TRUE(HookInstaller::needsReinstall(HookEngine::gemini));
+
+  // Codex before it registered SessionEnd, PreCompact and PostCompact.
+  Json codex = Json::object();
+  for (const char* name : {"SessionStart", "UserPromptSubmit", "PreToolUse", "PostToolUse",
+                           "PermissionRequest", "SubagentStart", "SubagentStop", "Stop"}) {
+    codex[name] = Json::array({ourGroup(HookEngine::codex)});
+  }
+  save(HookEngine::codex, {{"hooks", codex}});
+  EXPECT_TRUE(HookInstaller::needsReinstall(HookEngine::codex));
+
+  for (HookEngine engine : {HookEngine::gemini, HookEngine::codex}) {
+    HookInstaller::install(engine);
+    EXPECT_FALSE(HookInstaller::needsReinstall(engine));
+  }
+  EXPECT_EQ(load(HookEngine::gemini).at("hooks").at("BeforeTool"),
+            Json::array({userGroup(".*", "my-logger"), ourGroup(HookEngine::gemini)}));
+  // Not installed at all is not "needs reinstall".
+  EXPECT_FALSE(HookInstaller::needsReinstall(HookEngine::claude));
+  // Only Codex asks for a review of new hooks before it runs them.
+  EXPECT_NE(HookInstaller::installNotice(HookEngine::codex), "");
+  EXPECT_EQ(HookInstaller::installNotice(HookEngine::claude), "");
+  EXPECT_EQ(HookInstaller::installNotice(HookEngine::gemini), "");
 }
 
 TEST_F(HookInstallerTest, RemovalAndDetectionEdgeCases) {

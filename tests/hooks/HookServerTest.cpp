@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "support/FailingAllocations.h"
 #include "support/TestClient.h"
 
 namespace tallyloft {
@@ -274,6 +275,30 @@ TEST(HookServer, ServesHooksWhileHundredsOfIdleConnectionsAreOpen) {
   ASSERT_TRUE(running.waitForConnections(300));
   for (int i = 0; i < 5; ++i) EXPECT_EQ(exchange(running.port(), postRequest(kEvent)), kResponse);
   EXPECT_EQ(running.events().size(), 5u);
+}
+
+// A receive that cannot be buffered (out of memory) loses its connection, and gives back every
+// byte it counted: the shared budget stays whole for the requests after it.
+TEST(HookServer, AFailedReceiveLeavesTheByteBudgetWhole) {
+  HookServer::Limits limits;
+  limits.idleTimeout = 200ms;
+  RunningServer running(limits);
+  const std::string body(2 * 1024 * 1024, 'x');
+  {
+    TestClient client(running.port());
+    ASSERT_TRUE(client.connected());
+    ASSERT_TRUE(client.send("POST /event HTTP/1.1\r\nContent-Length: 4194304\r\n\r\n"));
+    ASSERT_TRUE(running.waitForConnections(1));
+    test::failAllocationsFrom(1024 * 1024);
+    client.send(body);
+    const auto received = client.receive();
+    test::stopFailingAllocations();
+    EXPECT_TRUE(received.closed);
+    EXPECT_EQ(received.bytes, "");
+  }
+  ASSERT_TRUE(running.waitForConnections(0));
+  EXPECT_EQ(running.server().bufferedBytes(), 0u);
+  EXPECT_EQ(exchange(running.port(), postRequest(kEvent)), kResponse);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/ChildProcess.h"
 #include "support/TempHome.h"
 
 namespace tallyloft {
@@ -77,7 +78,7 @@ TEST_F(SettingsFileTest, KeepsPermissionBitsAndSymbolicLinks) {
   fs::create_directories(settings().parent_path());
   fs::create_symlink("../dotfiles/claude.json", settings());
 
-  const fs::path backup = writeBackup(settings());
+  const auto backup = writeBackup(settings()).value();
   writeSettings(Json{{"k", 1}}, settings());
 
   EXPECT_TRUE(fs::is_symlink(settings()));
@@ -92,33 +93,20 @@ TEST_F(SettingsFileTest, KeepsPermissionBitsAndSymbolicLinks) {
   EXPECT_EQ(listing().size(), 2u);
 }
 
-// Runs `work` where writing into a read-only directory really fails: as root, in a child
-// process that has given up root for an unprivileged user.
-template <typename Work>
-bool failsWithoutPrivileges(Work work) {
-  if (::geteuid() != 0) return work();
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
-    ::_exit(work() ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 TEST_F(SettingsFileTest, AFailedWriteLeavesTheOldFileIntact) {
   write(settings(), "{\"old\":true}");
   ::chmod(settings().c_str(), 0644);
   ::chmod(settings().parent_path().c_str(), 0555);
-  const bool failed = failsWithoutPrivileges([&] {
-    try {
-      writeSettings(Json{{"new", true}}, settings());
-      return false;
-    } catch (const SettingsFileError& error) {
-      return std::string(error.what()).find("Permission denied") != std::string::npos;
-    }
-  });
+  const bool failed = test::inChild(
+      [&] {
+        try {
+          writeSettings(Json{{"new", true}}, settings());
+          return false;
+        } catch (const SettingsFileError& error) {
+          return std::string(error.what()).find("Permission denied") != std::string::npos;
+        }
+      },
+      /*unprivileged=*/true);
   ::chmod(settings().parent_path().c_str(), 0755);
   EXPECT_TRUE(failed);
   EXPECT_EQ(read(settings()), "{\"old\":true}");
@@ -129,15 +117,15 @@ TEST_F(SettingsFileTest, BackupsAreNamedByTheSecondAndPrunedToTheTenNewest) {
   const auto at = std::chrono::system_clock::time_point(std::chrono::seconds(1'764'961'633));
   EXPECT_EQ(backupName(settings(), at), "settings.json.tallyloft-bak-2025-12-05T19-07-13Z");
 
-  // No file yet: a location, but nothing copied.
-  const fs::path none = writeBackup(settings(), at);
-  EXPECT_FALSE(fs::exists(none));
+  // No file yet: nothing copied, and no backup named.
+  EXPECT_EQ(writeBackup(settings(), at), std::nullopt);
 
   write(settings(), "first");
   writeBackup(settings(), at);
   write(settings(), "second");
-  const fs::path same = writeBackup(settings(), at);  // same second: replaces the first copy
-  EXPECT_EQ(read(same), "second");
+  const auto same = writeBackup(settings(), at);  // same second: replaces the first copy
+  ASSERT_TRUE(same);
+  EXPECT_EQ(read(*same), "second");
 
   // Twelve older backups, one with no readable date, and another file's backups.
   const auto base = fs::file_time_type::clock::now() - std::chrono::hours(100);
@@ -159,7 +147,7 @@ TEST_F(SettingsFileTest, BackupsAreNamedByTheSecondAndPrunedToTheTenNewest) {
     expected.push_back("settings.json.tallyloft-bak-2020-01-01T00-00-" + std::to_string(10 + i) +
                        "Z");
   }
-  expected.push_back(same.filename().string());
+  expected.push_back(same->filename().string());
   expected.push_back("settings.json.loftling-bak-2020-01-01T00-00-00Z");
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(listing(), expected);

@@ -1,4 +1,4 @@
-#include "crew/HookEngine.h"
+#include "hooks/HookEngine.h"
 
 #include <pwd.h>
 #include <unistd.h>
