@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "crew/HookEngine.h"
+#include "hooks/HookEngine.h"
 
 namespace tallyloft {
 
