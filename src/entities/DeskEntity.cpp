@@ -4,11 +4,13 @@
 
 #include <QImage>
 #include <cmath>
+#include <functional>
 #include <glm/gtc/quaternion.hpp>
 #include <map>
 
 #include "base/Text.h"
 #include "graph/TextEntity.h"
+#include "graph/TextLayout.h"
 
 namespace tallyloft {
 namespace {
@@ -45,12 +47,35 @@ const std::vector<PoolLine>& termPool() {
 }
 
 // The screen pools' text meshes, built once per scale and shared by every desk of that scale.
+// The widest a line may be on the screen, in robot units: the screen less its margins.
+constexpr float kScreenTextWidth = 21.6f;
+constexpr float kStatusTextWidth = 22.0f;
+
+// `text` set by `make`, its last characters dropped (and "…" added when `ellipsis`) until it is at
+// most `width` wide.
+MeshDescriptor fitted(const std::string& text, float width, bool ellipsis,
+                      const std::function<MeshDescriptor(const std::string&)>& make) {
+  MeshDescriptor mesh = make(text);
+  std::size_t shown = text.size();
+  // Bytes bound the characters from above; only a shorter prefix is set again.
+  for (std::size_t keep = text.size(); keep > 1;) {
+    if (layoutText(std::get<TextMesh>(mesh)).width <= width) break;
+    std::string_view prefix = prefixGraphemes(text, --keep);
+    while (prefix.size() == shown && keep > 1) prefix = prefixGraphemes(text, --keep);
+    shown = prefix.size();
+    mesh = make(std::string(prefix) + (ellipsis ? "…" : ""));
+  }
+  return mesh;
+}
+
 const std::vector<MeshDescriptor>& screenPool(bool terminal, float s) {
   static std::map<std::pair<bool, float>, std::vector<MeshDescriptor>> pools;
   auto& pool = pools[{terminal, s}];
   if (pool.empty()) {
     for (const PoolLine& line : terminal ? termPool() : codePool()) {
-      pool.push_back(generateText(line.text, std::max(0.0006f, 0.04f * s), {1.9f * s, 400, true}));
+      pool.push_back(fitted(line.text, kScreenTextWidth * s, false, [s](const std::string& text) {
+        return generateText(text, std::max(0.0006f, 0.04f * s), {1.9f * s, 400, true});
+      }));
     }
   }
   return pool;
@@ -261,9 +286,15 @@ void DeskEntity::setScreen(const std::string& status, AgentState state,
     statusLine = nullptr;
     statusBar_->setEnabled(!text.empty());
     if (!text.empty()) {
-      statusLine = root->addChild(
-          centredText(text, {1.7f * s, 600, false}, std::max(0.0006f, 0.034f * s), grey(0.08f),
-                      glm::vec3(0, kScreenY - 5.75f, kScreenZ + 0.25f) * s));
+      const FontSpec font{1.7f * s, 600, false};
+      const float depth = std::max(0.0006f, 0.034f * s);
+      const auto line =
+          std::get<TextMesh>(fitted(text, kStatusTextWidth * s, true, [&](const std::string& cut) {
+            return generateText(cut, depth, font);
+          }));
+      statusLine =
+          root->addChild(centredText(line.text, font, depth, grey(0.08f),
+                                     glm::vec3(0, kScreenY - 5.75f, kScreenZ + 0.25f) * s));
     }
   }
   const bool terminal = tool == ToolKind::run;
@@ -370,6 +401,8 @@ void DeskEntity::tick(float dt) {
   if (!scrolling) return;
   blinkT = std::fmod(blinkT + dt, 1.0f);
   cursor->setEnabled(blinkT < 0.55f);
+  // Lines show only inside the screen, and above the status bar while there is one.
+  const float lowest = (statusBar_->isEnabled() ? -2.5f : -5.5f) * s;
   for (std::size_t slot = 0; slot < lineY.size(); ++slot) {
     lineY[slot] += 3.5f * s * dt;
     if (lineY[slot] > 6 * s) {
@@ -377,6 +410,7 @@ void DeskEntity::tick(float dt) {
       assignScreenLine(slot);
     }
     codeLines[slot]->setPosition({0, lineY[slot], 0});
+    codeLines[slot]->setEnabled(lineY[slot] > lowest && lineY[slot] < 4.9f * s);
   }
 }
 

@@ -656,7 +656,7 @@ void RobotEntity::poseBody(float dt, bool moved, float walked, bool exiting) {
   leftEye->setScale({eyeSX, std::max(0.05f, eyeSY * blink), 1});
   rightEye->setScale({eyeSX, std::max(0.05f, eyeSY * blink), 1});
   mouth->setPosition(glm::vec3(0, 15.8f - 8 + mouthOY, 8.3f) * s);
-  mouth->setScale({mouthSX, mouthSY / 0.6f, 1});
+  mouth->setScale({mouthSX, mouthSY, 1});
 
   // Arms (first match).
   armLerp = approach(armLerp,

@@ -17,7 +17,7 @@ namespace tallyloft {
 namespace {
 
 constexpr float kPi = 3.14159265f;
-constexpr float kNeck = 8;  // the head's pivot, in robot units above the body's centre
+constexpr float kNeck = RobotEntity::kNeckHeight;
 const Color kSmoke{0.5f, 0.5f, 0.5f, 1};
 
 bool has(const std::string& lower, std::initializer_list<std::string_view> words) {

@@ -71,6 +71,8 @@ class RobotEntity {
   void advanceParticles(float dt);
 
   static constexpr std::size_t kMaxParticles = 120;
+  // The head's pivot, in robot units above the body's centre.
+  static constexpr float kNeckHeight = 8;
 
   // Identity and skeleton.
   std::string id;

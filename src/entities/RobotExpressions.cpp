@@ -80,7 +80,8 @@ void RobotEntity::say(const std::optional<std::string>& text) {
     bubble = textBubble(
         lines[std::uniform_int_distribution<std::size_t>(0, lines.size() - 1)(*random_)], 6);
   }
-  bubble->setPosition(glm::vec3(0, 42, 12) * s);
+  // Clear of the antenna: its bulb reaches 38 robot units, the bubble half its height below.
+  bubble->setPosition(glm::vec3(0, 47, 12) * s);
   bubble->setScale(glm::vec3(0.001f));
   chatterBubble = rig->addChild(std::move(bubble));
   chatterHold = 1.8f;
@@ -161,9 +162,11 @@ void RobotEntity::setPhoneProps() {
     auto receiver = std::make_unique<Entity>();
     auto handset = ModelEntity::make(generateBox(glm::vec3(2.2f, 9, 2.6f) * s, 1 * s),
                                      LitMaterial{grey(0.15f), 0.4f, false});
-    handset->setPosition(glm::vec3(0, -1, 1.5f) * s);
     receiver->addChild(std::move(handset));
-    phoneReceiver = rightHand->addChild(std::move(receiver));
+    // Held to the ear: on the head's right side, the mouthpiece leaning towards the mouth.
+    receiver->setPosition(glm::vec3(14.2f, 16.5f - kNeckHeight, 1.5f) * s);
+    receiver->setOrientation(glm::angleAxis(0.3f, glm::vec3(0, 0, 1)));
+    phoneReceiver = head_->addChild(std::move(receiver));
     auto base = std::make_unique<Entity>();
     auto body = ModelEntity::make(generateBox(glm::vec3(9, 3.5f, 7) * s, 1.2f * s),
                                   LitMaterial{grey(0.15f), 0.4f, false});

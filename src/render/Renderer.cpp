@@ -32,7 +32,7 @@ bool overlaps(const glm::vec4& a, const glm::vec4& b) {
 }
 
 // Glyphs under this many pixels tall are drawn as bars.
-constexpr float kSmallestReadableText = 4.5f;
+constexpr float kSmallestReadableText = 3.0f;
 
 // Whether the text holds anything outside ASCII that could be an emoji.
 bool hasEmoji(const std::string& text) {

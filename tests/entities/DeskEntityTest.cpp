@@ -29,6 +29,30 @@ TEST(DeskEntity, ScreenRebuildsOnlyWhatChanged) {
   EXPECT_EQ(std::get<UnlitMaterial>(desk.accent->materials[0]).color, (Color{0.3f, 0.3f, 0.3f, 1}));
 }
 
+// Everything on the screen stays on it: code lines within the glass, above the status bar while
+// it shows, and the status line within its bar.
+TEST(DeskEntity, TextFitsTheScreen) {
+  std::mt19937 random(1);
+  const float s = 0.01f;
+  DeskEntity desk(s, random);
+  desk.occupied = true;
+  desk.setScreen("src/hooks/HookServerWithAVeryLongName.cpp", AgentState::working, ToolKind::run);
+  const BoundingBox glass = desk.screen->visualBounds(true, desk.root);
+  const BoundingBox bar = desk.statusLine->visualBounds(true, desk.root);
+  EXPECT_LE(bar.max.x - bar.min.x, 22 * s + 1e-5f);
+  for (int frame = 0; frame < 600; ++frame) {
+    desk.tick(1.0f / 60);
+    for (const ModelEntity* line : desk.codeLines) {
+      if (!line->isEnabled()) continue;
+      const BoundingBox box = line->visualBounds(true, desk.root);
+      ASSERT_GE(box.min.x, glass.min.x) << frame;
+      ASSERT_LE(box.max.x, glass.max.x) << frame;
+      ASSERT_LE(box.max.y, glass.max.y) << frame;
+      ASSERT_GE(box.min.y, bar.max.y) << frame;
+    }
+  }
+}
+
 TEST(DeskEntity, LinesTurnToTerminalOutputAndBack) {
   std::mt19937 random(1);
   DeskEntity desk(0.01f, random);

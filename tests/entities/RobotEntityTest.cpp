@@ -262,6 +262,26 @@ TEST(RobotBehavior, SpawnHoldExitAndPoof) {
   EXPECT_TRUE(stranded.poofing);
 }
 
+// The receiver is held to the ear, beside the head, and the mouth is as tall as its scale says.
+TEST(RobotBehavior, PhoneAtTheEarAndMouthToScale) {
+  std::mt19937 random(3);
+  Entity scene;
+  AgentNode agent = AgentNode::make("a", "main", true, {});
+  RobotEntity robot(agent, 0.01f, false, random);
+  robot.attachTo(scene);
+  agent.state = AgentState::working;
+  agent.currentTool = ToolKind::phone;
+  robot.update(agent);
+  for (int i = 0; i < 60; ++i) robot.tick(1.0f / 60);
+  ASSERT_NE(robot.phoneReceiver, nullptr);
+  const BoundingBox head = robot.head->visualBounds(true, robot.root);
+  const glm::vec3 receiver = robot.phoneReceiver->position(robot.root);
+  EXPECT_GT(receiver.x, head.max.x - 0.01f * 2);
+  EXPECT_GT(receiver.y, head.min.y);
+  EXPECT_LT(receiver.y, head.max.y);
+  EXPECT_FLOAT_EQ(robot.mouth->scale().y, robot.mouthSY);
+}
+
 TEST(RobotBehavior, SpeechBubblesReplaceEachOther) {
   std::mt19937 random(2);
   RobotEntity robot(agentOf("Plan"), 0.01f, false, random);
