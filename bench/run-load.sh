@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
 # Measures our hook server against a plain Node.js receiver and a raw-socket floor, in one run,
-# then times the exact hook command end to end. Usage: bench/run-load.sh [REQUESTS] [CONCURRENCY]
+# then times the exact hook command end to end.
+#
+# Usage: [ROUNDS=N] bench/run-load.sh [REQUESTS] [CONCURRENCY]
+# ROUNDS (default 2) rounds are run per server, interleaved; with ROUNDS > 2 the median of the
+# rounds is reported per server and checked against the targets: ours at least 80 % of the
+# floor's requests per second and at most half of Node's p99, both in the median.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 requests=${1:-20000}
 concurrency=${2:-16}
+rounds=${ROUNDS:-2}
 bin=build/dev
 ours_port=52781 node_port=52782 floor_port=52783 closed_port=52784
 
 pids=()
-cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; }
+results=$(mktemp)
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  rm -f "$results"
+}
 trap cleanup EXIT
 
 "$bin/src/tallyloft" serve --port "$ours_port" 2>/dev/null & pids+=($!)
@@ -21,11 +31,44 @@ load="$bin/bench/tallyloft_load"
 echo
 echo "Fresh connection per request, realistic PreToolUse body:"
 "$load" header
-for round in 1 2; do
-  "$load" http "$ours_port" "$requests" "$concurrency" "tallyloft #$round"
-  "$load" http "$node_port" "$requests" "$concurrency" "node http #$round"
-  "$load" http "$floor_port" "$requests" "$concurrency" "raw floor #$round"
+for round in $(seq "$rounds"); do
+  "$load" http "$ours_port" "$requests" "$concurrency" "tallyloft #$round" | tee -a "$results"
+  "$load" http "$node_port" "$requests" "$concurrency" "node http #$round" | tee -a "$results"
+  "$load" http "$floor_port" "$requests" "$concurrency" "raw floor #$round" | tee -a "$results"
 done
+
+if [ "$rounds" -gt 2 ]; then
+  # Columns of a row: | label | N | C | req/s | p50 | p99 | p99.9 | failed |
+  median() {  # median of column $2 over the rows whose label starts with $1
+    awk -F'|' -v server="$1" -v column="$2" \
+      '{ label = $2; gsub(/^ +| +$/, "", label) } index(label, server " #") == 1 { print $column + 0 }' \
+      "$results" | sort -g | awk '{ v[NR] = $1 } END {
+        if (NR % 2) print v[(NR + 1) / 2]; else printf "%.0f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+  }
+  failures() {
+    awk -F'|' -v server="$1" '{ label = $2; gsub(/^ +| +$/, "", label) }
+      index(label, server " #") == 1 { sum += $9 } END { print sum + 0 }' "$results"
+  }
+  echo
+  echo "Median of $rounds rounds per server ($requests requests at concurrency $concurrency each):"
+  echo "| server         |      req/s |   p50 us |   p99 us |  p99.9 us | failed (all rounds) |"
+  echo "|----------------|------------|----------|----------|-----------|---------------------|"
+  for server in tallyloft "node http" "raw floor"; do
+    printf '| %-14s | %10s | %8s | %8s | %9s | %19s |\n' "$server" "$(median "$server" 5)" \
+      "$(median "$server" 6)" "$(median "$server" 7)" "$(median "$server" 8)" \
+      "$(failures "$server")"
+  done
+  ours_rps=$(median tallyloft 5) floor_rps=$(median "raw floor" 5)
+  ours_p99=$(median tallyloft 7) node_p99=$(median "node http" 7)
+  echo
+  awk -v o="$ours_rps" -v f="$floor_rps" -v op="$ours_p99" -v np="$node_p99" 'BEGIN {
+    share = f > 0 ? o / f : 0; ratio = np > 0 ? op / np : 0
+    printf "Throughput: ours %.0f req/s = %.1f %% of the floor'"'"'s %.0f (target >= 80 %%): %s\n",
+      o, 100 * share, f, (share >= 0.8 ? "met" : "MISSED")
+    printf "p99: ours %.0f us = %.2f x node'"'"'s %.0f us (target <= 0.50 x): %s\n",
+      op, ratio, np, (ratio <= 0.5 ? "met" : "MISSED") }'
+fi
+
 echo
 echo "The exact hook command (sh -c, curl -m1), end to end:"
 "$load" command-header

@@ -1,0 +1,629 @@
+// Soak client for `tallyloft serve`: a long run of hook posts, a share of them bad, while a set
+// of idle connections is held open the whole time. Loopback only.
+//
+//   tallyloft_soak run PORT SERVER_PID [POSTS] [CONCURRENCY] [IDLE] [MAX_SECONDS]
+//       Sends POSTS posts (one per fresh connection) from CONCURRENCY threads. Every tenth post
+//       is bad: undecodable JSON, wrong types, bodies above the server's limit, broken HTTP,
+//       early closes and slow senders that trickle their bytes. Valid posts use a handful of
+//       session ids. IDLE connections that never send a byte are held open meanwhile (reopened
+//       when the server ends them). Samples SERVER_PID's resident memory along the way. Prints
+//       key=value lines on stdout; exits 1 when a post went wrong or MAX_SECONDS passed.
+//   tallyloft_soak probe PORT
+//       One post the server answers but does not count; exits 0 when the fixed reply came back.
+//   tallyloft_soak free-port
+//       Prints a loopback port that was free a moment ago.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "hooks/HookServer.h"
+#include "hooks/RequestParser.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using tallyloft::HookServer;
+
+constexpr int kSessions = 6;
+constexpr auto kSocketTimeout = std::chrono::seconds(15);
+
+// ---------------------------------------------------------------------------------------------
+// Sockets
+
+int connectTo(std::uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  timeval timeout{};
+  timeout.tv_sec = std::chrono::duration_cast<std::chrono::seconds>(kSocketTimeout).count();
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  const int yes = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool sendAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(sent));
+  }
+  return true;
+}
+
+// Sends `bytes` in `pieces` parts with a pause between them.
+bool trickle(int fd, std::string_view bytes, int pieces, std::chrono::milliseconds pause) {
+  const std::size_t step = bytes.size() / static_cast<std::size_t>(pieces) + 1;
+  for (std::size_t at = 0; at < bytes.size(); at += step) {
+    if (at > 0) std::this_thread::sleep_for(pause);
+    if (!sendAll(fd, bytes.substr(at, step))) return false;
+  }
+  return true;
+}
+
+enum class Reply { fixed, closedSilently, reset, timedOut, other };
+
+// Reads until the server closes.
+Reply readReply(int fd) {
+  std::string reply;
+  char buffer[256];
+  for (;;) {
+    const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+    if (got > 0) {
+      reply.append(buffer, static_cast<std::size_t>(got));
+      if (reply.size() > 4096) return Reply::other;
+      continue;
+    }
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Reply::timedOut;
+    if (got < 0) return reply.empty() ? Reply::reset : Reply::other;
+    break;
+  }
+  if (reply == HookServer::kResponse) return Reply::fixed;
+  return reply.empty() ? Reply::closedSilently : Reply::other;
+}
+
+void resetClose(int fd) {
+  linger hard{};
+  hard.l_onoff = 1;
+  hard.l_linger = 0;
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  ::close(fd);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Requests
+
+std::string request(std::string_view body, std::string_view extraHeaders = {}) {
+  std::string text =
+      "POST /event HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: curl/7.88.1\r\nAccept: */*\r\n"
+      "Content-Type: application/json\r\n";
+  text += extraHeaders;
+  text += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+  text += body;
+  return text;
+}
+
+std::string sessionId(int session) {
+  char text[40];
+  std::snprintf(text, sizeof text, "5aa7%04d-0c1e-4d5b-9a3e-5eed%08d", session, session);
+  return text;
+}
+
+// Valid hook bodies as the CLIs send them, over a handful of sessions.
+std::vector<std::string> validBodies() {
+  std::vector<std::string> bodies;
+  for (int session = 0; session < kSessions; ++session) {
+    const std::string common = "\"session_id\":\"" + sessionId(session) +
+                               "\",\"transcript_path\":\"/home/dev/.claude/projects/-home-dev-"
+                               "soak/" +
+                               sessionId(session) +
+                               ".jsonl\",\"cwd\":\"/home/dev/soak\",\"permission_mode\":\"default\"";
+    bodies.push_back("{" + common +
+                     ",\"hook_event_name\":\"UserPromptSubmit\",\"prompt\":\"Run the soak, "
+                     "then \\\"report\\\" \\u00e9 \xe2\x9c\x93\"}");
+    bodies.push_back(
+        "{" + common +
+        ",\"hook_event_name\":\"PreToolUse\",\"tool_name\":\"Bash\",\"tool_input\":{\"command\":"
+        "\"cmake --build --preset dev\",\"timeout\":600000,\"nested\":[1,{\"a\":null}]},"
+        "\"tool_use_id\":\"toolu_01\"}");
+    bodies.push_back("{" + common +
+                     ",\"hook_event_name\":\"PostToolUse\",\"tool_name\":\"Read\",\"tool_input\":"
+                     "{\"file_path\":\"/home/dev/soak/README.md\"},\"tool_response\":{\"ok\":true}"
+                     "}");
+    bodies.push_back("{" + common +
+                     ",\"hook_event_name\":\"PreToolUse\",\"agent_id\":\"agent-" +
+                     std::to_string(session) +
+                     "\",\"agent_type\":\"Explore\",\"tool_name\":\"Grep\",\"tool_input\":{"
+                     "\"pattern\":\"soak\"}}");
+    bodies.push_back("{" + common +
+                     ",\"hook_event_name\":\"Notification\",\"message\":\"Claude needs your "
+                     "permission\",\"model\":null,\"unknown\":[true,false,-1.5e3]}");
+    bodies.push_back("{" + common + ",\"hook_event_name\":\"Stop\",\"stop_hook_active\":false}");
+  }
+  return bodies;
+}
+
+// Bodies the server answers but must not count.
+const std::vector<std::string> kBadJson = {
+    R"({"hook_event_name":"PreToolUse","session_id":"x")",
+    R"({"hook_event_name":"PreToolUse",})",
+    R"({hook_event_name:"Stop"})",
+    R"({"hook_event_name":"Stop"} trailing)",
+    "{\"hook_event_name\":\"Stop\",\"prompt\":\"\xff\xfe\"}",
+    R"({"hook_event_name":"Stop","prompt":"\ud800"})",
+    R"({"hook_event_name":"Stop","tool_input":{"a":[1,2,}})",
+    R"({"hook_event_name":"Stop","deep":)" + std::string(600, '[') + std::string(600, ']') + "}",
+    "not json at all",
+    R"({"hook_event_name":"Stop","x":01})",
+};
+const std::vector<std::string> kWrongTypes = {
+    R"({"hook_event_name":7,"session_id":"5aa70000"})",
+    R"({"hook_event_name":"PreToolUse","session_id":42})",
+    R"({"hook_event_name":"PreToolUse","session_id":"s","tool_input":"ls"})",
+    R"({"hook_event_name":"PreToolUse","session_id":"s","tool_name":["Bash"]})",
+    R"({"hook_event_name":"Stop","session_id":"s","cwd":{"path":"/"}})",
+    R"({"hook_event_name":"Stop","session_id":"s","agent_id":true})",
+    R"({"hook_event_name":null,"session_id":"s"})",
+};
+const std::vector<std::string> kWrongShape = {
+    "[]", "{}", R"("PreToolUse")", "null", "42", R"({"session_id":"5aa70000"})",
+};
+
+enum class Kind {
+  validPlain,
+  validSplit,
+  validHangUp,
+  validSlow,
+  badJson,
+  wrongTypes,
+  wrongShape,
+  originHeader,
+  oversized,
+  brokenHttp,
+  earlyClose,
+  slowAbandon,
+  slowBad,
+  count
+};
+constexpr const char* kKindNames[] = {
+    "valid, one send",      "valid, split sends",       "valid, hang up unread",
+    "valid, slow sender",   "bad JSON",                 "wrong types",
+    "not an event",         "Origin header",            "oversized",
+    "broken HTTP",          "early close",              "slow sender, abandons",
+    "slow sender, bad body"};
+static_assert(std::size(kKindNames) == static_cast<std::size_t>(Kind::count));
+
+Kind kindOf(std::int64_t index) {
+  if (index % 10 == 9) {
+    switch ((index / 10) % 10) {
+      case 0: return Kind::badJson;
+      case 1: return Kind::wrongTypes;
+      case 2: return (index / 100) % 2 == 0 ? Kind::wrongShape : Kind::originHeader;
+      case 3: return Kind::oversized;
+      case 4: return Kind::brokenHttp;
+      case 5:
+      case 6: return Kind::earlyClose;
+      case 7: return Kind::slowAbandon;
+      case 8: return Kind::slowBad;
+      default: return (index / 100) % 2 == 0 ? Kind::badJson : Kind::wrongTypes;
+    }
+  }
+  if (index % 200 == 3) return Kind::validSlow;
+  if (index % 50 == 7) return Kind::validHangUp;
+  if (index % 7 == 1) return Kind::validSplit;
+  return Kind::validPlain;
+}
+
+bool isValid(Kind kind) {
+  return kind == Kind::validPlain || kind == Kind::validSplit || kind == Kind::validHangUp ||
+         kind == Kind::validSlow;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tallies
+
+struct KindTally {
+  std::atomic<std::int64_t> posts{0};
+  std::atomic<std::int64_t> fullyWritten{0};
+  std::atomic<std::int64_t> answered{0};  // the fixed reply came back
+  std::atomic<std::int64_t> unexpected{0};
+};
+
+struct Tallies {
+  KindTally kinds[static_cast<std::size_t>(Kind::count)];
+  std::atomic<std::int64_t> connectFailures{0};
+  std::atomic<std::int64_t> done{0};
+  std::atomic<std::int64_t> floods{0};
+
+  KindTally& of(Kind kind) { return kinds[static_cast<std::size_t>(kind)]; }
+};
+
+// Oversized header blocks: more than a connection may buffer, never terminated.
+const std::string& flood() {
+  static const std::string text = [] {
+    std::string bytes = "POST /event HTTP/1.1\r\nX-Pad: ";
+    bytes.append(tallyloft::kMaxBufferedBytes + 256 * 1024, 'a');
+    return bytes;
+  }();
+  return text;
+}
+
+class Poster {
+ public:
+  Poster(std::uint16_t port, Tallies& tallies) : port_(port), tallies_(tallies) {
+    for (const auto& body : validBodies()) valid_.push_back(request(body));
+    const std::string announced = std::to_string(tallyloft::kMaxContentLength + 1);
+    oversized_ = {
+        "POST /event HTTP/1.1\r\nContent-Length: " + announced + "\r\n\r\n" +
+            std::string(16 * 1024, '{'),
+        "POST /event HTTP/1.1\r\nContent-Length: 9223372036854775807\r\n\r\n" +
+            std::string(4096, ' '),
+        "POST /event HTTP/1.1\r\nContent-Length: 4294967296\r\n\r\n{}",
+        // Overflows the parser's integer: read as 0, so an empty body that counts for nothing.
+        "POST /event HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n\r\n{}",
+    };
+    broken_ = {
+        "POST /event HTTP/1.1\r\nContent-Length: -5\r\n\r\n{\"hook_event_name\":\"Stop\"}",
+        "POST /event HTTP/1.1\r\nX-Name: \xff\xfe\xfd\r\nContent-Length: 2\r\n\r\n{}",
+        "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+        "\r\n\r\n",
+        "POST /event HTTP/1.1\r\nContent-Length: 0\r\n\r\n",
+        "POST /event HTTP/1.1\r\nContent-Length: 2\r\nContent-Length: -1\r\n\r\n{}",
+    };
+  }
+
+  void post(std::int64_t index) {
+    const Kind kind = kindOf(index);
+    KindTally& tally = tallies_.of(kind);
+    ++tally.posts;
+    const int fd = connectTo(port_);
+    if (fd < 0) {
+      ++tallies_.connectFailures;
+      ++tally.unexpected;
+      return;
+    }
+    const auto pick = [index](const auto& list) -> const auto& {
+      return list[static_cast<std::size_t>(index / 100) % list.size()];
+    };
+    const std::string& valid = valid_[static_cast<std::size_t>(index) % valid_.size()];
+    bool wrote = false;
+    bool expectAnswer = true;     // the fixed reply must come back
+    bool mayBeAnswered = false;   // the fixed reply, a reset or a silent close are all fine
+    switch (kind) {
+      case Kind::validPlain:
+        wrote = sendAll(fd, valid);
+        break;
+      case Kind::validSplit: {
+        // Cut inside the header terminator, then inside the body.
+        const std::size_t end = valid.find("\r\n\r\n");
+        const std::size_t first = end + 2;
+        const std::size_t second = end + 4 + (valid.size() - end - 4) / 2;
+        wrote = sendAll(fd, std::string_view(valid).substr(0, first)) &&
+                sendAll(fd, std::string_view(valid).substr(first, second - first)) &&
+                sendAll(fd, std::string_view(valid).substr(second));
+        break;
+      }
+      case Kind::validHangUp:
+        wrote = sendAll(fd, valid);
+        ::close(fd);
+        tally.fullyWritten += wrote ? 1 : 0;
+        if (!wrote) ++tally.unexpected;
+        return;
+      case Kind::validSlow:
+        wrote = trickle(fd, valid, 12, std::chrono::milliseconds(2));
+        break;
+      case Kind::badJson:
+        wrote = sendAll(fd, request(pick(kBadJson)));
+        break;
+      case Kind::wrongTypes:
+        wrote = sendAll(fd, request(pick(kWrongTypes)));
+        break;
+      case Kind::wrongShape:
+        wrote = sendAll(fd, request(pick(kWrongShape)));
+        break;
+      case Kind::originHeader:
+        wrote = sendAll(fd, request(valid_[0].substr(valid_[0].find("\r\n\r\n") + 4),
+                                    "Origin: http://127.0.0.1:8000\r\n"));
+        break;
+      case Kind::oversized:
+        if ((index / 100) % 100 == 0) {
+          // A header block past what a connection may buffer: closed without a reply.
+          ++tallies_.floods;
+          wrote = sendAll(fd, flood());
+          expectAnswer = false;
+          mayBeAnswered = true;
+        } else {
+          // A body announced above the limit: answered at the header, the rest unread.
+          wrote = sendAll(fd, pick(oversized_));
+          expectAnswer = false;
+          mayBeAnswered = true;
+        }
+        break;
+      case Kind::brokenHttp:
+        wrote = sendAll(fd, pick(broken_));
+        break;
+      case Kind::earlyClose: {
+        const std::string& full = valid;
+        const std::size_t end = full.find("\r\n\r\n");
+        switch ((index / 100) % 5) {
+          case 0: break;  // connect, then close at once
+          case 1: sendAll(fd, std::string_view(full).substr(0, end / 2)); break;
+          case 2: sendAll(fd, std::string_view(full).substr(0, end + 2)); break;
+          case 3: sendAll(fd, std::string_view(full).substr(0, full.size() - 10)); break;
+          default:
+            sendAll(fd, std::string_view(full).substr(0, full.size() - 1));
+            resetClose(fd);  // RST instead of FIN
+            return;
+        }
+        ::close(fd);
+        return;
+      }
+      case Kind::slowAbandon:
+        trickle(fd, std::string_view(valid).substr(0, valid.size() * 7 / 10), 8,
+                std::chrono::milliseconds(3));
+        ::close(fd);
+        return;
+      case Kind::slowBad:
+        wrote = trickle(fd, request(pick(kBadJson)), 8, std::chrono::milliseconds(3));
+        break;
+      case Kind::count:
+        break;
+    }
+    if (wrote) ++tally.fullyWritten;
+    const Reply reply = readReply(fd);
+    ::close(fd);
+    if (reply == Reply::fixed) ++tally.answered;
+    const bool fine = expectAnswer ? (wrote && reply == Reply::fixed)
+                                   : (mayBeAnswered && reply != Reply::timedOut &&
+                                      reply != Reply::other);
+    if (!fine) ++tally.unexpected;
+  }
+
+ private:
+  std::uint16_t port_;
+  Tallies& tallies_;
+  std::vector<std::string> valid_;
+  std::vector<std::string> oversized_;
+  std::vector<std::string> broken_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Idle connections
+
+class IdleHolder {
+ public:
+  IdleHolder(std::uint16_t port, int count) : port_(port), count_(count) {}
+
+  void start() {
+    for (int i = 0; i < count_; ++i) fds_.push_back(connectTo(port_));
+    thread_ = std::thread([this] { run(); });
+  }
+  void stop() {
+    stop_ = true;
+    thread_.join();
+    for (int fd : fds_)
+      if (fd >= 0) ::close(fd);
+  }
+  int openNow() const { return open_.load(); }
+  int fewestOpen() const { return fewest_.load(); }
+  std::int64_t reopened() const { return reopened_.load(); }
+  std::int64_t answered() const { return answered_.load(); }
+  std::int64_t refused() const { return refused_.load(); }
+
+ private:
+  void run() {
+    std::vector<pollfd> polls(fds_.size());
+    while (!stop_) {
+      int open = 0;
+      for (std::size_t i = 0; i < fds_.size(); ++i) {
+        if (fds_[i] < 0) {
+          fds_[i] = connectTo(port_);
+          if (fds_[i] < 0) ++refused_;
+        }
+        polls[i] = {fds_[i], POLLIN, 0};
+        if (fds_[i] >= 0) ++open;
+      }
+      open_ = open;
+      if (open < fewest_) fewest_ = open;
+      if (::poll(polls.data(), polls.size(), 100) <= 0) continue;
+      for (std::size_t i = 0; i < fds_.size(); ++i) {
+        if (polls[i].fd < 0 || polls[i].revents == 0) continue;
+        char byte[64];
+        const ssize_t got = ::recv(fds_[i], byte, sizeof byte, MSG_DONTWAIT);
+        if (got > 0) ++answered_;  // the server must never answer a connection that sent nothing
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+        ::close(fds_[i]);
+        fds_[i] = -1;
+        ++reopened_;
+      }
+    }
+  }
+
+  std::uint16_t port_;
+  int count_;
+  std::vector<int> fds_;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> open_{0};
+  std::atomic<int> fewest_{1 << 30};
+  std::atomic<std::int64_t> reopened_{0};
+  std::atomic<std::int64_t> answered_{0};
+  std::atomic<std::int64_t> refused_{0};
+};
+
+// ---------------------------------------------------------------------------------------------
+
+// A field of /proc/PID/status in KiB ("VmRSS", "VmHWM"), or -1.
+long statusKiB(int pid, const std::string& field) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind(field + ":", 0) == 0) return std::strtol(line.c_str() + field.size() + 1, nullptr, 10);
+  }
+  return -1;
+}
+
+int runSoak(std::uint16_t port, int pid, std::int64_t posts, int concurrency, int idle,
+            int maxSeconds) {
+  Tallies tallies;
+  Poster poster(port, tallies);
+  IdleHolder holder(port, idle);
+  holder.start();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // let the idle ones settle in
+  const auto started = Clock::now();
+  const auto deadline = started + std::chrono::seconds(maxSeconds);
+  std::printf("rss_start_kib=%ld\nidle_open_start=%d\n", statusKiB(pid, "VmRSS"),
+              holder.openNow());
+  std::fflush(stdout);
+
+  std::atomic<std::int64_t> next{0};
+  std::atomic<bool> timedOut{false};
+  std::vector<std::thread> workers;
+  for (int worker = 0; worker < concurrency; ++worker) {
+    workers.emplace_back([&] {
+      for (;;) {
+        if (Clock::now() > deadline) {
+          timedOut = true;
+          return;
+        }
+        const std::int64_t index = next.fetch_add(1);
+        if (index >= posts) return;
+        poster.post(index);
+        ++tallies.done;
+      }
+    });
+  }
+  // Memory and progress while the posts run.
+  int quarter = 1;
+  auto lastProgress = Clock::now();
+  while (tallies.done.load() < posts && !timedOut) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const std::int64_t done = tallies.done.load();
+    while (quarter < 4 && done >= posts * quarter / 4) {
+      std::printf("rss_q%d_kib=%ld\nrss_q%d_done=%lld\n", quarter, statusKiB(pid, "VmRSS"),
+                  quarter, static_cast<long long>(done));
+      std::fflush(stdout);
+      ++quarter;
+    }
+    if (Clock::now() - lastProgress > std::chrono::seconds(10)) {
+      lastProgress = Clock::now();
+      std::fprintf(stderr, "soak: %lld of %lld posts, %d idle open\n",
+                   static_cast<long long>(done), static_cast<long long>(posts),
+                   holder.openNow());
+    }
+  }
+  for (auto& worker : workers) worker.join();
+  const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  const int idleAtEnd = holder.openNow();
+  holder.stop();
+
+  std::int64_t validWritten = 0, validAnswered = 0, validPosts = 0, badPosts = 0, unexpected = 0;
+  for (int k = 0; k < static_cast<int>(Kind::count); ++k) {
+    const KindTally& tally = tallies.kinds[k];
+    const Kind kind = static_cast<Kind>(k);
+    if (isValid(kind)) {
+      validPosts += tally.posts;
+      validWritten += tally.fullyWritten;
+      validAnswered += tally.answered;
+    } else {
+      badPosts += tally.posts;
+    }
+    unexpected += tally.unexpected;
+    std::printf("kind=%s|%lld|%lld|%lld|%lld\n", kKindNames[k],
+                static_cast<long long>(tally.posts.load()),
+                static_cast<long long>(tally.fullyWritten.load()),
+                static_cast<long long>(tally.answered.load()),
+                static_cast<long long>(tally.unexpected.load()));
+  }
+  std::printf("posts=%lld\nvalid_posts=%lld\nvalid_written=%lld\nvalid_answered=%lld\n"
+              "bad_posts=%lld\nfloods=%lld\nunexpected=%lld\nconnect_failures=%lld\n"
+              "seconds=%.1f\nposts_per_second=%.0f\ntimed_out=%d\n"
+              "idle_target=%d\nidle_open_end=%d\nidle_fewest_open=%d\nidle_reopened=%lld\n"
+              "idle_answered=%lld\nidle_refused=%lld\nrss_burst_end_kib=%ld\n",
+              static_cast<long long>(tallies.done.load()), static_cast<long long>(validPosts),
+              static_cast<long long>(validWritten), static_cast<long long>(validAnswered),
+              static_cast<long long>(badPosts), static_cast<long long>(tallies.floods.load()),
+              static_cast<long long>(unexpected),
+              static_cast<long long>(tallies.connectFailures.load()), seconds,
+              static_cast<double>(tallies.done.load()) / seconds, timedOut ? 1 : 0, idle,
+              idleAtEnd, holder.fewestOpen(), static_cast<long long>(holder.reopened()),
+              static_cast<long long>(holder.answered()),
+              static_cast<long long>(holder.refused()), statusKiB(pid, "VmRSS"));
+  return (unexpected == 0 && !timedOut && holder.answered() == 0) ? 0 : 1;
+}
+
+int probe(std::uint16_t port) {
+  const int fd = connectTo(port);
+  if (fd < 0) return 1;
+  const bool ok = sendAll(fd, request(R"({"probe":"answered, never counted"})")) &&
+                  readReply(fd) == Reply::fixed;
+  ::close(fd);
+  return ok ? 0 : 1;
+}
+
+int freePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    return 1;
+  }
+  std::printf("%d\n", ntohs(address.sin_port));
+  ::close(fd);
+  return 0;
+}
+
+int usage() {
+  std::fprintf(stderr,
+               "usage: tallyloft_soak run PORT SERVER_PID [POSTS] [CONCURRENCY] [IDLE] "
+               "[MAX_SECONDS]\n"
+               "       tallyloft_soak probe PORT\n"
+               "       tallyloft_soak free-port\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return usage();
+  const std::string mode = argv[1];
+  if (mode == "free-port") return freePort();
+  if (argc < 3) return usage();
+  const auto port = static_cast<std::uint16_t>(std::atoi(argv[2]));
+  if (mode == "probe") return probe(port);
+  if (mode == "run" && argc >= 4) {
+    return runSoak(port, std::atoi(argv[3]), argc > 4 ? std::atoll(argv[4]) : 1'000'000,
+                   argc > 5 ? std::atoi(argv[5]) : 32, argc > 6 ? std::atoi(argv[6]) : 300,
+                   argc > 7 ? std::atoi(argv[7]) : 1200);
+  }
+  return usage();
+}
