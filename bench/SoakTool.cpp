@@ -139,11 +139,11 @@ std::string sessionId(int session) {
 std::vector<std::string> validBodies() {
   std::vector<std::string> bodies;
   for (int session = 0; session < kSessions; ++session) {
-    const std::string common = "\"session_id\":\"" + sessionId(session) +
-                               "\",\"transcript_path\":\"/home/dev/.claude/projects/-home-dev-"
-                               "soak/" +
-                               sessionId(session) +
-                               ".jsonl\",\"cwd\":\"/home/dev/soak\",\"permission_mode\":\"default\"";
+    const std::string common =
+        "\"session_id\":\"" + sessionId(session) +
+        "\",\"transcript_path\":\"/home/dev/.claude/projects/-home-dev-"
+        "soak/" +
+        sessionId(session) + ".jsonl\",\"cwd\":\"/home/dev/soak\",\"permission_mode\":\"default\"";
     bodies.push_back("{" + common +
                      ",\"hook_event_name\":\"UserPromptSubmit\",\"prompt\":\"Run the soak, "
                      "then \\\"report\\\" \\u00e9 \xe2\x9c\x93\"}");
@@ -156,8 +156,7 @@ std::vector<std::string> validBodies() {
                      ",\"hook_event_name\":\"PostToolUse\",\"tool_name\":\"Read\",\"tool_input\":"
                      "{\"file_path\":\"/home/dev/soak/README.md\"},\"tool_response\":{\"ok\":true}"
                      "}");
-    bodies.push_back("{" + common +
-                     ",\"hook_event_name\":\"PreToolUse\",\"agent_id\":\"agent-" +
+    bodies.push_back("{" + common + ",\"hook_event_name\":\"PreToolUse\",\"agent_id\":\"agent-" +
                      std::to_string(session) +
                      "\",\"agent_type\":\"Explore\",\"tool_name\":\"Grep\",\"tool_input\":{"
                      "\"pattern\":\"soak\"}}");
@@ -212,26 +211,35 @@ enum class Kind {
   count
 };
 constexpr const char* kKindNames[] = {
-    "valid, one send",      "valid, split sends",       "valid, hang up unread",
-    "valid, slow sender",   "bad JSON",                 "wrong types",
-    "not an event",         "Origin header",            "oversized",
-    "broken HTTP",          "early close",              "slow sender, abandons",
+    "valid, one send",      "valid, split sends", "valid, hang up unread",
+    "valid, slow sender",   "bad JSON",           "wrong types",
+    "not an event",         "Origin header",      "oversized",
+    "broken HTTP",          "early close",        "slow sender, abandons",
     "slow sender, bad body"};
 static_assert(std::size(kKindNames) == static_cast<std::size_t>(Kind::count));
 
 Kind kindOf(std::int64_t index) {
   if (index % 10 == 9) {
     switch ((index / 10) % 10) {
-      case 0: return Kind::badJson;
-      case 1: return Kind::wrongTypes;
-      case 2: return (index / 100) % 2 == 0 ? Kind::wrongShape : Kind::originHeader;
-      case 3: return Kind::oversized;
-      case 4: return Kind::brokenHttp;
+      case 0:
+        return Kind::badJson;
+      case 1:
+        return Kind::wrongTypes;
+      case 2:
+        return (index / 100) % 2 == 0 ? Kind::wrongShape : Kind::originHeader;
+      case 3:
+        return Kind::oversized;
+      case 4:
+        return Kind::brokenHttp;
       case 5:
-      case 6: return Kind::earlyClose;
-      case 7: return Kind::slowAbandon;
-      case 8: return Kind::slowBad;
-      default: return (index / 100) % 2 == 0 ? Kind::badJson : Kind::wrongTypes;
+      case 6:
+        return Kind::earlyClose;
+      case 7:
+        return Kind::slowAbandon;
+      case 8:
+        return Kind::slowBad;
+      default:
+        return (index / 100) % 2 == 0 ? Kind::badJson : Kind::wrongTypes;
     }
   }
   if (index % 200 == 3) return Kind::validSlow;
@@ -313,8 +321,8 @@ class Poster {
     };
     const std::string& valid = valid_[static_cast<std::size_t>(index) % valid_.size()];
     bool wrote = false;
-    bool expectAnswer = true;     // the fixed reply must come back
-    bool mayBeAnswered = false;   // the fixed reply, a reset or a silent close are all fine
+    bool expectAnswer = true;    // the fixed reply must come back
+    bool mayBeAnswered = false;  // the fixed reply, a reset or a silent close are all fine
     switch (kind) {
       case Kind::validPlain:
         wrote = sendAll(fd, valid);
@@ -372,10 +380,17 @@ class Poster {
         const std::string& full = valid;
         const std::size_t end = full.find("\r\n\r\n");
         switch ((index / 100) % 5) {
-          case 0: break;  // connect, then close at once
-          case 1: sendAll(fd, std::string_view(full).substr(0, end / 2)); break;
-          case 2: sendAll(fd, std::string_view(full).substr(0, end + 2)); break;
-          case 3: sendAll(fd, std::string_view(full).substr(0, full.size() - 10)); break;
+          case 0:
+            break;  // connect, then close at once
+          case 1:
+            sendAll(fd, std::string_view(full).substr(0, end / 2));
+            break;
+          case 2:
+            sendAll(fd, std::string_view(full).substr(0, end + 2));
+            break;
+          case 3:
+            sendAll(fd, std::string_view(full).substr(0, full.size() - 10));
+            break;
           default:
             sendAll(fd, std::string_view(full).substr(0, full.size() - 1));
             resetClose(fd);  // RST instead of FIN
@@ -399,9 +414,9 @@ class Poster {
     const Reply reply = readReply(fd);
     ::close(fd);
     if (reply == Reply::fixed) ++tally.answered;
-    const bool fine = expectAnswer ? (wrote && reply == Reply::fixed)
-                                   : (mayBeAnswered && reply != Reply::timedOut &&
-                                      reply != Reply::other);
+    const bool fine = expectAnswer
+                          ? (wrote && reply == Reply::fixed)
+                          : (mayBeAnswered && reply != Reply::timedOut && reply != Reply::other);
     if (!fine) ++tally.unexpected;
   }
 
@@ -484,7 +499,8 @@ long statusKiB(int pid, const std::string& field) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   std::string line;
   while (std::getline(status, line)) {
-    if (line.rfind(field + ":", 0) == 0) return std::strtol(line.c_str() + field.size() + 1, nullptr, 10);
+    if (line.rfind(field + ":", 0) == 0)
+      return std::strtol(line.c_str() + field.size() + 1, nullptr, 10);
   }
   return -1;
 }
@@ -498,8 +514,7 @@ int runSoak(std::uint16_t port, int pid, std::int64_t posts, int concurrency, in
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // let the idle ones settle in
   const auto started = Clock::now();
   const auto deadline = started + std::chrono::seconds(maxSeconds);
-  std::printf("rss_start_kib=%ld\nidle_open_start=%d\n", statusKiB(pid, "VmRSS"),
-              holder.openNow());
+  std::printf("rss_start_kib=%ld\nidle_open_start=%d\n", statusKiB(pid, "VmRSS"), holder.openNow());
   std::fflush(stdout);
 
   std::atomic<std::int64_t> next{0};
@@ -526,16 +541,15 @@ int runSoak(std::uint16_t port, int pid, std::int64_t posts, int concurrency, in
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const std::int64_t done = tallies.done.load();
     while (quarter < 4 && done >= posts * quarter / 4) {
-      std::printf("rss_q%d_kib=%ld\nrss_q%d_done=%lld\n", quarter, statusKiB(pid, "VmRSS"),
-                  quarter, static_cast<long long>(done));
+      std::printf("rss_q%d_kib=%ld\nrss_q%d_done=%lld\n", quarter, statusKiB(pid, "VmRSS"), quarter,
+                  static_cast<long long>(done));
       std::fflush(stdout);
       ++quarter;
     }
     if (Clock::now() - lastProgress > std::chrono::seconds(10)) {
       lastProgress = Clock::now();
-      std::fprintf(stderr, "soak: %lld of %lld posts, %d idle open\n",
-                   static_cast<long long>(done), static_cast<long long>(posts),
-                   holder.openNow());
+      std::fprintf(stderr, "soak: %lld of %lld posts, %d idle open\n", static_cast<long long>(done),
+                   static_cast<long long>(posts), holder.openNow());
     }
   }
   for (auto& worker : workers) worker.join();
@@ -561,20 +575,20 @@ int runSoak(std::uint16_t port, int pid, std::int64_t posts, int concurrency, in
                 static_cast<long long>(tally.answered.load()),
                 static_cast<long long>(tally.unexpected.load()));
   }
-  std::printf("posts=%lld\nvalid_posts=%lld\nvalid_written=%lld\nvalid_answered=%lld\n"
-              "bad_posts=%lld\nfloods=%lld\nunexpected=%lld\nconnect_failures=%lld\n"
-              "seconds=%.1f\nposts_per_second=%.0f\ntimed_out=%d\n"
-              "idle_target=%d\nidle_open_end=%d\nidle_fewest_open=%d\nidle_reopened=%lld\n"
-              "idle_answered=%lld\nidle_refused=%lld\nrss_burst_end_kib=%ld\n",
-              static_cast<long long>(tallies.done.load()), static_cast<long long>(validPosts),
-              static_cast<long long>(validWritten), static_cast<long long>(validAnswered),
-              static_cast<long long>(badPosts), static_cast<long long>(tallies.floods.load()),
-              static_cast<long long>(unexpected),
-              static_cast<long long>(tallies.connectFailures.load()), seconds,
-              static_cast<double>(tallies.done.load()) / seconds, timedOut ? 1 : 0, idle,
-              idleAtEnd, holder.fewestOpen(), static_cast<long long>(holder.reopened()),
-              static_cast<long long>(holder.answered()),
-              static_cast<long long>(holder.refused()), statusKiB(pid, "VmRSS"));
+  std::printf(
+      "posts=%lld\nvalid_posts=%lld\nvalid_written=%lld\nvalid_answered=%lld\n"
+      "bad_posts=%lld\nfloods=%lld\nunexpected=%lld\nconnect_failures=%lld\n"
+      "seconds=%.1f\nposts_per_second=%.0f\ntimed_out=%d\n"
+      "idle_target=%d\nidle_open_end=%d\nidle_fewest_open=%d\nidle_reopened=%lld\n"
+      "idle_answered=%lld\nidle_refused=%lld\nrss_burst_end_kib=%ld\n",
+      static_cast<long long>(tallies.done.load()), static_cast<long long>(validPosts),
+      static_cast<long long>(validWritten), static_cast<long long>(validAnswered),
+      static_cast<long long>(badPosts), static_cast<long long>(tallies.floods.load()),
+      static_cast<long long>(unexpected), static_cast<long long>(tallies.connectFailures.load()),
+      seconds, static_cast<double>(tallies.done.load()) / seconds, timedOut ? 1 : 0, idle,
+      idleAtEnd, holder.fewestOpen(), static_cast<long long>(holder.reopened()),
+      static_cast<long long>(holder.answered()), static_cast<long long>(holder.refused()),
+      statusKiB(pid, "VmRSS"));
   return (unexpected == 0 && !timedOut && holder.answered() == 0) ? 0 : 1;
 }
 

@@ -11,10 +11,17 @@
 #include "cli/ReplayCommand.h"
 #include "cli/ServeCommand.h"
 #include "cli/SnapshotCommand.h"
+#include "shell/AppDelegate.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Tallyloft: a live office of your AI coding agents.", "tallyloft"};
-  app.require_subcommand(1);
+  app.require_subcommand(0, 1);
+  app.footer(
+      "Without a command, starts the desktop app: the tray icon, its control panel and the "
+      "floating office panel (needs a display; `tallyloft serve` runs headless).");
+  bool reduceMotion = false;
+  app.add_flag("--reduce-motion", reduceMotion,
+               "Desktop app: no swaying and no dust, whatever the desktop's setting");
 
   tallyloft::ServeOptions serve;
   auto* serveCommand = app.add_subcommand(
@@ -119,6 +126,7 @@ int main(int argc, char** argv) {
     }
     return tallyloft::replayEvents(file, replayAt, std::cout, std::cerr);
   }
+  if (app.get_subcommands().empty()) return tallyloft::runDesktopApp(argc, argv, reduceMotion);
   if (status->parsed()) return tallyloft::runHooksStatus();
   if (install->parsed()) return tallyloft::runHooksInstall(engine);
   if (remove->parsed()) return tallyloft::runHooksRemove(engine);

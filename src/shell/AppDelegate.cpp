@@ -1,0 +1,199 @@
+#include "shell/AppDelegate.h"
+
+#include <unistd.h>
+#include <QApplication>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLocalSocket>
+#include <QPainter>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+#include "hooks/HookInstaller.h"
+
+namespace tallyloft {
+namespace {
+
+// The tray's icon: the mascot.
+QIcon appIcon() {
+  QIcon icon(":/assets/mascot.png");
+  return icon;
+}
+
+QString instanceName() {
+  return QStringLiteral("tallyloft-%1").arg(getuid());
+}
+
+// Asks a running Tallyloft to show its office panel; whether one answered.
+bool handOverToRunningApp() {
+  QLocalSocket socket;
+  socket.connectToServer(instanceName());
+  if (!socket.waitForConnected(300)) return false;
+  socket.write("show\n");
+  socket.waitForBytesWritten(300);
+  return true;
+}
+
+// Whether the desktop asks for less motion: GNOME's enable-animations, or KDE's animation speed.
+bool systemReducesMotion() {
+  QProcess gsettings;
+  gsettings.start("gsettings", {"get", "org.gnome.desktop.interface", "enable-animations"});
+  if (gsettings.waitForFinished(500) && gsettings.exitCode() == 0 &&
+      gsettings.readAllStandardOutput().trimmed() == "false")
+    return true;
+  const QString kdeglobals =
+      QStandardPaths::writableLocation(QStandardPaths::ConfigLocation) + "/kdeglobals";
+  QFile file(kdeglobals);
+  if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    while (!file.atEnd()) {
+      const QByteArray line = file.readLine().trimmed();
+      if (line.startsWith("AnimationDurationFactor=") &&
+          line.mid(static_cast<qsizetype>(sizeof("AnimationDurationFactor=") - 1)).toDouble() == 0)
+        return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+LaunchPlan planLaunch(bool hooksInstalled, bool didCompleteOnboarding) {
+  return {hooksInstalled, !(didCompleteOnboarding && hooksInstalled)};
+}
+
+AppDelegate::AppDelegate(Options options)
+    : options_(options),
+      model_(std::make_unique<AppModel>(scheduler_, options.port)),
+      onboarding_(preferences_) {}
+
+AppDelegate::~AppDelegate() {
+  tray_.reset();
+  menu_.reset();
+  bar_.reset();
+}
+
+void AppDelegate::launch() {
+  model_->start();
+  bar_ = std::make_shared<CrewBarController>(model_->crew(), scheduler_, preferences_,
+                                             options_.reduceMotion);
+  model_->bar = bar_;
+  MenuContent::Actions actions;
+  actions.showGuide = [this] { onboarding_.show(); };
+  actions.checkUpdates = [this] { checkForUpdates(); };
+  actions.quit = [] { QCoreApplication::quit(); };
+  actions.bar = [this] { return bar_.get(); };
+  menu_ = std::make_unique<MenuContent>(*model_, actions);
+  menu_->setWindowFlags(Qt::Window);
+  model_->store().onChange = [this] { menu_->refresh(); };
+  model_->crew().observe([this] { menu_->refresh(); });
+  bar_->backing()->onContextMenu = [this](QPoint at) { showShortMenu(at); };
+  buildTray();
+
+  const LaunchPlan plan = planLaunch(HookInstaller::isInstalled(), false);
+  if (plan.showBar) bar_->show();
+  onboarding_.onInstalled = [this] {
+    if (bar_) bar_->show();
+  };
+  const LaunchPlan again =
+      planLaunch(HookInstaller::isInstalled(), preferences_.didCompleteOnboarding());
+  if (again.showOnboarding) onboarding_.show();
+  // With no tray there is no icon to click: the control panel is the way in.
+  if (!tray_) showControlPanel();
+}
+
+void AppDelegate::buildTray() {
+  trayMenu_ = std::make_unique<QMenu>();
+  trayMenu_->addAction("Show or hide the office", [this] { model_->toggleBar(); });
+  trayMenu_->addAction("Control panel…", [this] { showControlPanel(); });
+  trayMenu_->addSeparator();
+  trayMenu_->addAction("Quit Tallyloft", [] { QCoreApplication::quit(); });
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+  tray_ = std::make_unique<QSystemTrayIcon>(appIcon());
+  tray_->setToolTip("Tallyloft");
+  tray_->setContextMenu(trayMenu_.get());
+  connect(tray_.get(), &QSystemTrayIcon::activated, this,
+          [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick ||
+                reason == QSystemTrayIcon::MiddleClick) {
+              if (menu_->isVisible()) {
+                menu_->hide();
+              } else {
+                showControlPanel();
+              }
+            }
+          });
+  tray_->show();
+}
+
+void AppDelegate::showShortMenu(QPoint at) {
+  trayMenu_->popup(at);
+}
+
+void AppDelegate::showControlPanel() {
+  menu_->recomputeStatus();
+  menu_->adjustSize();
+  // Near the tray icon when there is one, else near the cursor.
+  QPoint near = QCursor::pos();
+  if (tray_ && !tray_->geometry().isEmpty()) near = tray_->geometry().center();
+  if (const QScreen* screen = QGuiApplication::screenAt(near)) {
+    const QRect area = screen->availableGeometry();
+    QRect frame(near - QPoint(menu_->width() / 2, 0), menu_->size());
+    frame.moveLeft(std::clamp(frame.left(), area.left(), area.right() - frame.width()));
+    frame.moveTop(std::clamp(frame.top(), area.top(), area.bottom() - frame.height()));
+    menu_->move(frame.topLeft());
+  }
+  menu_->show();
+  menu_->raise();
+  menu_->activateWindow();
+}
+
+void AppDelegate::checkForUpdates() {
+  menu_->messageLine()->setText(
+      "Updates come with your package manager (apt upgrade), or a new build of this checkout.");
+  menu_->refresh();
+}
+
+int runDesktopApp(int& argc, char** argv, bool reduceMotion) {
+  // Floating panels, stacking and the global cursor need X11 semantics: XWayland under Wayland.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
+    qputenv("QT_QPA_PLATFORM", "xcb");
+  const bool platformChosen = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+  if (!platformChosen && qEnvironmentVariableIsEmpty("DISPLAY")) {
+    std::fprintf(stderr,
+                 "tallyloft: no display (DISPLAY is not set); for a headless hook server run "
+                 "`tallyloft serve`\n");
+    return 1;
+  }
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Tallyloft");
+  QApplication::setOrganizationName("Tallyloft");
+  QApplication::setQuitOnLastWindowClosed(false);
+  QApplication::setWindowIcon(appIcon());
+  if (handOverToRunningApp()) {
+    std::fprintf(stderr, "tallyloft: already running; showing its office panel\n");
+    return 0;
+  }
+  AppDelegate delegate({reduceMotion || systemReducesMotion(), HookServer::kPort});
+  QLocalServer instance;
+  QLocalServer::removeServer(instanceName());
+  instance.setSocketOptions(QLocalServer::UserAccessOption);
+  if (instance.listen(instanceName())) {
+    QObject::connect(&instance, &QLocalServer::newConnection, &instance, [&] {
+      while (QLocalSocket* peer = instance.nextPendingConnection()) {
+        QObject::connect(peer, &QLocalSocket::readyRead, peer, [&delegate, peer] {
+          if (peer->readAll().startsWith("show") && delegate.bar()) delegate.bar()->show();
+          peer->disconnectFromServer();
+        });
+        QObject::connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
+      }
+    });
+  }
+  delegate.launch();
+  return app.exec();
+}
+
+}  // namespace tallyloft

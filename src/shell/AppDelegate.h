@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QLocalServer>
+#include <QMenu>
+#include <QObject>
+#include <QSystemTrayIcon>
+#include <memory>
+
+#include "app/AppModel.h"
+#include "shell/CrewBarController.h"
+#include "shell/MenuContent.h"
+#include "shell/OnboardingController.h"
+#include "shell/Preferences.h"
+#include "shell/QtScheduler.h"
+
+namespace tallyloft {
+
+// What shows at launch.
+struct LaunchPlan {
+  bool showBar;
+  bool showOnboarding;
+};
+// The bar when hooks are installed; onboarding unless it was completed and hooks are installed.
+LaunchPlan planLaunch(bool hooksInstalled, bool didCompleteOnboarding);
+
+// The composition root of the desktop app: the application model with its hook server, the
+// office panel, the tray icon and its control panel, the first-run window, and the updater.
+// Main-thread only; lives until the process ends.
+class AppDelegate : public QObject {
+ public:
+  struct Options {
+    bool reduceMotion = false;
+    std::optional<std::uint16_t> port = HookServer::kPort;
+  };
+  explicit AppDelegate(Options options);
+  ~AppDelegate() override;
+
+  // The launch sequence: start the model, create the bar, decide what shows.
+  void launch();
+
+  AppModel& model() { return *model_; }
+  CrewBarController* bar() { return bar_.get(); }
+  MenuContent& menu() { return *menu_; }
+  OnboardingController& onboarding() { return onboarding_; }
+  // Opens the control panel (near the tray icon, or as a small window without a tray).
+  void showControlPanel();
+  void checkForUpdates();
+
+ private:
+  void buildTray();
+  void showShortMenu(QPoint at);
+
+  Options options_;
+  QtScheduler scheduler_;
+  Preferences preferences_;
+  std::unique_ptr<AppModel> model_;
+  std::shared_ptr<CrewBarController> bar_;
+  std::unique_ptr<MenuContent> menu_;
+  OnboardingController onboarding_;
+  std::unique_ptr<QSystemTrayIcon> tray_;
+  std::unique_ptr<QMenu> trayMenu_;
+};
+
+// Runs the desktop app. Returns the exit status.
+int runDesktopApp(int& argc, char** argv, bool reduceMotion);
+
+}  // namespace tallyloft

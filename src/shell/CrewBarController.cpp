@@ -1,0 +1,340 @@
+#include "shell/CrewBarController.h"
+
+#include <QContextMenuEvent>
+#include <QCursor>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <QWindow>
+#include <cmath>
+
+#include "hooks/HookInstaller.h"
+#include "shell/PanelGeometry.h"
+
+namespace tallyloft {
+namespace {
+
+constexpr double kIdleLoupe = 5;  // seconds without movement that end the magnifier
+constexpr double kSnapInterval = 1.0 / 15;
+const char* const kWaitingInstalled =
+    "Waiting for an agent…  Start a Claude Code or Codex session to see your crew.\n"
+    "Drag the side edges to zoom · hover the office to magnify.";
+const char* const kWaitingNoHooks =
+    "Waiting for an agent…  Open the Tallyloft tray icon and Install hooks to begin.";
+
+QRectF visibleArea() {
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) return screen->availableGeometry();
+  if (!QGuiApplication::screens().isEmpty())
+    return QGuiApplication::screens().first()->availableGeometry();
+  return {100, 100, 1200, 700};
+}
+
+// A side zone of the panel: takes the mouse for the 4.5 : 1 resize.
+class GrabZone : public QWidget {
+ public:
+  GrabZone(QWidget* parent, CrewBarController& bar, bool left)
+      : QWidget(parent), bar_(bar), left_(left) {
+    setCursor(Qt::SizeHorCursor);
+    setAttribute(Qt::WA_NoSystemBackground);
+  }
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override {
+    if (event->button() == Qt::LeftButton)
+      bar_.beginSideDrag(left_, event->globalPosition().toPoint());
+  }
+  void mouseMoveEvent(QMouseEvent* event) override {
+    bar_.dragSide(event->globalPosition().toPoint());
+  }
+  void mouseReleaseEvent(QMouseEvent*) override { bar_.endSideDrag(); }
+
+ private:
+  CrewBarController& bar_;
+  bool left_;
+};
+
+}  // namespace
+
+FloorBackingView::FloorBackingView(CrewBarController& bar)
+    : QWidget(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus),
+      bar_(bar) {
+  setWindowTitle("Tallyloft");
+  setAttribute(Qt::WA_ShowWithoutActivating);
+  QPalette colours = palette();
+  colours.setColor(QPalette::Window, QColor::fromRgbF(0.075f, 0.075f, 0.09f));
+  setPalette(colours);
+  setAutoFillBackground(true);
+  setMinimumSize(static_cast<int>(panel::kMinWidth), static_cast<int>(panel::kMinHeight));
+  view = new RenderView(bar.reality().scene(), this);
+  view->setMouseTracking(true);
+  view->installEventFilter(this);
+  emptyLabel = new QLabel(this);
+  emptyLabel->setAlignment(Qt::AlignCenter);
+  emptyLabel->setWordWrap(true);
+  emptyLabel->setStyleSheet("color: rgb(158, 158, 158); font-size: 13px; font-weight: 500;");
+  emptyLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
+  emptyLabel->hide();
+  grabs_ = {new GrabZone(this, bar, true), new GrabZone(this, bar, false)};
+}
+
+void FloorBackingView::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  // A window manager's resize keeps any shape: put the 4.5 : 1 back, once.
+  const int wanted = static_cast<int>(std::lround(width() / panel::kAspect));
+  if (!correcting_ && std::abs(height() - wanted) > 1 && !isMinimized()) {
+    correcting_ = true;
+    resize(width(), wanted);
+    correcting_ = false;
+  }
+  view->setGeometry(rect());
+  emptyLabel->setGeometry(0, (height() - 38) / 2, width(), 38);
+  const int grab = static_cast<int>(panel::kSideGrab);
+  grabs_[0]->setGeometry(0, 0, grab, height());
+  grabs_[1]->setGeometry(width() - grab, 0, grab, height());
+  for (QWidget* zone : grabs_) zone->raise();
+  bar_.panelGeometryChanged();
+}
+
+void FloorBackingView::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  bar_.panelGeometryChanged();
+}
+
+void FloorBackingView::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange) bar_.panelVisibilityChanged();
+}
+
+void FloorBackingView::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (QWindow* window = windowHandle()) window->installEventFilter(this);
+  bar_.panelVisibilityChanged();
+}
+
+void FloorBackingView::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  bar_.panelVisibilityChanged();
+}
+
+void FloorBackingView::enterEvent(QEnterEvent* event) {
+  QWidget::enterEvent(event);
+  bar_.startHover();
+}
+
+void FloorBackingView::contextMenuEvent(QContextMenuEvent* event) {
+  if (onContextMenu) onContextMenu(event->globalPos());
+}
+
+bool FloorBackingView::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Expose) bar_.panelVisibilityChanged();
+  if (watched == view && (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove))
+    bar_.startHover();
+  return QWidget::eventFilter(watched, event);
+}
+
+CrewBarController::CrewBarController(CrewModel& crew, Scheduler& scheduler,
+                                     Preferences& preferences, bool reduceMotion)
+    : crew_(crew),
+      preferences_(preferences),
+      reality_(std::make_unique<CrewRealityController>(
+          crew, scheduler, CrewRealityController::Options{reduceMotion, 1})) {
+  clock_.start();
+  panel_ = std::make_unique<FloorBackingView>(*this);
+  reality_->onFrozenChanged = [this](bool) { updateViewClock(); };
+  // Pictures for the magnifier are taken after a frame is drawn, never while drawing it.
+  QObject::connect(
+      panel_->view, &RenderView::frameRendered, panel_.get(), [this] { refreshLoupePixels(); },
+      Qt::QueuedConnection);
+  emptyTimer_.setInterval(600);
+  QObject::connect(&emptyTimer_, &QTimer::timeout, [this] { refreshEmptyState(); });
+  emptyTimer_.start();
+  hoverTimer_.setInterval(16);
+  QObject::connect(&hoverTimer_, &QTimer::timeout, [this] { handleMouse(QCursor::pos()); });
+  saveTimer_.setSingleShot(true);
+  saveTimer_.setInterval(250);
+  QObject::connect(&saveTimer_, &QTimer::timeout, [this] { saveFloatingFrame(); });
+  setPaused(true);  // until shown
+  refreshEmptyState();
+}
+
+CrewBarController::~CrewBarController() {
+  stopLoupe();
+  panel_.reset();  // the view draws the scene: it goes before the scene's controller
+}
+
+QRectF CrewBarController::savedFloatingFrame() const {
+  std::vector<QRectF> screens;
+  for (const QScreen* screen : QGuiApplication::screens())
+    screens.push_back(screen->availableGeometry());
+  return panel::savedFrame(preferences_.barFloatingFrame(), visibleArea(), screens);
+}
+
+void CrewBarController::applyMode() {
+  const QSizeF largest = panel::maximumSize(visibleArea());
+  panel_->setMaximumSize(static_cast<int>(largest.width()), static_cast<int>(largest.height()));
+  const QRect frame = savedFloatingFrame().toRect();
+  panel_->setGeometry(frame);
+  reality_->setViewSize(static_cast<float>(frame.width()), static_cast<float>(frame.height()));
+}
+
+void CrewBarController::show() {
+  applyMode();
+  panel_->show();
+  panel_->raise();
+  setPaused(false);
+  refreshEmptyState();
+}
+
+void CrewBarController::toggle() {
+  if (isShown()) {
+    panel_->hide();
+    stopLoupe();
+    setPaused(true);
+  } else {
+    show();
+  }
+}
+
+bool CrewBarController::isShown() const {
+  return panel_->isVisible();
+}
+
+void CrewBarController::saveFloatingFrame() {
+  if (!panel_->isVisible() || panel_->isMinimized()) return;
+  preferences_.setBarFloatingFrame(panel::formatFrame(QRectF(panel_->geometry())));
+}
+
+void CrewBarController::panelGeometryChanged() {
+  reality_->setViewSize(static_cast<float>(panel_->width()), static_cast<float>(panel_->height()));
+  if (panel_->isVisible()) saveTimer_.start();
+}
+
+void CrewBarController::panelVisibilityChanged() {
+  const QWindow* window = panel_->windowHandle();
+  const bool seen =
+      panel_->isVisible() && !panel_->isMinimized() && (window == nullptr || window->isExposed());
+  setPaused(!seen);
+}
+
+void CrewBarController::setPaused(bool paused) {
+  if (paused) stopLoupe();
+  reality_->setPaused(paused);
+  updateViewClock();
+}
+
+void CrewBarController::updateViewClock() {
+  panel_->view->setPaused(reality_->paused() || reality_->frozen());
+}
+
+void CrewBarController::startHover() {
+  if (!hoverTimer_.isActive()) hoverTimer_.start();
+}
+
+void CrewBarController::setLoupeActive(bool on) {
+  if (on == loupeActive_) return;
+  loupeActive_ = on;
+  reality_->setLoupeActive(on);
+  panel_->view->setRenderScale(on ? 3 : 2);
+}
+
+void CrewBarController::handleMouse(QPoint point) {
+  const double now = static_cast<double>(clock_.elapsed()) / 1000;
+  if (point != lastCursor_) {
+    lastCursor_ = point;
+    lastMouseMove_ = now;
+  }
+  const QRect content = panel_->geometry();
+  if (!panel_->isVisible() || !content.contains(point)) {
+    stopLoupe();
+    hoverTimer_.stop();
+    return;
+  }
+  const int x = point.x() - content.left();
+  if (x >= panel::kSideGrab && x <= content.width() - panel::kSideGrab) {
+    if (!cursorHidden_) {
+      panel_->view->setCursor(Qt::BlankCursor);
+      cursorHidden_ = true;
+    }
+    hovering_ = true;
+    setLoupeActive(true);
+    loupe_.focus(QPointF(point - content.topLeft()), point, QSizeF(content.size()));
+  } else {
+    if (hovering_) {
+      hovering_ = false;
+      loupe_.hide();
+    }
+    setLoupeActive(false);
+    if (cursorHidden_) {
+      panel_->view->unsetCursor();
+      cursorHidden_ = false;
+    }
+  }
+}
+
+void CrewBarController::stopLoupe() {
+  if (cursorHidden_) {
+    cursorHidden_ = false;
+    if (panel_) panel_->view->unsetCursor();
+  }
+  if (hovering_) {
+    hovering_ = false;
+    loupe_.hide();
+  }
+  if (panel_) setLoupeActive(false);
+}
+
+void CrewBarController::refreshLoupePixels() {
+  if (!hovering_) return;
+  const double now = static_cast<double>(clock_.elapsed()) / 1000;
+  if (now - lastMouseMove_ > kIdleLoupe) {
+    stopLoupe();
+    return;
+  }
+  if (now - lastSnapTime_ < kSnapInterval) return;
+  lastSnapTime_ = now;
+  const QImage picture = panel_->view->snapshot();
+  if (!picture.isNull()) loupe_.setImage(picture);
+}
+
+bool CrewBarController::hooksInstalledCached() {
+  // Parse the settings files only when one of them changed.
+  std::array<std::pair<qint64, qint64>, 3> seen{};
+  for (std::size_t i = 0; i < kAllEngines.size(); ++i) {
+    const QFileInfo file(QString::fromStdString(fileURL(kAllEngines[i]).string()));
+    seen[i] = {file.exists() ? file.lastModified().toMSecsSinceEpoch() : -1,
+               file.exists() ? file.size() : -1};
+  }
+  if (!filesSeen_ || *filesSeen_ != seen) {
+    filesSeen_ = seen;
+    hooksInstalled_ = HookInstaller::isInstalled();
+  }
+  return hooksInstalled_;
+}
+
+void CrewBarController::refreshEmptyState() {
+  if (panel_->isVisible() && crew_.sessions().empty()) {
+    panel_->emptyLabel->setText(hooksInstalledCached() ? kWaitingInstalled : kWaitingNoHooks);
+    panel_->emptyLabel->show();
+    panel_->emptyLabel->raise();
+  } else {
+    panel_->emptyLabel->hide();
+  }
+}
+
+void CrewBarController::beginSideDrag(bool left, QPoint global) {
+  drag_ = Drag{left, global.x(), QRectF(panel_->geometry())};
+}
+
+void CrewBarController::dragSide(QPoint global) {
+  if (!drag_) return;
+  const QRectF frame = panel::dragSide(drag_->startFrame, drag_->left, global.x() - drag_->startX,
+                                       panel_->minimumWidth(), panel_->maximumWidth());
+  panel_->setGeometry(frame.toRect());
+}
+
+void CrewBarController::endSideDrag() {
+  drag_.reset();
+}
+
+}  // namespace tallyloft

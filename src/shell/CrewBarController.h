@@ -1,0 +1,114 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+
+#include "app/AppModel.h"
+#include "scene/CrewRealityController.h"
+#include "shell/LoupeController.h"
+#include "shell/Preferences.h"
+#include "shell/RenderView.h"
+
+namespace tallyloft {
+
+class CrewBarController;
+
+// The office panel's window: the render view, the empty-state hint, and grab zones on both sides
+// that resize it keeping 4.5 : 1.
+class FloorBackingView : public QWidget {
+ public:
+  explicit FloorBackingView(CrewBarController& bar);
+  RenderView* view = nullptr;
+  QLabel* emptyLabel = nullptr;
+  std::function<void(QPoint)> onContextMenu;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+  void enterEvent(QEnterEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  CrewBarController& bar_;
+  std::array<QWidget*, 2> grabs_{};
+  bool correcting_ = false;
+};
+
+// Owns the floating office panel and what it shows: the scene controller in a render view, the
+// magnifier, the remembered frame. Shows, hides and pauses the office. Main-thread only.
+class CrewBarController : public OfficeBar {
+ public:
+  CrewBarController(CrewModel& crew, Scheduler& scheduler, Preferences& preferences,
+                    bool reduceMotion);
+  ~CrewBarController() override;
+
+  // Puts the panel on screen (where it was left) and wakes the office.
+  void show();
+  // Shows the panel when hidden; hides it (and pauses the office) when shown.
+  void toggle() override;
+  void stopLoupe();
+  bool isShown() const;
+  QWidget* panel() { return panel_.get(); }
+  FloorBackingView* backing() { return panel_.get(); }
+  CrewRealityController& reality() { return *reality_; }
+  LoupeController& loupe() { return loupe_; }
+
+  // Called by the panel.
+  void panelGeometryChanged();
+  void panelVisibilityChanged();
+  void startHover();
+  void beginSideDrag(bool left, QPoint global);
+  void dragSide(QPoint global);
+  void endSideDrag();
+
+  // The frame the panel opens at (content, Qt coordinates).
+  QRectF savedFloatingFrame() const;
+  void refreshEmptyState();
+
+ private:
+  void applyMode();
+  void saveFloatingFrame();
+  void handleMouse(QPoint point);
+  void refreshLoupePixels();
+  void setPaused(bool paused);
+  void updateViewClock();
+  void setLoupeActive(bool on);
+  bool hooksInstalledCached();
+
+  CrewModel& crew_;
+  Preferences& preferences_;
+  std::unique_ptr<CrewRealityController> reality_;
+  std::unique_ptr<FloorBackingView> panel_;
+  LoupeController loupe_;
+  QTimer emptyTimer_;
+  QTimer hoverTimer_;
+  QTimer saveTimer_;
+  QElapsedTimer clock_;
+  bool hovering_ = false;
+  bool loupeActive_ = false;
+  bool cursorHidden_ = false;
+  double lastSnapTime_ = -1;
+  double lastMouseMove_ = 0;
+  QPoint lastCursor_;
+  struct Drag {
+    bool left;
+    int startX;
+    QRectF startFrame;
+  };
+  std::optional<Drag> drag_;
+  // The settings files as last seen, and whether they held our hooks then.
+  std::optional<std::array<std::pair<qint64, qint64>, 3>> filesSeen_;
+  bool hooksInstalled_ = false;
+};
+
+}  // namespace tallyloft

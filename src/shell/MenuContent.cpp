@@ -1,0 +1,247 @@
+#include "shell/MenuContent.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <exception>
+#include <filesystem>
+
+#include "hooks/HookInstaller.h"
+#include "shell/AutostartEntry.h"
+#include "shell/CrewBarController.h"
+
+namespace tallyloft {
+namespace {
+
+QString text(std::string_view view) {
+  return QString::fromUtf8(view.data(), static_cast<qsizetype>(view.size()));
+}
+
+bool directoryExists(HookEngine engine) {
+  std::error_code error;
+  return std::filesystem::exists(fileURL(engine).parent_path(), error);
+}
+
+QFrame* divider() {
+  auto* line = new QFrame;
+  line->setFrameShape(QFrame::HLine);
+  line->setFrameShadow(QFrame::Sunken);
+  return line;
+}
+
+QLabel* caption(const QString& text, const char* color = nullptr, double points = 9) {
+  auto* label = new QLabel(text);
+  QFont font = label->font();
+  font.setPointSizeF(points);
+  label->setFont(font);
+  if (color != nullptr) label->setStyleSheet(QStringLiteral("color: %1;").arg(color));
+  return label;
+}
+
+}  // namespace
+
+std::map<HookEngine, bool> MenuContent::currentStatus() {
+  std::map<HookEngine, bool> status;
+  for (HookEngine engine : kAllEngines) status[engine] = HookInstaller::isInstalled(engine);
+  return status;
+}
+
+MenuContent::MenuContent(AppModel& model, Actions actions, QWidget* parent)
+    : QWidget(parent), model_(model), actions_(std::move(actions)), status_(currentStatus()) {
+  setWindowTitle("Tallyloft");
+  setFixedWidth(280);
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(12, 12, 12, 12);
+  column->setSpacing(10);
+
+  auto* serverRow = new QHBoxLayout;
+  dot_ = new QLabel;
+  dot_->setFixedSize(8, 8);
+  server_ = caption({});
+  serverRow->addWidget(dot_);
+  serverRow->addWidget(server_, 1);
+  column->addLayout(serverRow);
+  counts_ = caption({}, "palette(mid)");
+  column->addWidget(counts_);
+
+  warning_ = new QWidget;
+  auto* warningRow = new QHBoxLayout(warning_);
+  warningRow->setContentsMargins(0, 0, 0, 0);
+  auto* sign = caption("⚠", "#FF9500");
+  sign->setAlignment(Qt::AlignTop);
+  auto* warningText = caption("Hooks not installed — agents won't appear until you install.");
+  warningText->setWordWrap(true);
+  warningRow->addWidget(sign);
+  warningRow->addWidget(warningText, 1);
+  column->addWidget(warning_);
+  column->addWidget(divider());
+
+  windowButton_ = new QPushButton("Show window");
+  connect(windowButton_, &QPushButton::clicked, this, [this] {
+    model_.toggleBar();
+    refresh();
+  });
+  column->addWidget(windowButton_);
+  launch_ = new QCheckBox("Launch at login");
+  launch_->setChecked(autostart::isEnabled());
+  connect(launch_, &QCheckBox::toggled, this, &MenuContent::launchChanged);
+  column->addWidget(launch_);
+
+  auto* heading = caption("HOOKS", "palette(mid)", 8);
+  heading->setContentsMargins(0, 2, 0, 0);
+  column->addWidget(heading);
+  for (HookEngine engine : kAllEngines) {
+    auto* row = new QHBoxLayout;
+    Row parts{caption({}), caption(text(displayName(engine))), caption({}, "palette(mid)", 8),
+              new QPushButton};
+    parts.button->setFlat(false);
+    connect(parts.button, &QPushButton::clicked, this, [this, engine] { toggle(engine); });
+    row->addWidget(parts.mark);
+    row->addWidget(parts.name);
+    row->addWidget(parts.note);
+    row->addStretch(1);
+    row->addWidget(parts.button);
+    column->addLayout(row);
+    rows_[engine] = parts;
+  }
+  installDetected_ = new QPushButton("Install for detected");
+  installDetected_->setDefault(true);
+  connect(installDetected_, &QPushButton::clicked, this, &MenuContent::installDetected);
+  column->addWidget(installDetected_);
+  auto* guide = new QPushButton("Setup guide");
+  connect(guide, &QPushButton::clicked, this, [this] {
+    if (actions_.showGuide) actions_.showGuide();
+  });
+  column->addWidget(guide);
+  message_ = caption({}, "palette(mid)", 8);
+  message_->setWordWrap(true);
+  column->addWidget(message_);
+  column->addWidget(divider());
+  auto* updates = new QPushButton("Check for Updates…");
+  connect(updates, &QPushButton::clicked, this, [this] {
+    if (actions_.checkUpdates) actions_.checkUpdates();
+  });
+  column->addWidget(updates);
+  auto* quit = new QPushButton("Quit Tallyloft");
+  connect(quit, &QPushButton::clicked, this, [this] {
+    if (actions_.quit) actions_.quit();
+  });
+  column->addWidget(quit);
+  refresh();
+}
+
+void MenuContent::showEvent(QShowEvent* event) {
+  recomputeStatus();
+  QWidget::showEvent(event);
+}
+
+void MenuContent::recomputeStatus() {
+  status_ = currentStatus();
+  refresh();
+}
+
+void MenuContent::refresh() {
+  const EventStore& store = model_.store();
+  const bool running = store.serverRunning();
+  dot_->setStyleSheet(
+      QStringLiteral("background: %1; border-radius: 4px;").arg(running ? "#34C759" : "#FF9500"));
+  server_->setText(running ? QStringLiteral("Listening · :%1").arg(HookServer::kPort)
+                           : QString::fromStdString(store.serverStatus()));
+  int live = 0;
+  for (const SessionNode& session : model_.crew().sessions()) live += session.liveAgentCount();
+  counts_->setText(QStringLiteral("%1 sessions · %2 live agents · %3 events")
+                       .arg(model_.crew().activeSessionCount())
+                       .arg(live)
+                       .arg(store.eventCount()));
+  bool any = false;
+  bool pending = false;
+  for (HookEngine engine : kAllEngines) {
+    const bool hooked = status_[engine];
+    const bool present = directoryExists(engine);
+    any = any || hooked;
+    pending = pending || (present && !hooked);
+    Row& row = rows_[engine];
+    row.mark->setText(hooked ? "✔" : "○");
+    row.mark->setStyleSheet(hooked ? "color: #34C759;" : "color: palette(mid);");
+    const bool stale = hooked && HookInstaller::needsReinstall(engine);
+    row.note->setText(!present ? "not found" : stale ? "reinstall" : QString());
+    row.button->setVisible(hooked || present);
+    row.button->setText(hooked && !stale ? "Remove" : "Install");
+  }
+  warning_->setVisible(!any);
+  installDetected_->setVisible(pending);
+  const CrewBarController* bar = actions_.bar ? actions_.bar() : nullptr;
+  windowButton_->setText(bar != nullptr && bar->isShown() ? "Hide window" : "Show window");
+  message_->setVisible(!message_->text().isEmpty());
+}
+
+void MenuContent::setMessage(const QString& text) {
+  message_->setText(text);
+  refresh();
+}
+
+void MenuContent::showBar() {
+  if (CrewBarController* bar = actions_.bar ? actions_.bar() : nullptr) bar->show();
+}
+
+void MenuContent::toggle(HookEngine engine) {
+  const QString name = text(displayName(engine));
+  const bool remove = status_[engine] && !HookInstaller::needsReinstall(engine);
+  try {
+    if (remove) {
+      HookInstaller::uninstall(engine);
+      message_->setText(name + ": hooks removed. Restart its sessions.");
+    } else {
+      HookInstaller::install(engine);
+      QString done = name + ": hooks installed ✓  Start a new session.";
+      if (const auto notice = HookInstaller::installNotice(engine); !notice.empty())
+        done += " " + text(notice);
+      message_->setText(done);
+      showBar();
+    }
+  } catch (const std::exception& error) {
+    message_->setText("Failed: " + QString::fromUtf8(error.what()));
+  }
+  // Recomputed after failures too: a partial change is shown as it is.
+  recomputeStatus();
+}
+
+void MenuContent::installDetected() {
+  std::vector<HookInstaller::Installed> installed;
+  try {
+    QString done = QString::fromStdString(HookInstaller::install(&installed));
+    if (installed.empty()) {
+      // Nothing to install into: say so, no success.
+      message_->setText(done);
+    } else {
+      done += "  Start a new session to begin.";
+      for (const auto& each : installed) {
+        if (const auto notice = HookInstaller::installNotice(each.engine); !notice.empty())
+          done += " " + text(notice);
+      }
+      message_->setText(done);
+      showBar();
+    }
+  } catch (const std::exception& error) {
+    message_->setText("Install failed: " + QString::fromUtf8(error.what()));
+  }
+  recomputeStatus();
+}
+
+void MenuContent::launchChanged(bool on) {
+  if (revertingLaunch_) return;
+  const auto failure =
+      on ? autostart::enable(QCoreApplication::applicationFilePath()) : autostart::disable();
+  if (!failure) return;
+  // Back to what is really there, without running this handler again.
+  revertingLaunch_ = true;
+  launch_->setChecked(autostart::isEnabled());
+  revertingLaunch_ = false;
+  setMessage("Login item failed: " + *failure);
+}
+
+}  // namespace tallyloft

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <map>
+
+#include "app/AppModel.h"
+#include "hooks/HookEngine.h"
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
+
+namespace tallyloft {
+
+class CrewBarController;
+
+// The control panel: server status and counts, the hooks of each CLI with install and remove,
+// "Install for detected", launch at login, the setup guide, updates and quitting. Opened from the
+// tray icon (or as a small window where there is no tray). Main-thread only.
+class MenuContent : public QWidget {
+  Q_OBJECT
+
+ public:
+  struct Actions {
+    std::function<void()> showGuide;
+    std::function<void()> checkUpdates;
+    std::function<void()> quit;
+    std::function<CrewBarController*()> bar;  // the office panel, once there is one
+  };
+
+  MenuContent(AppModel& model, Actions actions, QWidget* parent = nullptr);
+
+  // Whether each CLI's settings file holds the app's hooks.
+  static std::map<HookEngine, bool> currentStatus();
+  // Re-reads the models (server, counts, panel visibility) into the lines.
+  void refresh();
+  // Re-reads the CLIs' files: run whenever the panel opens.
+  void recomputeStatus();
+
+  // Visible for tests.
+  QLabel* serverLine() const { return server_; }
+  QLabel* countsLine() const { return counts_; }
+  QWidget* warningRow() const { return warning_; }
+  QPushButton* windowButton() const { return windowButton_; }
+  QCheckBox* launchAtLogin() const { return launch_; }
+  QPushButton* engineButton(HookEngine engine) const { return rows_.at(engine).button; }
+  QLabel* engineNote(HookEngine engine) const { return rows_.at(engine).note; }
+  QLabel* engineMark(HookEngine engine) const { return rows_.at(engine).mark; }
+  QPushButton* installDetectedButton() const { return installDetected_; }
+  QLabel* messageLine() const { return message_; }
+
+  void toggle(HookEngine engine);
+  void installDetected();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  struct Row {
+    QLabel* mark;
+    QLabel* name;
+    QLabel* note;
+    QPushButton* button;
+  };
+  void setMessage(const QString& text);
+  void launchChanged(bool on);
+  void showBar();
+
+  AppModel& model_;
+  Actions actions_;
+  std::map<HookEngine, bool> status_;
+  QLabel* dot_ = nullptr;
+  QLabel* server_ = nullptr;
+  QLabel* counts_ = nullptr;
+  QWidget* warning_ = nullptr;
+  QPushButton* windowButton_ = nullptr;
+  QCheckBox* launch_ = nullptr;
+  std::map<HookEngine, Row> rows_;
+  QPushButton* installDetected_ = nullptr;
+  QLabel* message_ = nullptr;
+  bool revertingLaunch_ = false;
+};
+
+}  // namespace tallyloft

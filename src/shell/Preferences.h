@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QSettings>
+#include <QString>
+#include <optional>
+
+#include "app/Preferences.h"
+
+namespace tallyloft {
+
+// The app's preferences in QSettings (organisation and application "Tallyloft"). Main-thread only.
+class Preferences {
+ public:
+  Preferences() : settings_("Tallyloft", "Tallyloft") {}
+
+  bool didCompleteOnboarding() const {
+    return settings_.value(key(preferences::kDidCompleteOnboarding), false).toBool();
+  }
+  void setDidCompleteOnboarding(bool done) {
+    settings_.setValue(key(preferences::kDidCompleteOnboarding), done);
+    settings_.sync();
+  }
+  std::optional<QString> barFloatingFrame() const {
+    const QVariant value = settings_.value(key(preferences::kBarFloatingFrame));
+    if (!value.isValid()) return std::nullopt;
+    return value.toString();
+  }
+  void setBarFloatingFrame(const QString& frame) {
+    settings_.setValue(key(preferences::kBarFloatingFrame), frame);
+  }
+
+ private:
+  static QString key(std::string_view name) {
+    return QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
+  }
+  QSettings settings_;
+};
+
+}  // namespace tallyloft

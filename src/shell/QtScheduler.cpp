@@ -1,0 +1,62 @@
+#include "shell/QtScheduler.h"
+
+#include <QMetaObject>
+#include <QTimer>
+#include <chrono>
+
+namespace tallyloft {
+
+QtScheduler::QtScheduler(QObject* parent) : QObject(parent) {
+  // A few reads at once, so one stuck on a slow mount does not hold up the others.
+  pool_.setMaxThreadCount(4);
+}
+
+QtScheduler::~QtScheduler() {
+  pool_.waitForDone();
+}
+
+void QtScheduler::post(Task task) {
+  QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+}
+
+Scheduler::TimerId QtScheduler::start(Duration interval, bool repeat, Task task) {
+  const TimerId id = nextId_++;
+  auto* timer = new QTimer(this);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(interval).count();
+  timer->setInterval(static_cast<int>(std::clamp<long long>(ms, 0, 1LL << 30)));
+  timer->setSingleShot(!repeat);
+  timer->setTimerType(ms < 2000 ? Qt::PreciseTimer : Qt::CoarseTimer);
+  connect(timer, &QTimer::timeout, this, [this, id, repeat, task = std::move(task)] {
+    if (!repeat) cancel(id);  // before the task: it may schedule again
+    task();
+  });
+  timers_[id] = timer;
+  timer->start();
+  return id;
+}
+
+Scheduler::TimerId QtScheduler::after(Duration delay, Task task) {
+  return start(delay, false, std::move(task));
+}
+
+Scheduler::TimerId QtScheduler::every(Duration interval, Task task) {
+  return start(interval, true, std::move(task));
+}
+
+void QtScheduler::cancel(TimerId id) {
+  const auto it = timers_.find(id);
+  if (it == timers_.end()) return;
+  it->second->stop();
+  it->second->deleteLater();
+  timers_.erase(it);
+}
+
+void QtScheduler::background(Task work) {
+  pool_.start(std::move(work));
+}
+
+Scheduler::TimePoint QtScheduler::now() const {
+  return std::chrono::system_clock::now();
+}
+
+}  // namespace tallyloft

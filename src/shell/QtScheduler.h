@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QObject>
+#include <QThreadPool>
+#include <map>
+
+#include "base/Scheduler.h"
+
+class QTimer;
+
+namespace tallyloft {
+
+// The scheduler of the desktop app: tasks and timers on the Qt event loop of the thread that
+// made it (the GUI thread), background work on a small pool, the wall clock as "now".
+class QtScheduler final : public QObject, public Scheduler {
+ public:
+  explicit QtScheduler(QObject* parent = nullptr);
+  ~QtScheduler() override;
+
+  void post(Task task) override;
+  TimerId after(Duration delay, Task task) override;
+  TimerId every(Duration interval, Task task) override;
+  void cancel(TimerId id) override;
+  void background(Task work) override;
+  TimePoint now() const override;
+
+ private:
+  TimerId start(Duration interval, bool repeat, Task task);
+
+  std::map<TimerId, QTimer*> timers_;
+  TimerId nextId_ = 1;
+  QThreadPool pool_;
+};
+
+}  // namespace tallyloft
