@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include "base/LoopScheduler.h"
+#include "shell/AutostartEntry.h"
+#include "shell/LoupeController.h"
+#include "shell/MenuContent.h"
+#include "shell/OnboardingController.h"
+#include "support/TempHome.h"
+
+namespace tallyloft {
+namespace {
+
+class Shell : public test::TempHome {
+ protected:
+  void SetUp() override {
+    TempHome::SetUp();
+    ::setenv("XDG_CONFIG_HOME", (home() / ".config").c_str(), 1);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString((home() / ".config").string()));
+  }
+  void TearDown() override {
+    ::unsetenv("XDG_CONFIG_HOME");
+    TempHome::TearDown();
+  }
+};
+
+TEST_F(Shell, ControlPanelShowsServerCountsAndHooks) {
+  LoopScheduler loop{Scheduler::TimePoint{}};
+  AppModel model(loop, std::nullopt);
+  write(home() / ".claude/settings.json", "{}\n");
+  MenuContent menu(model, {});
+  EXPECT_EQ(menu.serverLine()->text(), "Starting…");
+  model.store().setServer(true, "Listening");
+  menu.refresh();
+  EXPECT_EQ(menu.serverLine()->text(), "Listening · :51789");
+  model.store().setServer(false, "Failed: Address already in use");
+  menu.refresh();
+  EXPECT_EQ(menu.serverLine()->text(), "Failed: Address already in use");
+
+  for (const char* body :
+       {R"({"hook_event_name":"SessionStart","session_id":"s"})",
+        R"({"hook_event_name":"SubagentStart","session_id":"s","agent_id":"a","agent_type":"x"})"})
+    model.receive(*HookEvent::decode(body, loop.now()));
+  menu.refresh();
+  EXPECT_EQ(menu.countsLine()->text(), "1 sessions · 2 live agents · 2 events");
+
+  // Claude Code is there but not hooked; the others are not found.
+  EXPECT_FALSE(menu.warningRow()->isHidden());
+  EXPECT_EQ(menu.engineButton(HookEngine::claude)->text(), "Install");
+  EXPECT_TRUE(menu.engineButton(HookEngine::codex)->isHidden());
+  EXPECT_EQ(menu.engineNote(HookEngine::codex)->text(), "not found");
+  EXPECT_FALSE(menu.installDetectedButton()->isHidden());
+  EXPECT_EQ(menu.windowButton()->text(), "Show window");
+
+  menu.toggle(HookEngine::claude);
+  EXPECT_EQ(menu.messageLine()->text(), "Claude Code: hooks installed ✓  Start a new session.");
+  EXPECT_EQ(menu.engineButton(HookEngine::claude)->text(), "Remove");
+  EXPECT_TRUE(menu.warningRow()->isHidden());
+  EXPECT_TRUE(menu.installDetectedButton()->isHidden());
+  menu.toggle(HookEngine::claude);
+  EXPECT_EQ(menu.messageLine()->text(), "Claude Code: hooks removed. Restart its sessions.");
+
+  // Codex gets the review sentence; a bulk install reports each CLI.
+  write(home() / ".codex/hooks.json", "{}\n");
+  menu.recomputeStatus();
+  menu.installDetected();
+  EXPECT_NE(menu.messageLine()->text().indexOf("Start a new session to begin."), -1);
+  EXPECT_NE(menu.messageLine()->text().indexOf("review"), -1)
+      << menu.messageLine()->text().toStdString();
+
+  // A broken file fails with its reason, and what is on disk is shown again.
+  write(home() / ".claude/settings.json", "[1, 2]\n");
+  menu.recomputeStatus();
+  menu.toggle(HookEngine::claude);
+  EXPECT_TRUE(menu.messageLine()->text().startsWith("Failed: "))
+      << menu.messageLine()->text().toStdString();
+  EXPECT_EQ(menu.engineButton(HookEngine::claude)->text(), "Install");
+}
+
+TEST_F(Shell, LaunchAtLoginWritesTheAutostartEntry) {
+  EXPECT_EQ(autostart::entryPath(),
+            QString::fromStdString((home() / ".config/autostart/tallyloft.desktop").string()));
+  EXPECT_FALSE(autostart::isEnabled());
+  ASSERT_EQ(autostart::enable("/opt/odd path/tally\"loft$1%"), std::nullopt);
+  EXPECT_TRUE(autostart::isEnabled());
+  const std::string entry = read(home() / ".config/autostart/tallyloft.desktop");
+  EXPECT_NE(entry.find("Exec=\"/opt/odd path/tally\\\\\"loft\\\\$1%%\"\n"), std::string::npos)
+      << entry;
+  write(home() / ".config/autostart/tallyloft.desktop", "[Desktop Entry]\nHidden=true\n");
+  EXPECT_FALSE(autostart::isEnabled());
+  ASSERT_EQ(autostart::disable(), std::nullopt);
+  EXPECT_FALSE(std::filesystem::exists(home() / ".config/autostart/tallyloft.desktop"));
+
+  // A failing switch goes back to what is there, and says why, without looping.
+  LoopScheduler loop{Scheduler::TimePoint{}};
+  AppModel model(loop, std::nullopt);
+  MenuContent menu(model, {});
+  std::filesystem::remove_all(home() / ".config/autostart");
+  write(home() / ".config/autostart", "a file where the folder should be");
+  menu.launchAtLogin()->setChecked(true);
+  EXPECT_FALSE(menu.launchAtLogin()->isChecked());
+  EXPECT_TRUE(menu.messageLine()->text().startsWith("Login item failed: "));
+}
+
+TEST_F(Shell, OnboardingInstallsOrSaysWhyAndAlwaysRecordsItsClose) {
+  Preferences preferences;
+  OnboardingController onboarding(preferences);
+  int shown = 0;
+  onboarding.onInstalled = [&] { ++shown; };
+  onboarding.show();
+  OnboardingView& view = *onboarding.window();
+  EXPECT_FALSE(view.installed());
+  EXPECT_FALSE(view.installButton()->isHidden());
+
+  // No CLI on this machine: the reason shows and the window stays.
+  view.install();
+  EXPECT_TRUE(view.isVisible());
+  EXPECT_FALSE(view.installed());
+  EXPECT_EQ(view.statusLine()->text(),
+            "No supported CLI detected — install Claude Code, Codex, or Gemini first.");
+  EXPECT_EQ(shown, 0);
+  EXPECT_FALSE(preferences.didCompleteOnboarding());
+
+  write(home() / ".claude/settings.json", "{}\n");
+  view.install();
+  EXPECT_TRUE(view.installed());
+  EXPECT_EQ(shown, 1);
+  EXPECT_FALSE(view.isVisible());
+  EXPECT_TRUE(preferences.didCompleteOnboarding());
+
+  // Shown again: the same window, as it was.
+  const QPoint where = view.pos();
+  onboarding.show();
+  EXPECT_EQ(onboarding.window(), &view);
+  EXPECT_EQ(view.pos(), where);
+}
+
+TEST(Loupe, FollowsTheCursorWithItsLensCentre) {
+  LoupeController loupe;
+  loupe.focus({450, 100}, {1000, 600}, {900, 200});
+  EXPECT_EQ(loupe.pos(), QPoint(1000 - 143, 600 - 78));
+  EXPECT_NEAR(loupe.source().x(), 0.478, 5e-4);
+  const QRectF before = loupe.source();
+  loupe.focus({10, 10}, {0, 0}, {1, 1});  // no usable content: unchanged
+  EXPECT_EQ(loupe.source(), before);
+}
+
+}  // namespace
+}  // namespace tallyloft
