@@ -196,9 +196,9 @@ MeshGeometry textQuad(const TextMesh& text) {
 }  // namespace
 
 int quarterSegmentsAt(float pixels) {
-  // A chord spanning angle a strays r (1 − cos(a/2)) ≈ r a² / 8 from its arc.
+  // A chord spanning angle a strays r (1 − cos(a/2)) ≈ r a² / 8 from its arc: at most a pixel.
   const int segments =
-      static_cast<int>(std::ceil(glm::half_pi<float>() / std::sqrt(4 / std::max(pixels, 1e-3f))));
+      static_cast<int>(std::ceil(glm::half_pi<float>() / std::sqrt(8 / std::max(pixels, 1e-3f))));
   return std::clamp(segments, 1, 12);
 }
 

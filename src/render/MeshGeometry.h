@@ -26,7 +26,7 @@ struct MeshGeometry {
 MeshGeometry buildMeshGeometry(const MeshDescriptor& mesh);
 
 // Segments per quarter turn for an arc `pixels` pixels in radius on screen (1 to 12): no chord
-// strays more than half a pixel from its arc.
+// strays more than a pixel from its arc.
 int quarterSegmentsAt(float pixels);
 // The same for an arc of `radius` world units at the largest the office is seen (the panel's 200
 // points for 2 world units, magnified 3x: 300 pixels a unit).

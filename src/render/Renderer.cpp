@@ -223,8 +223,10 @@ struct Renderer::Impl {
     if (const auto* box = std::get_if<BoxMesh>(&descriptor)) {
       const glm::vec3 half = box->size / 2.0f;
       const float radius = std::max(std::min({box->cornerRadius, half.x, half.y, half.z}), 0.0f);
-      const int segments = radius > 0 ? quarterSegmentsAt(radius * pixelsPerUnit) : 0;
-      shape = glm::vec4(half - glm::vec3(radius), radius);
+      // A rounding under a pixel would not show: such a box is drawn sharp.
+      const float rounding = radius * pixelsPerUnit;
+      const int segments = rounding >= 1 ? quarterSegmentsAt(rounding) : 0;
+      shape = segments > 0 ? glm::vec4(half - glm::vec3(radius), radius) : glm::vec4(half, 0);
       return shared(boxTemplates, segments, roundedBoxTemplate);
     }
     if (const auto* sphere = std::get_if<SphereMesh>(&descriptor)) {

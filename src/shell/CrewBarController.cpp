@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 #include <cmath>
+#include <cstdio>
 
 #include "hooks/HookInstaller.h"
 #include "shell/PanelGeometry.h"
@@ -146,11 +147,39 @@ CrewBarController::CrewBarController(CrewModel& crew, Scheduler& scheduler,
   QObject::connect(
       panel_->view, &RenderView::frameRendered, panel_.get(), [this] { refreshLoupePixels(); },
       Qt::QueuedConnection);
+  // For measuring start-up: say when the first frame is on screen.
+  // For measuring: say when the first frame is on screen, then the frame rate every 5 s.
+  if (qEnvironmentVariableIsSet("TALLYLOFT_REPORT_FRAMES")) {
+    QObject::connect(
+        panel_->view, &RenderView::frameRendered, panel_.get(),
+        [this] {
+          static int frames = -1;
+          static double since = 0;
+          const double now = static_cast<double>(clock_.elapsed()) / 1000;
+          if (frames < 0) {
+            std::fprintf(stderr, "tallyloft: first frame\n");
+            frames = 0;
+            since = now;
+          } else if (++frames, now - since >= 5) {
+            std::fprintf(stderr, "tallyloft: %.1f frames per second\n", frames / (now - since));
+            frames = 0;
+            since = now;
+          }
+        },
+        Qt::QueuedConnection);
+  }
+  QObject::connect(panel_->view, &RenderView::rendererKnown, panel_.get(),
+                   [this](bool) { applyRenderScale(); });
+  // The hint is checked only while the panel is on screen.
   emptyTimer_.setInterval(600);
   QObject::connect(&emptyTimer_, &QTimer::timeout, [this] { refreshEmptyState(); });
-  emptyTimer_.start();
   hoverTimer_.setInterval(16);
-  QObject::connect(&hoverTimer_, &QTimer::timeout, [this] { handleMouse(QCursor::pos()); });
+  // The cursor is followed only while it is over the panel, and only its moves count (a cursor
+  // resting over the office lets the magnifier go after 5 s).
+  QObject::connect(&hoverTimer_, &QTimer::timeout, [this] {
+    const QPoint at = QCursor::pos();
+    if (at != lastCursor_ || !panel_->geometry().contains(at)) handleMouse(at);
+  });
   saveTimer_.setSingleShot(true);
   saveTimer_.setInterval(250);
   QObject::connect(&saveTimer_, &QTimer::timeout, [this] { saveFloatingFrame(); });
@@ -219,6 +248,11 @@ void CrewBarController::panelVisibilityChanged() {
 
 void CrewBarController::setPaused(bool paused) {
   if (paused) stopLoupe();
+  if (paused) {
+    emptyTimer_.stop();
+  } else if (!emptyTimer_.isActive()) {
+    emptyTimer_.start();
+  }
   reality_->setPaused(paused);
   updateViewClock();
 }
@@ -235,7 +269,14 @@ void CrewBarController::setLoupeActive(bool on) {
   if (on == loupeActive_) return;
   loupeActive_ = on;
   reality_->setLoupeActive(on);
-  panel_->view->setRenderScale(on ? 3 : 2);
+  applyRenderScale();
+}
+
+void CrewBarController::applyRenderScale() {
+  // Twice the pixels normally and three times under the magnifier; a renderer without a GPU draws
+  // one step less, which keeps it usable.
+  const double scale = loupeActive_ ? 3 : 2;
+  panel_->view->setRenderScale(panel_->view->softwareRendering() ? scale - 1 : scale);
 }
 
 void CrewBarController::handleMouse(QPoint point) {

@@ -83,6 +83,7 @@ class CrewBarController : public OfficeBar {
   void setPaused(bool paused);
   void updateViewClock();
   void setLoupeActive(bool on);
+  void applyRenderScale();
   bool hooksInstalledCached();
 
   CrewModel& crew_;

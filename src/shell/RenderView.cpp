@@ -5,6 +5,7 @@
 
 #include <QOpenGLContext>
 #include <QSurfaceFormat>
+#include <QTimer>
 #include <cmath>
 
 namespace tallyloft {
@@ -16,13 +17,26 @@ RenderView::RenderView(Scene& scene, QWidget* parent) : QOpenGLWidget(parent), s
   format.setAlphaBufferSize(8);
   setFormat(format);
   setAttribute(Qt::WA_TranslucentBackground);
-  // Each frame asks for the next one while the view runs.
+  // Each frame asks for the next one while the view runs, at most 60 a second even where nothing
+  // waits for the display's refresh (a virtual display, some drivers).
   connect(this, &QOpenGLWidget::frameSwapped, this, [this] {
-    if (!paused_) update();
+    if (paused_) return;
+    const qint64 wait = kFrameMilliseconds - sinceFrame_.elapsed();
+    if (wait > 0) {
+      QTimer::singleShot(static_cast<int>(wait), Qt::PreciseTimer, this, [this] {
+        if (!paused_) update();
+      });
+    } else {
+      update();
+    }
   });
 }
 
 RenderView::~RenderView() {
+  releaseGl();
+}
+
+void RenderView::releaseGl() {
   makeCurrent();
   renderer_.reset();
   target_.reset();
@@ -45,22 +59,21 @@ void RenderView::setRenderScale(double scale) {
 
 void RenderView::initializeGL() {
   // Qt may replace the context (reparenting): release our GL objects while the old one is current.
-  connect(
-      context(), &QOpenGLContext::aboutToBeDestroyed, this,
-      [this] {
-        makeCurrent();
-        renderer_.reset();
-        target_.reset();
-        doneCurrent();
-      },
-      Qt::UniqueConnection);
+  connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &RenderView::releaseGl,
+          Qt::UniqueConnection);
   renderer_ = std::make_unique<Renderer>();
   target_ = std::make_unique<MultisampleTarget>();
   clock_.start();
+  sinceFrame_.start();
+  const auto* name = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+  const QByteArray renderer(name != nullptr ? name : "");
+  software_ = renderer.contains("llvmpipe") || renderer.contains("softpipe");
+  emit rendererKnown(software_);
 }
 
 void RenderView::paintGL() {
   if (!renderer_) return;
+  sinceFrame_.restart();
   const double step = paused_ ? 0 : static_cast<double>(clock_.restart()) / 1000.0;
   if (!paused_) scene_.update(step);
   const QSize size(std::max(1, static_cast<int>(std::lround(width() * renderScale_))),

@@ -27,22 +27,33 @@ class RenderView : public QOpenGLWidget {
   bool isPaused() const { return paused_; }
   void setRenderScale(double scale);
   double renderScale() const { return renderScale_; }
+  // Whether the GL driver draws on the CPU (Mesa's llvmpipe or softpipe); known once the view has
+  // been shown.
+  bool softwareRendering() const { return software_; }
   // The last frame drawn, premultiplied RGBA at the render scale.
   QImage snapshot();
 
  signals:
   // After each frame has been drawn.
   void frameRendered();
+  // Once the GL context is up; `software` as softwareRendering().
+  void rendererKnown(bool software);
 
  protected:
   void initializeGL() override;
   void paintGL() override;
 
  private:
+  // Releases the GL objects while their context is current.
+  void releaseGl();
+
   Scene& scene_;
   std::unique_ptr<Renderer> renderer_;
+  static constexpr qint64 kFrameMilliseconds = 16;
   QElapsedTimer clock_;
+  QElapsedTimer sinceFrame_;
   bool paused_ = false;
+  bool software_ = false;
   double renderScale_ = 2;
   std::unique_ptr<MultisampleTarget> target_;
 };
