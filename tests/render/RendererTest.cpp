@@ -93,14 +93,15 @@ TEST(Renderer, SharesMeshesAndDrawsEachBatchOnce) {
   EXPECT_EQ(stats.drawCalls, 11);
 }
 
-// Boxes and spheres of any size share one mesh per tessellation; tiny text is a plain bar.
+// Boxes and spheres of any size share one mesh per tessellation; tiny text is a plain bar; a box
+// whose rounding would be under a pixel is drawn sharp.
 TEST(Renderer, DrawsPartsOfEverySizeAndTinyTextTogether) {
   const auto office = officeScene();
   Scene& scene = *office;
   Entity* anchor = scene.addAnchor();
   for (int i = 0; i < 6; ++i) {
     const float size = 0.05f + 0.01f * static_cast<float>(i);
-    addModel(*anchor, generateBox({size, size * 1.5f, size}, 0.004f),
+    addModel(*anchor, generateBox({size, size * 1.5f, size}, 0.02f),
              LitMaterial{palette::blue, 0.5f, false}, {-0.9f + 0.3f * static_cast<float>(i), 0, 0});
     addModel(*anchor, generateBox(size), LitMaterial{palette::green, 0.5f, false},
              {-0.9f + 0.3f * static_cast<float>(i), 0.3f, 0});
@@ -114,6 +115,11 @@ TEST(Renderer, DrawsPartsOfEverySizeAndTinyTextTogether) {
   const QImage image = gl().render(scene, {400, 200}, &stats);
   EXPECT_EQ(stats.instances, 24);
   EXPECT_EQ(stats.drawCalls, 4);  // rounded boxes, sharp boxes, spheres, text bars
+  auto* barely = addModel(*anchor, generateBox(0.05f, 0.004f),
+                          LitMaterial{palette::green, 0.5f, false}, {0.6f, -0.6f, 0});
+  gl().render(scene, {400, 200}, &stats);
+  EXPECT_EQ(stats.drawCalls, 4) << "drawn with the sharp boxes";
+  barely->removeFromParent();
   // Bars stand where the text would: a band of solid pixels near the lines' height.
   int dark = 0;
   for (int y = 0; y < 50; ++y) {
