@@ -42,8 +42,8 @@ OnboardingView::OnboardingView(std::function<void()> onInstalled, std::function<
   title->setFont(bold);
   column->addWidget(title);
   column->addWidget(label(
-      "Your Claude Code and Codex agents come to life as little robots in an office in a small "
-      "window on your screen — one desk per agent, live as they think, edit, and run.",
+      "Your Claude Code and Codex agents come to life as little robots in an office along the "
+      "bottom of your screen — one desk per agent, live as they think, edit, and run.",
       11, "color: palette(mid);"));
   auto* line = new QFrame;
   line->setFrameShape(QFrame::HLine);
