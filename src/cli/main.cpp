@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "cli/DemoCommand.h"
 #include "cli/GalleryCommand.h"
 #include "cli/GalleryWindow.h"
 #include "cli/HooksCommand.h"
@@ -82,6 +83,19 @@ int main(int argc, char** argv) {
                               "Seed of the office's random generator (default 1)");
   snapshotCommand->add_option("--out", snapshot.out, "The PNG to write (default snapshot.png)");
 
+  tallyloft::DemoOptions demo;
+  auto* demoCommand = app.add_subcommand(
+      "demo",
+      "Post a recorded crew to the running app over HTTP, in real time, through the same hook "
+      "server a CLI uses");
+  demoCommand->add_option("FILE", demo.file,
+                          "A recording (JSON lines as for replay); default: the built-in crew");
+  demoCommand->add_option("--port", demo.port, "The app's port on 127.0.0.1 (default 51789)")
+      ->check(CLI::Range(1, 65535));
+  demoCommand->add_option("--speed", demo.speed, "Play this many times faster (default 1)")
+      ->check(CLI::Range(0.01, 1000.0));
+  demoCommand->add_flag("--loop", demo.loop, "Play again and again, under new session ids");
+
   auto* hooks =
       app.add_subcommand("hooks", "Show, install or remove the hooks in the CLIs' settings");
   hooks->require_subcommand(1);
@@ -112,6 +126,7 @@ int main(int argc, char** argv) {
     QGuiApplication gui(argc, argv);
     return tallyloft::runGallery(galleryName, galleryOut, gallerySize, gallerySeed, galleryTime);
   }
+  if (demoCommand->parsed()) return tallyloft::runDemo(demo);
   if (snapshotCommand->parsed()) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QGuiApplication gui(argc, argv);

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <array>
 #include <cstdio>
 #include <string>
-#include <sys/wait.h>
 
 namespace tallyloft {
 namespace {
@@ -15,8 +15,7 @@ struct Outcome {
 
 // Runs the tallyloft binary through the shell with `environment` set before it.
 Outcome run(const std::string& environment, const std::string& arguments) {
-  const std::string command =
-      environment + " " + TALLYLOFT_BINARY + " " + arguments + " 2>&1";
+  const std::string command = environment + " " + TALLYLOFT_BINARY + " " + arguments + " 2>&1";
   FILE* pipe = ::popen(command.c_str(), "r");
   std::string output;
   std::array<char, 512> buffer{};
@@ -36,13 +35,12 @@ TEST(CommandLine, TheDesktopAppWithoutADisplayPointsToServe) {
 TEST(CommandLine, SnapshotNeedsNoDisplayAndChecksItsInput) {
   const std::string out = ::testing::TempDir() + "tallyloft-snapshot.png";
   const Outcome made = run("env -u DISPLAY -u QT_QPA_PLATFORM XDG_RUNTIME_DIR=/tmp",
-                       std::string("snapshot --replay ") + TALLYLOFT_SOURCE_DIR +
-                           "/examples/empty-office.jsonl --at 1 --size 180x40 --out " + out);
+                           std::string("snapshot --replay ") + TALLYLOFT_SOURCE_DIR +
+                               "/examples/empty-office.jsonl --at 1 --size 180x40 --out " + out);
   EXPECT_EQ(made.status, 0) << made.output;
   EXPECT_EQ(run("env -u DISPLAY", "snapshot --replay /nonexistent --out " + out).status, 2);
-  EXPECT_EQ(run("env -u DISPLAY",
-                std::string("snapshot --replay ") + TALLYLOFT_SOURCE_DIR +
-                    "/examples/quiet.jsonl --size 10x10 --out " + out)
+  EXPECT_EQ(run("env -u DISPLAY", std::string("snapshot --replay ") + TALLYLOFT_SOURCE_DIR +
+                                      "/examples/quiet.jsonl --size 10x10 --out " + out)
                 .status,
             2);
 }

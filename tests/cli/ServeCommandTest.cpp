@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 
 #include "support/TestClient.h"
@@ -97,6 +98,32 @@ TEST(Serve, PrintsStatusAndEventsAndStopsOnSignal) {
   EXPECT_EQ(printed.rfind(R"({"hook_event_name":"Stop","session_id":"s9","receivedAt":")", 0), 0u)
       << printed;
   EXPECT_EQ(serve.terminate(), 0);
+}
+
+// The demo posts the whole built-in crew through the server, as the CLIs' hooks would.
+TEST(Serve, TakesTheDemoCrewEventByEvent) {
+  std::uint16_t port = 0;
+  {
+    test::LoopbackListener probe;
+    port = probe.port();
+  }
+  const std::string demo =
+      std::string(TALLYLOFT_BINARY) + " demo --speed 1000 --port " + std::to_string(port) + " 2>&1";
+  // Nobody listening yet: one line, status 1.
+  FILE* refused = ::popen(demo.c_str(), "r");
+  char line[512] = {};
+  ASSERT_NE(std::fgets(line, sizeof line, refused), nullptr);
+  EXPECT_EQ(std::string(line).find("demo: nothing listens on 127.0.0.1:"), 0u) << line;
+  EXPECT_EQ(WEXITSTATUS(::pclose(refused)), 1);
+
+  ServeProcess serve(port);
+  ASSERT_NE(serve.waitFor(true, "Listening").find("Listening"), std::string::npos);
+  FILE* played = ::popen(demo.c_str(), "r");
+  std::string output;
+  while (std::fgets(line, sizeof line, played) != nullptr) output += line;
+  EXPECT_EQ(WEXITSTATUS(::pclose(played)), 0) << output;
+  EXPECT_NE(output.find("102 of 102 events\n"), std::string::npos) << output;
+  EXPECT_NE(serve.waitFor(true, " 102 events\n").find(" 102 events\n"), std::string::npos);
 }
 
 TEST(Serve, ExitsWithStatusOneWhenThePortIsTaken) {

@@ -1,0 +1,131 @@
+#include "cli/DemoCommand.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "cli/Recording.h"
+
+namespace tallyloft {
+namespace {
+
+enum class Posted { ok, refused, failed };
+
+// One POST of `body` to 127.0.0.1:`port`/event, the reply read to its end.
+Posted post(std::uint16_t port, const std::string& body) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return Posted::failed;
+  timeval limit{2, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    const bool refused = errno == ECONNREFUSED;
+    ::close(fd);
+    return refused ? Posted::refused : Posted::failed;
+  }
+  const std::string request =
+      "POST /event HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+      "Content-Type: application/json\r\nContent-Length: " +
+      std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+  std::size_t sent = 0;
+  while (sent < request.size()) {
+    const ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) {
+      ::close(fd);
+      return Posted::failed;
+    }
+    sent += static_cast<std::size_t>(n);
+  }
+  char reply[256];
+  std::string head;
+  for (ssize_t n; (n = ::recv(fd, reply, sizeof reply, 0)) > 0;) head.append(reply, n);
+  ::close(fd);
+  return head.rfind("HTTP/1.1 200", 0) == 0 ? Posted::ok : Posted::failed;
+}
+
+// The body with its session id made distinct for loop round `round` (the first keeps it).
+std::string forRound(const std::string& body, int round) {
+  if (round == 0) return body;
+  nlohmann::json event = nlohmann::json::parse(body, nullptr, false);
+  if (!event.is_object() || !event.contains("session_id") || !event["session_id"].is_string())
+    return body;
+  event["session_id"] = event["session_id"].get<std::string>() + "-" + std::to_string(round + 1);
+  return event.dump();
+}
+
+}  // namespace
+
+int runDemo(const DemoOptions& options) {
+  if (!(options.speed > 0) || !std::isfinite(options.speed) || options.speed > 1000) {
+    std::fprintf(stderr, "demo: --speed must be above 0 and at most 1000\n");
+    return 2;
+  }
+  std::optional<std::vector<RecordedEvent>> events;
+  if (options.file.empty()) {
+    std::istringstream builtIn(builtInDemo());
+    events = readRecording(builtIn, std::cerr);
+  } else {
+    std::ifstream file(options.file);
+    if (!file) {
+      std::fprintf(stderr, "demo: cannot open %s\n", options.file.c_str());
+      return 2;
+    }
+    events = readRecording(file, std::cerr);
+  }
+  if (!events) return 2;
+  if (events->empty()) {
+    std::fprintf(stderr, "demo: the recording holds no events\n");
+    return 2;
+  }
+  // A first post that the app counts as nothing tells whether anyone listens.
+  if (post(options.port, "{}") == Posted::refused) {
+    std::fprintf(stderr,
+                 "demo: nothing listens on 127.0.0.1:%u; start Tallyloft first (tallyloft, or "
+                 "./dev run)\n",
+                 options.port);
+    return 1;
+  }
+  const bool live = ::isatty(STDERR_FILENO) != 0;
+  const double length = events->back().t / options.speed;
+  int failed = 0;
+  for (int round = 0; round == 0 || options.loop; ++round) {
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < events->size(); ++i) {
+      const RecordedEvent& event = (*events)[i];
+      const double at = event.t / options.speed;
+      std::this_thread::sleep_until(start + std::chrono::duration<double>(at));
+      const Posted result = post(options.port, forRound(event.body, round));
+      if (result == Posted::refused) {
+        std::fprintf(stderr, "%sdemo: Tallyloft stopped listening on 127.0.0.1:%u\n",
+                     live ? "\n" : "", options.port);
+        return 1;
+      }
+      failed += result == Posted::failed ? 1 : 0;
+      const bool last = i + 1 == events->size();
+      if (live || last || i % 20 == 0) {
+        std::fprintf(
+            stderr, "%sdemo%s: %5.1f s of %.1f s · %zu of %zu events%s%s", live ? "\r" : "",
+            options.loop ? (" round " + std::to_string(round + 1)).c_str() : "", at, length, i + 1,
+            events->size(), failed > 0 ? (" · " + std::to_string(failed) + " failed").c_str() : "",
+            live && !last ? "" : "\n");
+      }
+    }
+  }
+  return 0;
+}
+
+}  // namespace tallyloft
