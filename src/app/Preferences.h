@@ -12,6 +12,8 @@ namespace preferences {
 inline constexpr std::string_view kDidCompleteOnboarding = "didCompleteOnboarding";
 // string "{{x, y}, {w, h}}", absent by default: the office panel's floating frame.
 inline constexpr std::string_view kBarFloatingFrame = "barFloatingFrame";
+// bool, default false: desktop notifications when an agent starts waiting.
+inline constexpr std::string_view kNotifyWhenWaiting = "notifyWhenWaiting";
 // string "bottom" or "top", default "bottom": never written by the app.
 inline constexpr std::string_view kBarEdge = "barEdge";
 }  // namespace preferences

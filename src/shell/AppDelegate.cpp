@@ -73,6 +73,7 @@ AppDelegate::AppDelegate(Options options)
 AppDelegate::~AppDelegate() {
   tray_.reset();
   menu_.reset();
+  notifier_.reset();
   bar_.reset();
 }
 
@@ -86,6 +87,19 @@ void AppDelegate::launch() {
   actions.checkUpdates = [this] { checkForUpdates(); };
   actions.quit = [] { QCoreApplication::quit(); };
   actions.bar = [this] { return bar_.get(); };
+  notifier_ = std::make_unique<WaitNotifier>(model_->crew());
+  notifier_->onActivated = [this] {
+    if (bar_) bar_->show();
+  };
+  notifier_->setEnabled(preferences_.notifyWhenWaiting() && notifier_->available());
+  actions.notifying = [this] { return notifier_->enabled(); };
+  actions.setNotifying = [this](bool on) {
+    notifier_->setEnabled(on);
+    preferences_.setNotifyWhenWaiting(on);
+  };
+  actions.notifyUnavailable = [this] {
+    return notifier_->available() ? QString() : QString("no notification service");
+  };
   menu_ = std::make_unique<MenuContent>(*model_, actions);
   menu_->setWindowFlags(Qt::Window);
   model_->store().onChange = [this] { menu_->refresh(); };

@@ -12,6 +12,7 @@
 #include "shell/OnboardingController.h"
 #include "shell/Preferences.h"
 #include "shell/QtScheduler.h"
+#include "shell/WaitNotifier.h"
 
 namespace tallyloft {
 
@@ -41,6 +42,7 @@ class AppDelegate : public QObject {
   AppModel& model() { return *model_; }
   CrewBarController* bar() { return bar_.get(); }
   MenuContent& menu() { return *menu_; }
+  WaitNotifier& notifier() { return *notifier_; }
   OnboardingController& onboarding() { return onboarding_; }
   // Opens the control panel (near the tray icon, or as a small window without a tray).
   void showControlPanel();
@@ -57,6 +59,7 @@ class AppDelegate : public QObject {
   std::shared_ptr<CrewBarController> bar_;
   std::unique_ptr<MenuContent> menu_;
   OnboardingController onboarding_;
+  std::unique_ptr<WaitNotifier> notifier_;
   std::unique_ptr<QSystemTrayIcon> tray_;
   std::unique_ptr<QMenu> trayMenu_;
 };

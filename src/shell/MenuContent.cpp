@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <exception>
 #include <filesystem>
@@ -112,6 +113,11 @@ MenuContent::MenuContent(AppModel& model, Actions actions, QWidget* parent)
   installDetected_->setDefault(true);
   connect(installDetected_, &QPushButton::clicked, this, &MenuContent::installDetected);
   column->addWidget(installDetected_);
+  notify_ = new QCheckBox("Notify when an agent waits");
+  connect(notify_, &QCheckBox::toggled, this, [this](bool on) {
+    if (actions_.setNotifying) actions_.setNotifying(on);
+  });
+  column->addWidget(notify_);
   auto* guide = new QPushButton("Setup guide");
   connect(guide, &QPushButton::clicked, this, [this] {
     if (actions_.showGuide) actions_.showGuide();
@@ -174,6 +180,16 @@ void MenuContent::refresh() {
   }
   warning_->setVisible(!any);
   installDetected_->setVisible(pending);
+  const QString unavailable =
+      actions_.notifyUnavailable ? actions_.notifyUnavailable() : QString("Not available here");
+  notify_->setEnabled(unavailable.isEmpty());
+  notify_->setToolTip(unavailable);
+  notify_->setText(unavailable.isEmpty() ? "Notify when an agent waits"
+                                         : "Notify when an agent waits (" + unavailable + ")");
+  {
+    const QSignalBlocker quiet(notify_);
+    notify_->setChecked(unavailable.isEmpty() && actions_.notifying && actions_.notifying());
+  }
   const CrewBarController* bar = actions_.bar ? actions_.bar() : nullptr;
   windowButton_->setText(bar != nullptr && bar->isShown() ? "Hide window" : "Show window");
   message_->setVisible(!message_->text().isEmpty());

@@ -28,6 +28,11 @@ class MenuContent : public QWidget {
     std::function<void()> checkUpdates;
     std::function<void()> quit;
     std::function<CrewBarController*()> bar;  // the office panel, once there is one
+    // Desktop notifications when an agent waits: whether they are on, switching them, and why
+    // they cannot be had (empty when they can).
+    std::function<bool()> notifying;
+    std::function<void(bool)> setNotifying;
+    std::function<QString()> notifyUnavailable;
   };
 
   MenuContent(AppModel& model, Actions actions, QWidget* parent = nullptr);
@@ -45,6 +50,7 @@ class MenuContent : public QWidget {
   QWidget* warningRow() const { return warning_; }
   QPushButton* windowButton() const { return windowButton_; }
   QCheckBox* launchAtLogin() const { return launch_; }
+  QCheckBox* notifySwitch() const { return notify_; }
   QPushButton* engineButton(HookEngine engine) const { return rows_.at(engine).button; }
   QLabel* engineNote(HookEngine engine) const { return rows_.at(engine).note; }
   QLabel* engineMark(HookEngine engine) const { return rows_.at(engine).mark; }
@@ -77,6 +83,7 @@ class MenuContent : public QWidget {
   QWidget* warning_ = nullptr;
   QPushButton* windowButton_ = nullptr;
   QCheckBox* launch_ = nullptr;
+  QCheckBox* notify_ = nullptr;
   std::map<HookEngine, Row> rows_;
   QPushButton* installDetected_ = nullptr;
   QLabel* message_ = nullptr;

@@ -20,6 +20,13 @@ class Preferences {
     settings_.setValue(key(preferences::kDidCompleteOnboarding), done);
     settings_.sync();
   }
+  bool notifyWhenWaiting() const {
+    return settings_.value(key(preferences::kNotifyWhenWaiting), false).toBool();
+  }
+  void setNotifyWhenWaiting(bool on) {
+    settings_.setValue(key(preferences::kNotifyWhenWaiting), on);
+    settings_.sync();
+  }
   std::optional<QString> barFloatingFrame() const {
     const QVariant value = settings_.value(key(preferences::kBarFloatingFrame));
     if (!value.isValid()) return std::nullopt;

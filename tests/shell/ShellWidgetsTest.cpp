@@ -59,6 +59,17 @@ TEST_F(Shell, ControlPanelShowsServerCountsAndHooks) {
   EXPECT_EQ(menu.engineNote(HookEngine::codex)->text(), "not found");
   EXPECT_FALSE(menu.installDetectedButton()->isHidden());
   EXPECT_EQ(menu.windowButton()->text(), "Show window");
+  // Without a notification service the switch cannot be turned on, and says why.
+  EXPECT_FALSE(menu.notifySwitch()->isEnabled());
+  bool notifying = false;
+  MenuContent::Actions withService;
+  withService.notifyUnavailable = [] { return QString(); };
+  withService.notifying = [&] { return notifying; };
+  withService.setNotifying = [&](bool on) { notifying = on; };
+  MenuContent served(model, withService);
+  ASSERT_TRUE(served.notifySwitch()->isEnabled());
+  served.notifySwitch()->setChecked(true);
+  EXPECT_TRUE(notifying);
 
   menu.toggle(HookEngine::claude);
   EXPECT_EQ(menu.messageLine()->text(), "Claude Code: hooks installed ✓  Start a new session.");

@@ -1,0 +1,158 @@
+#include "shell/WaitNotifier.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QStringList>
+#include <QVariantMap>
+
+namespace tallyloft {
+namespace {
+
+constexpr auto kShareWithin = std::chrono::seconds(2);
+
+QString q(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+// "Bash", "Edit", … as people say them; MCP tools by their server.
+std::optional<std::string> toolLabel(const AgentNode& agent) {
+  if (!agent.currentTool) return std::nullopt;
+  return std::string(toolKindName(*agent.currentTool));
+}
+
+}  // namespace
+
+WaitNotifier::WaitNotifier(CrewModel& crew, QDBusConnection bus) : crew_(crew), bus_(bus) {
+  observer_ = crew_.observe([this] { check(); });
+  bus_.connect(kService, "/org/freedesktop/Notifications", kService, "ActionInvoked", this,
+               SLOT(actionInvoked(uint, QString)));
+}
+
+WaitNotifier::~WaitNotifier() {
+  crew_.unobserve(observer_);
+}
+
+bool WaitNotifier::available() const {
+  if (!bus_.isConnected() || bus_.interface() == nullptr) return false;
+  return bus_.interface()->isServiceRegistered(kService).value();
+}
+
+void WaitNotifier::setEnabled(bool enabled) {
+  if (enabled == enabled_) return;
+  enabled_ = enabled;
+  waiting_.clear();
+  group_.clear();
+  // Agents waiting already when switched on are not news.
+  if (enabled_) {
+    for (const SessionNode& session : crew_.sessions()) {
+      if (session.main.state == AgentState::waiting) waiting_[session.main.id] = true;
+      for (const AgentNode& sub : session.subagents)
+        if (sub.state == AgentState::waiting) waiting_[sub.id] = true;
+    }
+  }
+}
+
+void WaitNotifier::check() {
+  if (!enabled_) return;
+  std::vector<WaitEntry> fresh;
+  std::map<std::string, bool> seen;
+  for (const SessionNode& session : crew_.sessions()) {
+    const auto look = [&](const AgentNode& agent) {
+      if (agent.state == AgentState::working && agent.currentTool) {
+        lastTool_[agent.id] = {*toolLabel(agent), agent.currentTarget};
+      }
+      if (agent.state != AgentState::waiting) return;
+      seen[agent.id] = true;
+      if (waiting_.count(agent.id) != 0) return;
+      WaitEntry entry;
+      entry.project = session.projectName();
+      entry.question = agent.waitReason == WaitReason::question;
+      entry.agent = agent.isMain ? "main agent" : (agent.type.empty() ? "subagent" : agent.type);
+      if (const auto last = lastTool_.find(agent.id); last != lastTool_.end() && !entry.question) {
+        entry.tool = last->second.first;
+        entry.target = last->second.second;
+      }
+      fresh.push_back(std::move(entry));
+    };
+    look(session.main);
+    for (const AgentNode& sub : session.subagents) look(sub);
+  }
+  waiting_ = std::move(seen);
+  if (fresh.empty()) return;
+  const auto now = clock();
+  if (groupStarted_ && now - *groupStarted_ <= kShareWithin) {
+    group_.insert(group_.end(), fresh.begin(), fresh.end());
+  } else {
+    group_ = std::move(fresh);
+    groupStarted_ = now;
+    currentId_ = 0;
+    ++generation_;
+  }
+  send();
+}
+
+WaitNotifier::Note WaitNotifier::compose(const std::vector<WaitEntry>& entries) {
+  Note note;
+  bool oneProject = true;
+  bool oneReason = true;
+  for (const WaitEntry& entry : entries) {
+    oneProject = oneProject && entry.project == entries.front().project;
+    oneReason = oneReason && entry.question == entries.front().question;
+  }
+  if (oneProject && oneReason) {
+    note.title = q(entries.front().project) +
+                 (entries.front().question ? " has a question" : " needs permission");
+  } else {
+    note.title = QStringLiteral("%1 agents are waiting").arg(entries.size());
+  }
+  QStringList lines;
+  for (const WaitEntry& entry : entries) {
+    QString line = oneProject ? q(entry.agent) : q(entry.project) + ": " + q(entry.agent);
+    if (!oneReason) line += entry.question ? " has a question" : " needs permission";
+    if (entry.tool) {
+      line += " · " + q(*entry.tool);
+      if (entry.target && !entry.target->empty()) line += ": " + q(*entry.target);
+    }
+    lines << line;
+  }
+  note.body = lines.join('\n');
+  return note;
+}
+
+void WaitNotifier::send() {
+  // One call at a time: the reply carries the id that later ones replace.
+  if (sending_) {
+    resend_ = true;
+    return;
+  }
+  const Note note = compose(group_);
+  QDBusMessage call = QDBusMessage::createMethodCall(kService, "/org/freedesktop/Notifications",
+                                                     kService, "Notify");
+  QVariantMap hints;
+  hints["desktop-entry"] = QStringLiteral("tallyloft");
+  hints["urgency"] = QVariant::fromValue<uchar>(1);
+  call << QStringLiteral("Tallyloft") << currentId_ << QStringLiteral("tallyloft") << note.title
+       << note.body << QStringList{"default", "Show office"} << hints << -1;
+  sending_ = true;
+  auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+  connect(watcher, &QDBusPendingCallWatcher::finished, this,
+          [this, generation = generation_](QDBusPendingCallWatcher* w) {
+            const QDBusPendingReply<uint> reply = *w;
+            // An answer for an earlier group must not make the next one replace it.
+            if (reply.isValid() && generation == generation_) currentId_ = reply.value();
+            w->deleteLater();
+            sending_ = false;
+            if (resend_) {
+              resend_ = false;
+              send();
+            }
+          });
+}
+
+void WaitNotifier::actionInvoked(uint id, const QString& action) {
+  if (id != 0 && id == currentId_ && action == "default" && onActivated) onActivated();
+}
+
+}  // namespace tallyloft

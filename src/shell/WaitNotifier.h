@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QString>
+#include <chrono>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "crew/CrewModel.h"
+
+namespace tallyloft {
+
+// One waiting agent as a notification tells of it.
+struct WaitEntry {
+  std::string project;
+  bool question = false;
+  std::string agent;                // "main agent" or the subagent's type
+  std::optional<std::string> tool;  // what it wants to run, where known
+  std::optional<std::string> target;
+};
+
+// Desktop notifications when an agent starts waiting for permission or with a question, through
+// the freedesktop notification service on the session bus. One notification per agent per wait;
+// waits that start within 2 s of each other share one (the first is updated in place). Clicking
+// it calls `onActivated`. Off until enabled; agents already waiting then are not announced.
+// Main-thread only; the crew model must outlive it.
+class WaitNotifier : public QObject {
+  Q_OBJECT
+
+ public:
+  static constexpr const char* kService = "org.freedesktop.Notifications";
+
+  WaitNotifier(CrewModel& crew, QDBusConnection bus = QDBusConnection::sessionBus());
+  ~WaitNotifier() override;
+
+  // Whether a notification service runs on the bus.
+  bool available() const;
+  void setEnabled(bool enabled);
+  bool enabled() const { return enabled_; }
+  std::function<void()> onActivated;
+  // The clock the 2 s window is measured on.
+  std::function<std::chrono::steady_clock::time_point()> clock = [] {
+    return std::chrono::steady_clock::now();
+  };
+
+  // Looks for agents that started waiting (called on every model change).
+  void check();
+
+  // What the current notification says (for tests and the menu).
+  struct Note {
+    QString title;
+    QString body;
+  };
+  static Note compose(const std::vector<WaitEntry>& entries);
+
+ private slots:
+  void actionInvoked(uint id, const QString& action);
+
+ private:
+  void send();
+
+  CrewModel& crew_;
+  QDBusConnection bus_;
+  std::size_t observer_ = 0;
+  bool enabled_ = false;
+  std::map<std::string, bool> waiting_;  // agents in a wait already seen
+  std::map<std::string, std::pair<std::string, std::optional<std::string>>> lastTool_;
+  std::vector<WaitEntry> group_;
+  std::optional<std::chrono::steady_clock::time_point> groupStarted_;
+  uint currentId_ = 0;
+  std::uint64_t generation_ = 0;  // counts the groups
+  bool sending_ = false;
+  bool resend_ = false;
+};
+
+}  // namespace tallyloft

@@ -1,0 +1,153 @@
+#include "shell/WaitNotifier.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QProcess>
+#include <QThread>
+#include <chrono>
+
+#include "base/LoopScheduler.h"
+
+namespace tallyloft {
+namespace {
+
+// A stand-in for the desktop's notification service: it records what it is asked to show.
+class FakeNotifications : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+ public:
+  struct Shown {
+    uint replaces;
+    QString summary;
+    QString body;
+    QStringList actions;
+    std::chrono::steady_clock::time_point at;
+  };
+  std::vector<Shown> shown;
+
+ public slots:
+  uint Notify(const QString&, uint replaces, const QString&, const QString& summary,
+              const QString& body, const QStringList& actions, const QVariantMap&, int) {
+    shown.push_back({replaces, summary, body, actions, std::chrono::steady_clock::now()});
+    return replaces != 0 ? replaces : static_cast<uint>(shown.size()) + 40;
+  }
+};
+
+// A session bus of the test's own, with or without the fake service on it.
+class Notifications : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    daemon_.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    ASSERT_TRUE(daemon_.waitForStarted(3000)) << "needs dbus-daemon";
+    ASSERT_TRUE(daemon_.waitForReadyRead(3000));
+    address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
+    client_ = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address_, "client"));
+    ASSERT_TRUE(client_->isConnected());
+  }
+  void TearDown() override {
+    client_.reset();
+    QDBusConnection::disconnectFromBus("client");
+    QDBusConnection::disconnectFromBus("service");
+    daemon_.kill();
+    daemon_.waitForFinished();
+  }
+  void startService() {
+    service_ =
+        std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address_, "service"));
+    ASSERT_TRUE(service_->registerService(WaitNotifier::kService));
+    ASSERT_TRUE(service_->registerObject("/org/freedesktop/Notifications", &fake_,
+                                         QDBusConnection::ExportAllSlots));
+  }
+  // Runs the event loop until `done` or 2 s.
+  bool until(const std::function<bool()>& done) {
+    for (int i = 0; i < 400 && !done(); ++i) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+      QThread::msleep(5);
+    }
+    return done();
+  }
+  void post(const std::string& json) { crew_.reduce(*HookEvent::decode(json, loop_.now())); }
+
+  QProcess daemon_;
+  QString address_;
+  std::unique_ptr<QDBusConnection> client_;
+  std::unique_ptr<QDBusConnection> service_;
+  FakeNotifications fake_;
+  LoopScheduler loop_{Scheduler::TimePoint{}};
+  CrewModel crew_{loop_};
+};
+
+TEST_F(Notifications, NoServiceNoSwitch) {
+  WaitNotifier notifier(crew_, *client_);
+  EXPECT_FALSE(notifier.available());
+}
+
+TEST_F(Notifications, OnePerWaitSharedWithinTwoSecondsAndAClickShowsTheOffice) {
+  startService();
+  WaitNotifier notifier(crew_, *client_);
+  auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+  notifier.clock = [&] { return now; };
+  ASSERT_TRUE(notifier.available());
+
+  // Off by default: nothing is sent.
+  post(R"({"hook_event_name":"SessionStart","session_id":"a","cwd":"/w/shop-api"})");
+  post(R"({"hook_event_name":"PermissionRequest","session_id":"a","tool_name":"Bash"})");
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(fake_.shown.empty());
+
+  // On: a wait already under way is not news; a new one is, once.
+  notifier.setEnabled(true);
+  post(R"({"hook_event_name":"SessionStart","session_id":"b","cwd":"/w/web-app"})");
+  post(
+      R"({"hook_event_name":"PreToolUse","session_id":"b","tool_name":"Bash","tool_input":{"command":"rm -rf dist"}})");
+  const auto posted = std::chrono::steady_clock::now();
+  post(R"({"hook_event_name":"PermissionRequest","session_id":"b","tool_name":"Bash"})");
+  ASSERT_TRUE(until([&] { return fake_.shown.size() == 1; }));
+  EXPECT_EQ(fake_.shown[0].summary, "web-app needs permission");
+  EXPECT_EQ(fake_.shown[0].body, "main agent · run: rm -rf dist");
+  EXPECT_EQ(fake_.shown[0].replaces, 0u);
+  EXPECT_TRUE(fake_.shown[0].actions.contains("default"));
+  std::printf("notification %.1f ms after the wait\n",
+              std::chrono::duration<double, std::milli>(fake_.shown[0].at - posted).count());
+  post(
+      R"({"hook_event_name":"Notification","session_id":"b","message":"Claude needs your permission"})");
+  QCoreApplication::processEvents();
+  EXPECT_EQ(fake_.shown.size(), 1u) << "the same wait";
+
+  // A question in another room within 2 s: the same notification, updated.
+  now += std::chrono::milliseconds(1500);
+  post(
+      R"({"hook_event_name":"SubagentStart","session_id":"b","agent_id":"r","agent_type":"Plan"})");
+  post(
+      R"({"hook_event_name":"PreToolUse","session_id":"b","agent_id":"r","agent_type":"Plan","tool_name":"AskUserQuestion"})");
+  ASSERT_TRUE(until([&] { return fake_.shown.size() == 2; }));
+  EXPECT_EQ(fake_.shown[1].replaces, 41u);
+  EXPECT_EQ(fake_.shown[1].summary, "2 agents are waiting");
+  EXPECT_EQ(fake_.shown[1].body,
+            "main agent needs permission · run: rm -rf dist\nPlan has a question");
+
+  // Later, a new wait of the same agent: a notification of its own.
+  post(R"({"hook_event_name":"PostToolUse","session_id":"b","tool_name":"Bash"})");
+  now += std::chrono::seconds(5);
+  post(R"({"hook_event_name":"PermissionRequest","session_id":"b","tool_name":"Bash"})");
+  ASSERT_TRUE(until([&] { return fake_.shown.size() == 3; }));
+  EXPECT_EQ(fake_.shown[2].replaces, 0u);
+
+  // Clicking it shows the office.
+  int shown = 0;
+  notifier.onActivated = [&] { ++shown; };
+  QDBusMessage click = QDBusMessage::createSignal("/org/freedesktop/Notifications",
+                                                  WaitNotifier::kService, "ActionInvoked");
+  click << 43u << QStringLiteral("default");
+  service_->send(click);
+  EXPECT_TRUE(until([&] { return shown == 1; }));
+}
+
+}  // namespace
+}  // namespace tallyloft
+
+#include "WaitNotifierTest.moc"
