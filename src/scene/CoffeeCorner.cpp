@@ -62,7 +62,10 @@ void CrewRealityController::benchStep(const SessionNode& session, Room& room, co
     auto robot = std::make_unique<RobotEntity>(synthetic, kSc, true, random_);
     robot->attachTo(*sceneAnchor_);
     robot->bodyScaleTarget = std::clamp(scale, 0.5f, 1.8f);
-    robot->placeAt(f.coffee.x, f.coffee.y, f.coffee.z);
+    // At the coffee corner, as far as the room's floor reaches: placed above it, the robot would
+    // be put somewhere at random by its territory.
+    robot->placeAt(std::clamp(f.coffee.x, f.walkLo.x, f.walkHi.x),
+                   std::clamp(f.coffee.y, f.walkLo.y, f.walkHi.y), f.coffee.z);
     robot->setLounge(glm::vec3(f.coffee.x, f.coffee.y, -0.03f), 0);
     room.bench.push_back(std::move(robot));
   }
