@@ -123,7 +123,8 @@ std::string HookInstaller::matcher(HookEngine engine) {
 
 std::optional<std::filesystem::path> HookInstaller::install(HookEngine engine) {
   const std::filesystem::path path = fileURL(engine);
-  Json settings = loadSettingsForWrite(path);
+  SettingsText read;
+  Json settings = loadSettingsForWrite(path, &read);
   Json hooks = Json::object();
   if (auto found = settings.find("hooks"); found != settings.end() && found->is_object()) {
     hooks = std::move(*found);
@@ -141,7 +142,7 @@ std::optional<std::filesystem::path> HookInstaller::install(HookEngine engine) {
   }
   settings["hooks"] = std::move(hooks);
   const auto backup = writeBackup(path);
-  writeSettings(settings, path);
+  writeSettings(settings, path, &read);
   return backup;
 }
 
@@ -170,7 +171,8 @@ std::optional<std::filesystem::path> HookInstaller::uninstall(HookEngine engine)
   const std::filesystem::path path = fileURL(engine);
   std::error_code error;
   if (!std::filesystem::exists(path, error)) return std::nullopt;
-  Json settings = loadSettingsForWrite(path);
+  SettingsText read;
+  Json settings = loadSettingsForWrite(path, &read);
   const auto hooks = settings.find("hooks");
   if (hooks == settings.end() || !hooks->is_object()) return std::nullopt;
   for (auto it = hooks->begin(); it != hooks->end();) {
@@ -183,7 +185,7 @@ std::optional<std::filesystem::path> HookInstaller::uninstall(HookEngine engine)
   }
   const auto backup = writeBackup(path);
   if (!backup) return std::nullopt;  // the file went away since we read it: nothing to remove
-  writeSettings(settings, path);
+  writeSettings(settings, path, &read);
   return backup;
 }
 

@@ -117,10 +117,12 @@ HookInstallerError HookInstallerError::malformedSettings(const fs::path& path) {
                             "untouched.");
 }
 
-nlohmann::json loadSettingsForWrite(const fs::path& path) {
+nlohmann::json loadSettingsForWrite(const fs::path& path, SettingsText* read) {
   std::error_code error;
+  if (read != nullptr) read->reset();
   if (!fs::exists(path, error)) return nlohmann::json::object();
   const std::string text = readWhole(path);
+  if (read != nullptr) *read = text;
   if (text.empty()) return nlohmann::json::object();
   nlohmann::json settings;
   try {
@@ -135,7 +137,8 @@ nlohmann::json loadSettingsForWrite(const fs::path& path) {
   return settings;
 }
 
-void writeSettings(const nlohmann::json& settings, const fs::path& path) {
+void writeSettings(const nlohmann::json& settings, const fs::path& path,
+                   const SettingsText* unchangedFrom) {
   const fs::path target = resolveLinks(path);
   std::error_code error;
   fs::create_directories(target.parent_path(), error);
@@ -156,6 +159,22 @@ void writeSettings(const nlohmann::json& settings, const fs::path& path) {
   const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) throw SettingsFileError(failure("Could not write", target, errno));
   fillNewFile(fd, temporary, text, mode, exists ? &existing : nullptr, "Could not write");
+  if (unchangedFrom != nullptr) {
+    // Checked as late as can be: right before the new file takes the old one's place.
+    std::error_code missing;
+    SettingsText now;
+    try {
+      if (fs::exists(target, missing)) now = readWhole(target);
+    } catch (const SettingsFileError&) {
+      now = std::string("\0unreadable", 11);
+    }
+    if (now != *unchangedFrom) {
+      ::unlink(temporary.c_str());
+      throw SettingsFileError(path.string() +
+                              " was changed by another program while Tallyloft was updating it; "
+                              "nothing was written. Try again.");
+    }
+  }
   if (::rename(temporary.c_str(), target.c_str()) != 0) {
     const int renameError = errno;
     ::unlink(temporary.c_str());

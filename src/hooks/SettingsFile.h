@@ -29,16 +29,23 @@ class SettingsFileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// What a settings file held when it was read: nothing when there was no file.
+using SettingsText = std::optional<std::string>;
+
 // The file as a JSON object: an absent or empty file is an empty object. Throws
 // SettingsFileError when it cannot be read or is not JSON (a bare scalar counts as not JSON), and
-// HookInstallerError when its top level is a list.
-nlohmann::json loadSettingsForWrite(const std::filesystem::path& path);
+// HookInstallerError when its top level is a list. `read`, when given, receives what was read.
+nlohmann::json loadSettingsForWrite(const std::filesystem::path& path,
+                                    SettingsText* read = nullptr);
 
 // Writes `settings` pretty-printed with sorted keys. The parent directory is created when
 // missing. The write is atomic (a temporary file beside the target, renamed over it): on failure
 // the old file is intact and no temporary file remains. A symbolic link is kept and its target
-// replaced; the file keeps its permission bits (and owner, when we may set it).
-void writeSettings(const nlohmann::json& settings, const std::filesystem::path& path);
+// replaced; the file keeps its permission bits (and owner, when we may set it). With
+// `unchangedFrom`, nothing is written (SettingsFileError) when the file no longer holds what was
+// read then: another program changed it meanwhile, and its change must not be lost.
+void writeSettings(const nlohmann::json& settings, const std::filesystem::path& path,
+                   const SettingsText* unchangedFrom = nullptr);
 
 // "settings.json.tallyloft-bak-2026-12-05T19-07-13Z" for `path` at `now` (UTC).
 std::string backupName(const std::filesystem::path& path,

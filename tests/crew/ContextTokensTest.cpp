@@ -1,6 +1,10 @@
 #include "crew/ContextTokens.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 #include "support/TempHome.h"
 
@@ -117,6 +121,40 @@ TEST_F(ContextTokensTest, ReadsOnlyTheTailAndDropsItsCutFirstLine) {
   EXPECT_EQ(tokensOf(tail), 7);  // exactly the tail size: nothing is cut
   // Five megabytes: the cut lands on the usage line, which must then count as partial.
   EXPECT_EQ(tokensOf(std::string(3'000'000, 'A') + tail), std::nullopt);
+}
+
+// The CLI rewrites or rotates its transcript while we read it: every reading is whole or none.
+TEST_F(ContextTokensTest, ATranscriptTruncatedOrRotatedMidReadGivesAWholeAnswerOrNone) {
+  const fs::path path = home() / "live.jsonl";
+  std::string full;
+  for (int i = 0; i < 4000; ++i) {
+    full += R"({"message":{"usage":{"input_tokens":)" + std::to_string(1000 + i) +
+            R"(,"cache_read_input_tokens":0,"cache_creation_input_tokens":0}}})" + "\n";
+  }
+  write(path, full);
+  std::atomic<bool> done{false};
+  std::thread churn([&] {
+    for (int round = 0; round < 300 && !done; ++round) {
+      if (round % 3 == 0) {
+        ::truncate(path.c_str(), static_cast<off_t>(full.size() / 2 + 17));  // cut mid-line
+      } else if (round % 3 == 1) {
+        const fs::path next = home() / "next.jsonl";
+        write(next, full);
+        fs::rename(next, path);  // rotated: a new file under the same name
+      } else {
+        write(path, full.substr(0, full.size() / 3));
+      }
+    }
+  });
+  for (int i = 0; i < 300; ++i) {
+    const auto tokens = contextTokens(path.string());
+    if (tokens) {
+      EXPECT_GE(*tokens, 1000);
+      EXPECT_LE(*tokens, 1000 + 3999);
+    }
+  }
+  done = true;
+  churn.join();
 }
 
 TEST_F(ContextTokensTest, NeverBlocksOnSpecialFiles) {

@@ -113,6 +113,36 @@ TEST_F(SettingsFileTest, AFailedWriteLeavesTheOldFileIntact) {
   EXPECT_EQ(listing(), std::vector<std::string>{"settings.json"});
 }
 
+// Another program replaces the file after we read it: its version stays, we write nothing.
+TEST_F(SettingsFileTest, AFileReplacedMeanwhileIsNotOverwritten) {
+  write(settings(), "{\"model\": \"opus\"}\n");
+  SettingsText read;
+  Json loaded = loadSettingsForWrite(settings(), &read);
+  ASSERT_EQ(read, std::optional<std::string>("{\"model\": \"opus\"}\n"));
+  write(settings(), "{\"model\": \"sonnet\", \"theirs\": true}\n");
+  loaded["hooks"] = Json::object();
+  try {
+    writeSettings(loaded, settings(), &read);
+    FAIL() << "wrote over a changed file";
+  } catch (const SettingsFileError& error) {
+    EXPECT_NE(std::string(error.what()).find("changed by another program"), std::string::npos);
+  }
+  EXPECT_EQ(TempHome::read(settings()), "{\"model\": \"sonnet\", \"theirs\": true}\n");
+  EXPECT_EQ(listing(), std::vector<std::string>{"settings.json"}) << "no temporary file left";
+
+  // A file that appeared since we found none counts as changed too; unchanged ones are written.
+  const fs::path fresh = home() / ".gemini" / "settings.json";
+  SettingsText none;
+  loadSettingsForWrite(fresh, &none);
+  EXPECT_EQ(none, std::nullopt);
+  write(fresh, "{}\n");
+  EXPECT_THROW(writeSettings(Json::object(), fresh, &none), SettingsFileError);
+  SettingsText same;
+  loadSettingsForWrite(settings(), &same);
+  writeSettings(Json{{"ok", true}}, settings(), &same);
+  EXPECT_EQ(TempHome::read(settings()), "{\n  \"ok\": true\n}\n");
+}
+
 TEST_F(SettingsFileTest, BackupsAreNamedByTheSecondAndPrunedToTheTenNewest) {
   const auto at = std::chrono::system_clock::time_point(std::chrono::seconds(1'764'961'633));
   EXPECT_EQ(backupName(settings(), at), "settings.json.tallyloft-bak-2025-12-05T19-07-13Z");
