@@ -73,6 +73,10 @@ void RenderView::initializeGL() {
 
 void RenderView::paintGL() {
   if (!renderer_) return;
+  // Qt repaints the view with its window for reasons of its own, more often than the display
+  // refreshes where nothing waits for it: the last frame stays in the framebuffer meanwhile.
+  if (drawn_ && !paused_ && sinceFrame_.elapsed() < kFrameMilliseconds - 2) return;
+  drawn_ = true;
   sinceFrame_.restart();
   const double step = paused_ ? 0 : static_cast<double>(clock_.restart()) / 1000.0;
   if (!paused_) scene_.update(step);

@@ -54,6 +54,7 @@ class RenderView : public QOpenGLWidget {
   QElapsedTimer sinceFrame_;
   bool paused_ = false;
   bool software_ = false;
+  bool drawn_ = false;  // a frame is in the framebuffer
   double renderScale_ = 2;
   std::unique_ptr<MultisampleTarget> target_;
 };
