@@ -79,12 +79,7 @@ int runDemo(const DemoOptions& options) {
     std::istringstream builtIn(builtInDemo());
     events = readRecording(builtIn, std::cerr);
   } else {
-    std::ifstream file(options.file);
-    if (!file) {
-      std::fprintf(stderr, "demo: cannot open %s\n", options.file.c_str());
-      return 2;
-    }
-    events = readRecording(file, std::cerr);
+    events = readRecordingFile(options.file, std::cerr);
   }
   if (!events) return 2;
   if (events->empty()) {

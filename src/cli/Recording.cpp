@@ -1,6 +1,8 @@
 #include "cli/Recording.h"
 
 #include <cmath>
+#include <fstream>
+#include <iostream>
 #include <istream>
 #include <nlohmann/json.hpp>
 #include <ostream>
@@ -49,6 +51,17 @@ std::optional<std::vector<RecordedEvent>> readRecording(std::istream& input, std
                       : body->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)});
   }
   return events;
+}
+
+std::optional<std::vector<RecordedEvent>> readRecordingFile(const std::string& path,
+                                                            std::ostream& errors) {
+  if (path == "-") return readRecording(std::cin, errors);
+  std::ifstream file(path);
+  if (!file) {
+    errors << "Cannot open " << path << '\n';
+    return std::nullopt;
+  }
+  return readRecording(file, errors);
 }
 
 RecordingPlayer::RecordingPlayer(std::vector<RecordedEvent> events)

@@ -22,6 +22,11 @@ struct RecordedEvent {
 // malformed line.
 std::optional<std::vector<RecordedEvent>> readRecording(std::istream& input, std::ostream& errors);
 
+// The same from the file at `path` ("-" reads standard input); "Cannot open PATH" to `errors`
+// when it cannot be opened.
+std::optional<std::vector<RecordedEvent>> readRecordingFile(const std::string& path,
+                                                            std::ostream& errors);
+
 // Whether `seconds` is a moment a recording can hold.
 bool isRecordingTime(double seconds);
 

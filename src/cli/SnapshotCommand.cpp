@@ -23,17 +23,7 @@ int runSnapshot(const SnapshotOptions& options) {
     std::fprintf(stderr, "--at must be 0 to 1e9 seconds\n");
     return 2;
   }
-  std::optional<std::vector<RecordedEvent>> events;
-  if (options.replay == "-") {
-    events = readRecording(std::cin, std::cerr);
-  } else {
-    std::ifstream file(options.replay);
-    if (!file) {
-      std::fprintf(stderr, "Cannot open %s\n", options.replay.c_str());
-      return 2;
-    }
-    events = readRecording(file, std::cerr);
-  }
+  auto events = readRecordingFile(options.replay, std::cerr);
   if (!events) return 2;
 
   std::string error;
