@@ -1,6 +1,7 @@
 #include "cli/SnapshotCommand.h"
 
 #include <QImage>
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -36,10 +37,15 @@ int runSnapshot(const SnapshotOptions& options) {
   CrewRealityController office(player.app().crew(), player.loop(), {false, options.seed});
   office.setViewSize(static_cast<float>(size->width()), static_cast<float>(size->height()));
   // Fixed steps on the replay's clock: the same recording, moment and seed give the same picture.
+  // The office is animated for the last minute before the moment; the model alone plays what came
+  // before (everything in the office settles within a minute).
   constexpr double kStep = 1.0 / 60;
-  const auto steps = static_cast<long long>(options.at / kStep);
+  constexpr double kAnimated = 60;
+  const double from = std::max(0.0, options.at - kAnimated);
+  player.playTo(from);
+  const auto steps = static_cast<long long>((options.at - from) / kStep);
   for (long long i = 1; i <= steps; ++i) {
-    player.playTo(static_cast<double>(i) * kStep);
+    player.playTo(from + static_cast<double>(i) * kStep);
     office.scene().update(kStep);
   }
   player.playTo(options.at);

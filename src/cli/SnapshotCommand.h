@@ -13,7 +13,8 @@ struct SnapshotOptions {
 };
 
 // `tallyloft snapshot`: replays a recording on virtual time, runs the office's frame loop in
-// fixed 1/60 s steps up to `at` and renders the office headless to a PNG. Returns the exit
+// fixed 1/60 s steps over the minute before `at` (the model alone plays what came before) and
+// renders the office headless to a PNG. Returns the exit
 // status: 2 for bad input, 1 when rendering or writing fails. Needs a QGuiApplication.
 int runSnapshot(const SnapshotOptions& options);
 

@@ -44,6 +44,7 @@ void CrewRealityController::setViewSize(float width, float height) {
   if (width == viewWidth_ && height == viewHeight_) return;
   viewWidth_ = width;
   viewHeight_ = height;
+  unfreeze();  // the layout changes with the size
   pendingSync_ = true;
 }
 

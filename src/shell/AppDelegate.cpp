@@ -28,13 +28,18 @@ QString instanceName() {
   return QStringLiteral("tallyloft-%1").arg(getuid());
 }
 
-// Asks a running Tallyloft to show its office panel; whether one answered.
+// Asks a running Tallyloft to show its office panel. False only when none runs: a busy one that
+// is slow to answer still counts as running.
 bool handOverToRunningApp() {
   QLocalSocket socket;
   socket.connectToServer(instanceName());
-  if (!socket.waitForConnected(300)) return false;
+  if (!socket.waitForConnected(1000)) {
+    const auto error = socket.error();
+    return error != QLocalSocket::ServerNotFoundError &&
+           error != QLocalSocket::ConnectionRefusedError;
+  }
   socket.write("show\n");
-  socket.waitForBytesWritten(300);
+  socket.waitForBytesWritten(1000);
   return true;
 }
 
@@ -102,8 +107,13 @@ void AppDelegate::launch() {
   };
   menu_ = std::make_unique<MenuContent>(*model_, actions);
   menu_->setWindowFlags(Qt::Window);
-  model_->store().onChange = [this] { menu_->refresh(); };
-  model_->crew().observe([this] { menu_->refresh(); });
+  // The control panel follows the models only while it is open; opening it re-reads all.
+  model_->store().onChange = [this] {
+    if (menu_->isVisible()) menu_->refresh();
+  };
+  model_->crew().observe([this] {
+    if (menu_->isVisible()) menu_->refresh();
+  });
   bar_->backing()->onContextMenu = [this](QPoint at) { showShortMenu(at); };
   buildTray();
 
@@ -156,8 +166,9 @@ void AppDelegate::showControlPanel() {
   if (const QScreen* screen = QGuiApplication::screenAt(near)) {
     const QRect area = screen->availableGeometry();
     QRect frame(near - QPoint(menu_->width() / 2, 0), menu_->size());
-    frame.moveLeft(std::clamp(frame.left(), area.left(), area.right() - frame.width()));
-    frame.moveTop(std::clamp(frame.top(), area.top(), area.bottom() - frame.height()));
+    // Inside the screen where it fits; a panel larger than the screen starts at its corner.
+    frame.moveLeft(std::max(area.left(), std::min(frame.left(), area.right() - frame.width())));
+    frame.moveTop(std::max(area.top(), std::min(frame.top(), area.bottom() - frame.height())));
     menu_->move(frame.topLeft());
   }
   menu_->show();

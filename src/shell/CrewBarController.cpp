@@ -82,11 +82,19 @@ FloorBackingView::FloorBackingView(CrewBarController& bar)
 void FloorBackingView::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   // A window manager's resize keeps any shape: put the 4.5 : 1 back, once.
+  // A tiling window manager that insists on its own size would answer every correction with
+  // another resize: after a few corrections within a second, its size stands.
   const int wanted = static_cast<int>(std::lround(width() / panel::kAspect));
   if (!correcting_ && std::abs(height() - wanted) > 1 && !isMinimized()) {
-    correcting_ = true;
-    resize(width(), wanted);
-    correcting_ = false;
+    if (!corrections_.isValid() || corrections_.elapsed() > 1000) {
+      corrections_.start();
+      correctionCount_ = 0;
+    }
+    if (++correctionCount_ <= 3) {
+      correcting_ = true;
+      resize(width(), wanted);
+      correcting_ = false;
+    }
   }
   view->setGeometry(rect());
   emptyLabel->setGeometry(0, (height() - 38) / 2, width(), 38);

@@ -42,6 +42,8 @@ class FloorBackingView : public QWidget {
   CrewBarController& bar_;
   std::array<QWidget*, 2> grabs_{};
   bool correcting_ = false;
+  QElapsedTimer corrections_;
+  int correctionCount_ = 0;
 };
 
 // Owns the floating office panel and what it shows: the scene controller in a render view, the

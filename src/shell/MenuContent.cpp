@@ -52,7 +52,7 @@ std::map<HookEngine, bool> MenuContent::currentStatus() {
 }
 
 MenuContent::MenuContent(AppModel& model, Actions actions, QWidget* parent)
-    : QWidget(parent), model_(model), actions_(std::move(actions)), status_(currentStatus()) {
+    : QWidget(parent), model_(model), actions_(std::move(actions)) {
   setWindowTitle("Tallyloft");
   setFixedWidth(280);
   auto* column = new QVBoxLayout(this);
@@ -137,7 +137,7 @@ MenuContent::MenuContent(AppModel& model, Actions actions, QWidget* parent)
     if (actions_.quit) actions_.quit();
   });
   column->addWidget(quit);
-  refresh();
+  recomputeStatus();
 }
 
 void MenuContent::showEvent(QShowEvent* event) {
@@ -147,6 +147,8 @@ void MenuContent::showEvent(QShowEvent* event) {
 
 void MenuContent::recomputeStatus() {
   status_ = currentStatus();
+  for (HookEngine engine : kAllEngines)
+    stale_[engine] = status_[engine] && HookInstaller::needsReinstall(engine);
   refresh();
 }
 
@@ -173,7 +175,7 @@ void MenuContent::refresh() {
     Row& row = rows_[engine];
     row.mark->setText(hooked ? "✔" : "○");
     row.mark->setStyleSheet(hooked ? "color: #34C759;" : "color: palette(mid);");
-    const bool stale = hooked && HookInstaller::needsReinstall(engine);
+    const bool stale = hooked && stale_[engine];
     row.note->setText(!present ? "not found" : stale ? "reinstall" : QString());
     row.button->setVisible(hooked || present);
     row.button->setText(hooked && !stale ? "Remove" : "Install");
@@ -206,7 +208,7 @@ void MenuContent::showBar() {
 
 void MenuContent::toggle(HookEngine engine) {
   const QString name = text(displayName(engine));
-  const bool remove = status_[engine] && !HookInstaller::needsReinstall(engine);
+  const bool remove = status_[engine] && !stale_[engine];
   try {
     if (remove) {
       HookInstaller::uninstall(engine);

@@ -77,6 +77,7 @@ class MenuContent : public QWidget {
   AppModel& model_;
   Actions actions_;
   std::map<HookEngine, bool> status_;
+  std::map<HookEngine, bool> stale_;  // hooked, but not as an install writes them today
   QLabel* dot_ = nullptr;
   QLabel* server_ = nullptr;
   QLabel* counts_ = nullptr;

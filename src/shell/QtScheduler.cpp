@@ -12,7 +12,8 @@ QtScheduler::QtScheduler(QObject* parent) : QObject(parent) {
 }
 
 QtScheduler::~QtScheduler() {
-  pool_.waitForDone();
+  // A read stuck on a slow mount must not hold up quitting; its result would go nowhere anyway.
+  pool_.waitForDone(2000);
 }
 
 void QtScheduler::post(Task task) {

@@ -4,6 +4,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QStringList>
 #include <QVariantMap>
 
@@ -24,10 +25,21 @@ std::optional<std::string> toolLabel(const AgentNode& agent) {
 
 }  // namespace
 
-WaitNotifier::WaitNotifier(CrewModel& crew, QDBusConnection bus) : crew_(crew), bus_(bus) {
+WaitNotifier::WaitNotifier(CrewModel& crew, QDBusConnection bus)
+    : crew_(crew),
+      bus_(bus),
+      watcher_(
+          kService, bus,
+          QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration) {
   observer_ = crew_.observe([this] { check(); });
   bus_.connect(kService, "/org/freedesktop/Notifications", kService, "ActionInvoked", this,
                SLOT(actionInvoked(uint, QString)));
+  // Asked once; the watcher follows the service coming and going.
+  available_ = bus_.isConnected() && bus_.interface() != nullptr &&
+               bus_.interface()->isServiceRegistered(kService).value();
+  connect(&watcher_, &QDBusServiceWatcher::serviceRegistered, this, [this] { available_ = true; });
+  connect(&watcher_, &QDBusServiceWatcher::serviceUnregistered, this,
+          [this] { available_ = false; });
 }
 
 WaitNotifier::~WaitNotifier() {
@@ -35,8 +47,7 @@ WaitNotifier::~WaitNotifier() {
 }
 
 bool WaitNotifier::available() const {
-  if (!bus_.isConnected() || bus_.interface() == nullptr) return false;
-  return bus_.interface()->isServiceRegistered(kService).value();
+  return available_;
 }
 
 void WaitNotifier::setEnabled(bool enabled) {

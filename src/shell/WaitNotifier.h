@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusServiceWatcher>
 #include <QObject>
 #include <QString>
 #include <chrono>
@@ -37,7 +38,7 @@ class WaitNotifier : public QObject {
   WaitNotifier(CrewModel& crew, QDBusConnection bus = QDBusConnection::sessionBus());
   ~WaitNotifier() override;
 
-  // Whether a notification service runs on the bus.
+  // Whether a notification service runs on the bus (followed as it comes and goes).
   bool available() const;
   void setEnabled(bool enabled);
   bool enabled() const { return enabled_; }
@@ -65,6 +66,8 @@ class WaitNotifier : public QObject {
 
   CrewModel& crew_;
   QDBusConnection bus_;
+  QDBusServiceWatcher watcher_;
+  bool available_ = false;
   std::size_t observer_ = 0;
   bool enabled_ = false;
   std::map<std::string, bool> waiting_;  // agents in a wait already seen
