@@ -103,7 +103,7 @@ void AppDelegate::launch() {
     preferences_.setNotifyWhenWaiting(on);
   };
   actions.notifyUnavailable = [this] {
-    return notifier_->available() ? QString() : QString("no notification service");
+    return notifier_->available() ? QString() : QString("no notification service is running");
   };
   menu_ = std::make_unique<MenuContent>(*model_, actions);
   menu_->setWindowFlags(Qt::Window);

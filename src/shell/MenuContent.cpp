@@ -118,6 +118,9 @@ MenuContent::MenuContent(AppModel& model, Actions actions, QWidget* parent)
     if (actions_.setNotifying) actions_.setNotifying(on);
   });
   column->addWidget(notify_);
+  notifyReason_ = caption({}, "palette(mid)", 8);
+  notifyReason_->setWordWrap(true);
+  column->addWidget(notifyReason_);
   auto* guide = new QPushButton("Setup guide");
   connect(guide, &QPushButton::clicked, this, [this] {
     if (actions_.showGuide) actions_.showGuide();
@@ -186,8 +189,8 @@ void MenuContent::refresh() {
       actions_.notifyUnavailable ? actions_.notifyUnavailable() : QString("Not available here");
   notify_->setEnabled(unavailable.isEmpty());
   notify_->setToolTip(unavailable);
-  notify_->setText(unavailable.isEmpty() ? "Notify when an agent waits"
-                                         : "Notify when an agent waits (" + unavailable + ")");
+  notifyReason_->setText(unavailable.isEmpty() ? QString() : "Unavailable: " + unavailable + ".");
+  notifyReason_->setVisible(!unavailable.isEmpty());
   {
     const QSignalBlocker quiet(notify_);
     notify_->setChecked(unavailable.isEmpty() && actions_.notifying && actions_.notifying());

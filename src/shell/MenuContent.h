@@ -51,6 +51,7 @@ class MenuContent : public QWidget {
   QPushButton* windowButton() const { return windowButton_; }
   QCheckBox* launchAtLogin() const { return launch_; }
   QCheckBox* notifySwitch() const { return notify_; }
+  QLabel* notifyReason() const { return notifyReason_; }
   QPushButton* engineButton(HookEngine engine) const { return rows_.at(engine).button; }
   QLabel* engineNote(HookEngine engine) const { return rows_.at(engine).note; }
   QLabel* engineMark(HookEngine engine) const { return rows_.at(engine).mark; }
@@ -85,6 +86,7 @@ class MenuContent : public QWidget {
   QPushButton* windowButton_ = nullptr;
   QCheckBox* launch_ = nullptr;
   QCheckBox* notify_ = nullptr;
+  QLabel* notifyReason_ = nullptr;
   std::map<HookEngine, Row> rows_;
   QPushButton* installDetected_ = nullptr;
   QLabel* message_ = nullptr;

@@ -61,6 +61,7 @@ TEST_F(Shell, ControlPanelShowsServerCountsAndHooks) {
   EXPECT_EQ(menu.windowButton()->text(), "Show window");
   // Without a notification service the switch cannot be turned on, and says why.
   EXPECT_FALSE(menu.notifySwitch()->isEnabled());
+  EXPECT_FALSE(menu.notifyReason()->text().isEmpty());
   bool notifying = false;
   MenuContent::Actions withService;
   withService.notifyUnavailable = [] { return QString(); };
