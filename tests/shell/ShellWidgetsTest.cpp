@@ -10,6 +10,7 @@
 
 #include "base/LoopScheduler.h"
 #include "shell/AutostartEntry.h"
+#include "shell/CrewBarController.h"
 #include "shell/LoupeController.h"
 #include "shell/MenuContent.h"
 #include "shell/OnboardingController.h"
@@ -153,6 +154,31 @@ TEST_F(Shell, OnboardingInstallsOrSaysWhyAndAlwaysRecordsItsClose) {
   onboarding.show();
   EXPECT_EQ(onboarding.window(), &view);
   EXPECT_EQ(view.pos(), where);
+}
+
+TEST_F(Shell, TheOfficePanelShowsHidesAndPausesTheOffice) {
+  LoopScheduler loop{Scheduler::TimePoint{}};
+  CrewModel crew(loop);
+  Preferences preferences;
+  preferences.setBarFloatingFrame("{{40, 60}, {450, 100}}");
+  CrewBarController bar(crew, loop, preferences, false);
+  EXPECT_FALSE(bar.isShown());
+  EXPECT_TRUE(bar.reality().paused()) << "nothing is drawn before it is shown";
+  bar.show();
+  EXPECT_TRUE(bar.isShown());
+  EXPECT_FALSE(bar.reality().paused());
+  EXPECT_EQ(bar.panel()->width(), 450);
+  EXPECT_EQ(bar.panel()->height(), 100);
+  EXPECT_FALSE(bar.backing()->emptyLabel->isHidden()) << "no sessions: the hint shows";
+  EXPECT_EQ(bar.backing()->emptyLabel->text(),
+            "Waiting for an agent…  Open the Tallyloft tray icon and Install hooks to begin.");
+  bar.toggle();
+  EXPECT_FALSE(bar.isShown());
+  EXPECT_TRUE(bar.reality().paused());
+  EXPECT_FALSE(bar.loupe().isVisible());
+  bar.toggle();
+  EXPECT_TRUE(bar.isShown());
+  EXPECT_FALSE(bar.reality().paused());
 }
 
 TEST(Loupe, FollowsTheCursorWithItsLensCentre) {
