@@ -12,9 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "graph/TextLayout.h"
+#include "render/GpuCache.h"
 #include "render/MeshGeometry.h"
-#include "render/TextRasterizer.h"
 
 namespace tallyloft {
 namespace {
@@ -22,8 +21,6 @@ namespace {
 // Text textures and text quads are released once there are more than this many, the longest
 // unused first among those not drawn for kEvictAfterFrames: a desk's pool lines come back every
 // few seconds and must not be set again each time.
-constexpr std::size_t kTextCacheSize = 256;
-constexpr std::uint64_t kEvictAfterFrames = 240;
 // How many runs of blended meshes back an item may join one of its key.
 constexpr std::size_t kBlendLookBack = 64;
 
@@ -52,18 +49,6 @@ struct Instance {
 static_assert(sizeof(Instance) == 37 * sizeof(float));
 
 enum class Pass { opaque, alphaTest, blend };
-
-struct GpuMesh {
-  GLuint vao = 0;
-  GLuint vertexBuffer = 0;
-  GLuint indexBuffer = 0;
-  GLsizei indexCount = 0;
-  GLsizei vertexCount = 0;
-  glm::vec3 center{0};  // of the vertices: blended meshes are sorted by it
-  glm::vec3 size{0};    // of the vertices' box
-  bool text = false;
-  std::uint64_t lastUsed = 0;
-};
 
 struct BatchKey {
   Pass pass;
@@ -118,28 +103,9 @@ struct Renderer::Impl {
   GLuint instanceBuffer = 0;
   std::size_t instanceCapacity = 0;
   bool instancing = true;
-  std::uint64_t frame = 0;
 
-  std::unordered_map<MeshDescriptor, GpuMesh, MeshDescriptorHash> meshes;
+  GpuCache cache;
   const MeshDescriptor unitQuad = generatePlane(1, 1);  // small text is drawn as this, scaled
-  std::unordered_map<int, GpuMesh> boxTemplates;        // by segments per rounded quarter
-  std::unordered_map<int, GpuMesh> sphereTemplates;     // by segments per quarter turn
-  struct CachedTexture {
-    GLuint name;
-    std::weak_ptr<const Texture> source;  // released once the texture itself is gone
-  };
-  std::unordered_map<std::uint64_t, CachedTexture> textures;  // by Texture::id()
-  struct TextTexture {
-    GLuint glyphs = 0;
-    GLuint emoji = 0;
-    std::uint64_t lastUsed = 0;
-  };
-  struct TextMeshHash {
-    std::size_t operator()(const TextMesh& text) const { return hashTextMesh(text); }
-  };
-  // By text, then by density: found without copying the text.
-  std::unordered_map<TextMesh, std::unordered_map<int, TextTexture>, TextMeshHash> textTextures;
-  std::size_t textTextureCount = 0;
 
   // Frame scratch, kept to avoid allocating every frame.
   std::unordered_map<BatchKey, std::vector<Instance>, BatchKeyHash> solid;
@@ -192,197 +158,8 @@ struct Renderer::Impl {
   }
 
   ~Impl() {
-    for (auto& [descriptor, mesh] : meshes) release(mesh);
-    for (auto* cache : {&boxTemplates, &sphereTemplates})
-      for (auto& [segments, mesh] : *cache) release(mesh);
-    for (auto& [id, cached] : textures) glDeleteTextures(1, &cached.name);
-    for (auto& [text, densities] : textTextures) {
-      for (auto& [density, made] : densities) release(made);
-    }
     glDeleteBuffers(1, &instanceBuffer);
     glDeleteProgram(program);
-  }
-
-  static void release(const GpuMesh& mesh) {
-    glDeleteVertexArrays(1, &mesh.vao);
-    glDeleteBuffers(1, &mesh.vertexBuffer);
-    glDeleteBuffers(1, &mesh.indexBuffer);
-  }
-  static void release(const TextTexture& text) {
-    glDeleteTextures(1, &text.glyphs);
-    if (text.emoji != 0) glDeleteTextures(1, &text.emoji);
-  }
-
-  // Boxes and spheres of every size share a mesh per tessellation, sized per instance: the many
-  // parts of robots, desks and furniture then draw in a handful of calls.
-  // Their arcs get as many segments as their size on screen needs (`pixelsPerUnit` of their own
-  // units), so small parts cost few vertices and magnified ones stay round.
-  const GpuMesh& shapedMesh(const MeshDescriptor& descriptor, float pixelsPerUnit,
-                            glm::vec4& shape) {
-    shape = glm::vec4(1, 1, 1, 0);
-    if (const auto* box = std::get_if<BoxMesh>(&descriptor)) {
-      const glm::vec3 half = box->size / 2.0f;
-      const float radius = std::max(std::min({box->cornerRadius, half.x, half.y, half.z}), 0.0f);
-      // A rounding under a pixel would not show: such a box is drawn sharp.
-      const float rounding = radius * pixelsPerUnit;
-      const int segments = rounding >= 1 ? quarterSegmentsAt(rounding) : 0;
-      shape = segments > 0 ? glm::vec4(half - glm::vec3(radius), radius) : glm::vec4(half, 0);
-      return shared(boxTemplates, segments, roundedBoxTemplate);
-    }
-    if (const auto* sphere = std::get_if<SphereMesh>(&descriptor)) {
-      shape = glm::vec4(glm::vec3(sphere->radius), 0);
-      return shared(sphereTemplates, quarterSegmentsAt(sphere->radius * pixelsPerUnit),
-                    sphereTemplate);
-    }
-    return mesh(descriptor);
-  }
-  GpuMesh& shared(std::unordered_map<int, GpuMesh>& cache, int segments,
-                  MeshGeometry (*build)(int)) {
-    auto it = cache.find(segments);
-    if (it == cache.end()) it = cache.emplace(segments, uploadMesh(build(segments))).first;
-    return it->second;
-  }
-
-  GpuMesh& mesh(const MeshDescriptor& descriptor) {
-    auto it = meshes.find(descriptor);
-    if (it == meshes.end())
-      it = meshes.emplace(descriptor, uploadMesh(buildMeshGeometry(descriptor))).first;
-    it->second.text = std::holds_alternative<TextMesh>(descriptor);
-    it->second.lastUsed = frame;
-    return it->second;
-  }
-
-  GpuMesh uploadMesh(const MeshGeometry& geometry) {
-    GpuMesh mesh;
-    glGenVertexArrays(1, &mesh.vao);
-    glBindVertexArray(mesh.vao);
-    glGenBuffers(1, &mesh.vertexBuffer);
-    glBindBuffer(GL_ARRAY_BUFFER, mesh.vertexBuffer);
-    glBufferData(GL_ARRAY_BUFFER,
-                 static_cast<GLsizeiptr>(geometry.vertices.size() * sizeof(Vertex)),
-                 geometry.vertices.data(), GL_STATIC_DRAW);
-    glEnableVertexAttribArray(0);
-    glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, sizeof(Vertex),
-                          reinterpret_cast<void*>(offsetof(Vertex, position)));
-    glEnableVertexAttribArray(1);
-    glVertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, sizeof(Vertex),
-                          reinterpret_cast<void*>(offsetof(Vertex, normal)));
-    glEnableVertexAttribArray(2);
-    glVertexAttribPointer(2, 2, GL_FLOAT, GL_FALSE, sizeof(Vertex),
-                          reinterpret_cast<void*>(offsetof(Vertex, uv)));
-    glGenBuffers(1, &mesh.indexBuffer);
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, mesh.indexBuffer);
-    glBufferData(GL_ELEMENT_ARRAY_BUFFER,
-                 static_cast<GLsizeiptr>(geometry.indices.size() * sizeof(std::uint32_t)),
-                 geometry.indices.data(), GL_STATIC_DRAW);
-    for (GLuint location = 3; location <= 12; ++location) {
-      glEnableVertexAttribArray(location);
-      glVertexAttribDivisor(location, 1);
-    }
-    glBindVertexArray(0);
-    mesh.indexCount = static_cast<GLsizei>(geometry.indices.size());
-    mesh.vertexCount = static_cast<GLsizei>(geometry.vertices.size());
-    BoundingBox bounds;
-    for (const Vertex& vertex : geometry.vertices) bounds.add(vertex.position);
-    if (!bounds.isEmpty()) {
-      mesh.center = bounds.center();
-      mesh.size = bounds.max - bounds.min;
-    }
-    return mesh;
-  }
-
-  static GLuint uploadImage(const QImage& source, bool mipmapped) {
-    const QImage image = source.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
-    GLuint name = 0;
-    glGenTextures(1, &name);
-    glBindTexture(GL_TEXTURE_2D, name);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(image.bytesPerLine() / 4));
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, image.width(), image.height(), 0, GL_RGBA,
-                 GL_UNSIGNED_BYTE, image.constBits());
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    if (mipmapped) {
-      glGenerateMipmap(GL_TEXTURE_2D);
-      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
-    } else {
-      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    }
-    return name;
-  }
-
-  GLuint textureFor(const std::shared_ptr<const Texture>& source) {
-    auto it = textures.find(source->id());
-    if (it == textures.end()) {
-      it = textures
-               .emplace(source->id(),
-                        CachedTexture{uploadImage(source->image(), source->mipmapped()), source})
-               .first;
-    }
-    return it->second.name;
-  }
-
-  // The text set at a density (pixels per local unit, a power of two) that covers what it shows.
-  TextTexture& textFor(const TextMesh& text, float pixelsPerUnit) {
-    const int density =
-        1 << std::clamp(static_cast<int>(std::ceil(std::log2(std::max(pixelsPerUnit, 1.0f)))), 0,
-                        20);
-    auto byText = textTextures.find(text);
-    if (byText == textTextures.end())
-      byText = textTextures.emplace(text, std::unordered_map<int, TextTexture>()).first;
-    auto it = byText->second.find(density);
-    if (it == byText->second.end()) {
-      const TextLayout layout = layoutText(text);
-      // Keep textures within what every GPU accepts.
-      const float largest = std::max(layout.width, layout.height) * static_cast<float>(density);
-      const float fitted = largest > 4096 ? static_cast<float>(density) * 4096 / largest
-                                          : static_cast<float>(density);
-      TextTexture made;
-      made.glyphs = uploadImage(rasterizeText(layout, fitted, false), false);
-      if (layout.hasEmoji) made.emoji = uploadImage(rasterizeText(layout, fitted, true), false);
-      it = byText->second.emplace(density, made).first;
-      ++textTextureCount;
-    }
-    it->second.lastUsed = frame;
-    return it->second;
-  }
-
-  void evict() {
-    // Textures whose Texture has gone can never be drawn again.
-    std::erase_if(textures, [](auto& entry) {
-      if (!entry.second.source.expired()) return false;
-      glDeleteTextures(1, &entry.second.name);
-      return true;
-    });
-    if (textTextureCount > kTextCacheSize) {
-      for (auto byText = textTextures.begin(); byText != textTextures.end();) {
-        std::erase_if(byText->second, [this](auto& entry) {
-          if (frame - entry.second.lastUsed < kEvictAfterFrames) return false;
-          release(entry.second);
-          --textTextureCount;
-          return true;
-        });
-        byText = byText->second.empty() ? textTextures.erase(byText) : std::next(byText);
-      }
-    }
-    // Meshes nothing has drawn for a while go (a resized room leaves its old walls behind);
-    // text only once there is a lot of it, so a desk's scrolling lines stay cached.
-    std::size_t textMeshes = 0;
-    for (const auto& [descriptor, mesh] : meshes) textMeshes += mesh.text;
-    const bool textToo = textMeshes > kTextCacheSize;
-    if (frame % kEvictAfterFrames == 0 || textToo) {
-      const auto before = meshes.size();
-      std::erase_if(meshes, [this, textToo](auto& entry) {
-        if ((entry.second.text && !textToo) || frame - entry.second.lastUsed < kEvictAfterFrames)
-          return false;
-        release(entry.second);
-        return true;
-      });
-      // Batch keys point at meshes: forget them all once some have gone.
-      if (meshes.size() != before) solid.clear();
-    }
   }
 };
 
@@ -392,13 +169,13 @@ void Renderer::setInstancing(bool instancing) {
   impl_->instancing = instancing;
 }
 std::size_t Renderer::cachedMeshCount() const {
-  return impl_->meshes.size();
+  return impl_->cache.meshCount();
 }
 
 Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
   const auto started = std::chrono::steady_clock::now();
   Impl& r = *impl_;
-  ++r.frame;
+  r.cache.nextFrame();
   Stats stats;
 
   // Camera.
@@ -473,7 +250,7 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
         std::max({glm::length(glm::vec3(world[0])), glm::length(glm::vec3(world[1])),
                   glm::length(glm::vec3(world[2]))});
     glm::vec4 shape;
-    const GpuMesh& mesh = r.shapedMesh(
+    const GpuMesh& mesh = r.cache.shapedMesh(
         model.mesh, pixelsAtUnitDistance / std::max(reach, 1e-3f) * largestScale, shape);
     Instance instance{};
     setMatrix(instance.model, world);
@@ -507,14 +284,14 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
       // Text too small to read is a bar of its colour: one shared quad, drawn with the other
       // plain surfaces in a single call instead of one textured call per line.
       if (text->font.size * pixelsPerUnit < kSmallestReadableText && !hasEmoji(text->text)) {
-        const GpuMesh& bar = r.mesh(r.unitQuad);
+        const GpuMesh& bar = r.cache.mesh(r.unitQuad);
         const glm::mat4 quad = world * glm::translate(glm::mat4(1), mesh.center) *
                                glm::scale(glm::mat4(1), {mesh.size.x, text->font.size * 0.45f, 1});
         setMatrix(instance.model, quad);
         add({Pass::opaque, &bar, false, 0}, tint, 1, 0, std::nullopt);
         continue;
       }
-      const auto& textures = r.textFor(*text, pixelsPerUnit);
+      const auto& textures = r.cache.textFor(*text, pixelsPerUnit);
       add({Pass::blend, &mesh, false, textures.glyphs}, tint, 1, 0, std::nullopt);
       if (textures.emoji != 0) {
         add({Pass::blend, &mesh, false, textures.emoji}, palette::white.withAlpha(tint.a), 1, 0,
@@ -527,7 +304,7 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
           std::nullopt);
     } else {
       const auto& unlit = std::get<UnlitMaterial>(model.materials.front());
-      const GLuint texture = unlit.texture ? r.textureFor(unlit.texture) : 0;
+      const GLuint texture = unlit.texture ? r.cache.textureFor(unlit.texture) : 0;
       const Pass pass =
           unlit.opacityThreshold ? Pass::alphaTest : (texture != 0 ? Pass::blend : Pass::opaque);
       add({pass, &mesh, false, texture}, unlit.color, 1, 0, unlit.opacityThreshold);
@@ -659,7 +436,8 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
   glDisable(GL_BLEND);
   glDepthMask(GL_TRUE);
   glBindVertexArray(0);
-  r.evict();
+  // Batch keys point at meshes: forget them all once some have gone.
+  if (r.cache.evict()) r.solid.clear();
   return stats;
 }
 
