@@ -24,6 +24,8 @@ QIcon appIcon() {
   return icon;
 }
 
+constexpr int kTrayGrace = 4000;  // milliseconds
+
 QString instanceName() {
   return QStringLiteral("tallyloft-%1").arg(getuid());
 }
@@ -125,8 +127,13 @@ void AppDelegate::launch() {
   const LaunchPlan again =
       planLaunch(HookInstaller::isInstalled(), preferences_.didCompleteOnboarding());
   if (again.showOnboarding) onboarding_.show();
-  // With no tray there is no icon to click: the control panel is the way in.
-  if (!tray_) showControlPanel();
+  // With no tray there is no icon to click: the control panel is the way in. A tray can also
+  // come up a little after the app at login, so it gets a few seconds first.
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    QTimer::singleShot(kTrayGrace, this, [this] {
+      if (!QSystemTrayIcon::isSystemTrayAvailable()) showControlPanel();
+    });
+  }
 }
 
 void AppDelegate::buildTray() {
@@ -135,7 +142,7 @@ void AppDelegate::buildTray() {
   trayMenu_->addAction("Control panel…", [this] { showControlPanel(); });
   trayMenu_->addSeparator();
   trayMenu_->addAction("Quit Tallyloft", [] { QCoreApplication::quit(); });
-  if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+  // Made whether or not a tray is there yet: Qt shows it once one appears.
   tray_ = std::make_unique<QSystemTrayIcon>(appIcon());
   tray_->setToolTip("Tallyloft");
   tray_->setContextMenu(trayMenu_.get());
@@ -162,7 +169,8 @@ void AppDelegate::showControlPanel() {
   menu_->adjustSize();
   // Near the tray icon when there is one, else near the cursor.
   QPoint near = QCursor::pos();
-  if (tray_ && !tray_->geometry().isEmpty()) near = tray_->geometry().center();
+  if (tray_ && tray_->isSystemTrayAvailable() && !tray_->geometry().isEmpty())
+    near = tray_->geometry().center();
   if (const QScreen* screen = QGuiApplication::screenAt(near)) {
     const QRect area = screen->availableGeometry();
     QRect frame(near - QPoint(menu_->width() / 2, 0), menu_->size());
