@@ -6,6 +6,7 @@ AppModel::AppModel(Scheduler& scheduler, std::optional<std::uint16_t> port)
     : scheduler_(scheduler),
       crew_(scheduler),
       server_(port ? std::make_unique<HookServer>(*port) : nullptr),
+      inbox_(std::make_shared<Inbox>()),
       self_(std::make_shared<AppModel*>(this)) {}
 
 AppModel::~AppModel() {
@@ -21,9 +22,25 @@ void AppModel::start() {
   // The callbacks run on the server's thread: they only post to the main thread, and the posted
   // work does nothing once the model is gone.
   std::weak_ptr<AppModel*> model = self_;
-  server_->onEvent = [&scheduler = scheduler_, model](HookEvent event) {
-    scheduler.post([model, event = std::move(event)] {
-      if (auto alive = model.lock()) (*alive)->receive(event);
+  // Events wait in an inbox; only the first one into an empty inbox wakes the main thread, which
+  // then takes them all. Under a burst that is one hand-over for many events instead of one each.
+  server_->onEvent = [&scheduler = scheduler_, model, inbox = inbox_](HookEvent event) {
+    bool wake = false;
+    {
+      const std::lock_guard<std::mutex> lock(inbox->mutex);
+      wake = inbox->events.empty();
+      inbox->events.push_back(std::move(event));
+    }
+    if (!wake) return;
+    scheduler.post([model, inbox] {
+      std::vector<HookEvent> events;
+      {
+        const std::lock_guard<std::mutex> lock(inbox->mutex);
+        events.swap(inbox->events);
+      }
+      for (const HookEvent& each : events) {
+        if (auto alive = model.lock()) (*alive)->receive(each);
+      }
     });
   };
   server_->onStatus = [&scheduler = scheduler_, model](bool running, std::string text) {

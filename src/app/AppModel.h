@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <vector>
 
 #include "app/EventStore.h"
 #include "base/Scheduler.h"
@@ -21,7 +23,8 @@ class OfficeBar {
 
 // The application's spine: owns the event store, the crew model and the hook server, and wires
 // them together. Main-thread only. The server's callbacks hand every event and status report to
-// the main thread through the scheduler, in arrival order.
+// the main thread through the scheduler; events keep their arrival order, and a burst of them
+// wakes the main thread once.
 class AppModel {
  public:
   // `port` is the hook server's port; without one there is no server (replaying a recording).
@@ -53,6 +56,12 @@ class AppModel {
   EventStore store_;
   CrewModel crew_;
   std::unique_ptr<HookServer> server_;  // after the models: stopped first
+  // Events from the server's thread on their way to the main thread, in arrival order.
+  struct Inbox {
+    std::mutex mutex;
+    std::vector<HookEvent> events;
+  };
+  std::shared_ptr<Inbox> inbox_;
   bool started_ = false;
   std::shared_ptr<AppModel*> self_;
 };
