@@ -31,14 +31,7 @@ class HookInstallerFaultTest : public test::TempHome {
     ::chmod(settings().c_str(), 0644);
   }
   fs::path settings() const { return fileURL(HookEngine::claude); }
-  std::vector<std::string> listing() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(settings().parent_path())) {
-      names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> listing() const { return TempHome::listing(settings().parent_path()); }
   // Installs for Claude Code and tells whether that failed with a message holding `expected`.
   static bool installFailsWith(const std::string& expected) {
     try {

@@ -19,14 +19,7 @@ using test::TempHome;
 class SettingsFileTest : public TempHome {
  protected:
   fs::path settings() const { return home() / ".claude" / "settings.json"; }
-  std::vector<std::string> listing() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(settings().parent_path())) {
-      names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> listing() const { return TempHome::listing(settings().parent_path()); }
 };
 
 TEST_F(SettingsFileTest, LoadsAbsentAndEmptyFilesAsEmptyObjects) {
