@@ -1,8 +1,12 @@
 #include "hooks/HookServer.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <array>
 #include <asio.hpp>
 #include <atomic>
+#include <cerrno>
 #include <optional>
 #include <thread>
 
@@ -21,15 +25,15 @@ constexpr std::size_t kReceiveSize = 65'536;
 // How long to wait before accepting again when the process is out of descriptors or memory.
 constexpr auto kAcceptBackoff = std::chrono::milliseconds(100);
 
-bool isResourceShortage(const std::error_code& error) {
-  return error == std::errc::too_many_files_open ||
-         error == std::errc::too_many_files_open_in_system || error == std::errc::no_buffer_space ||
-         error == std::errc::not_enough_memory;
+// Connections taken per readiness of the listener before other work gets a turn.
+constexpr int kAcceptsPerTurn = 64;
+
+bool isResourceShortage(int error) {
+  return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
-bool isFatalAcceptError(const std::error_code& error) {
-  return error == asio::error::bad_descriptor || error == asio::error::invalid_argument ||
-         error == asio::error::not_socket || error == asio::error::operation_not_supported;
+bool isFatalAcceptError(int error) {
+  return error == EBADF || error == EINVAL || error == ENOTSOCK || error == EOPNOTSUPP;
 }
 
 }  // namespace
@@ -44,6 +48,7 @@ struct HookServer::Impl {
   HookServer& owner;
   Limits limits;
   std::array<char, kReceiveSize> receiveBuffer{};  // one receive at a time on this thread
+  RequestAssembler firstRequest;                   // the first receive of each new peer
   asio::io_context io{1};
   std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
   std::optional<tcp::acceptor> acceptor;
@@ -58,6 +63,9 @@ struct HookServer::Impl {
 
   void startOnQueue();
   void acceptNext();
+  void acceptReady();
+  void take(int peer);
+  void deliver(const RequestAssembler& request);
   void stopOnQueue();
 };
 
@@ -67,9 +75,14 @@ namespace {
 // asynchronous operation that holds it.
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
-  Connection(HookServer::Impl& server, tcp::socket socket)
-      : server_(server), socket_(std::move(socket)), idle_(socket_.get_executor()) {
+  // `request` holds what the peer has sent so far.
+  Connection(HookServer::Impl& server, tcp::socket socket, RequestAssembler request)
+      : server_(server),
+        socket_(std::move(socket)),
+        idle_(socket_.get_executor()),
+        request_(std::move(request)) {
     ++server_.openConnections;
+    server_.totalBuffered += request_.bufferedBytes();
   }
 
   ~Connection() {
@@ -144,34 +157,28 @@ class Connection : public std::enable_shared_from_this<Connection> {
         reply();
         return false;
       case Parse::Kind::complete:
-        deliver();
+        server_.deliver(request_);
         reply();
         return false;
     }
     return false;
   }
 
-  void deliver() {
-    const std::string_view body = request_.body();
-    if (body.empty()) return;
-    // Browsers attach Origin to cross-site requests; the hook command never sends it.
-    if (hasHeaderField(request_.headerBlock(), "origin")) return;
-    if (auto event = HookEvent::decode(body)) {
-      if (server_.owner.onEvent) server_.owner.onEvent(std::move(*event));
-    }
-  }
-
-  void reply() {
+ public:
+  // Sends the reply from byte `sent` on, then closes.
+  void reply(std::size_t sent = 0) {
     finished_ = true;
     idle_.cancel();
-    asio::async_write(socket_,
-                      asio::buffer(HookServer::kResponse.data(), HookServer::kResponse.size()),
-                      [self = shared_from_this()](const std::error_code&, std::size_t) {
-                        self->socket_.shutdown(tcp::socket::shutdown_send, self->ignored_);
-                        self->socket_.close(self->ignored_);
-                      });
+    asio::async_write(
+        socket_,
+        asio::buffer(HookServer::kResponse.data() + sent, HookServer::kResponse.size() - sent),
+        [self = shared_from_this()](const std::error_code&, std::size_t) {
+          self->socket_.shutdown(tcp::socket::shutdown_send, self->ignored_);
+          self->socket_.close(self->ignored_);
+        });
   }
 
+ private:
   void close() {
     finished_ = true;
     idle_.cancel();
@@ -203,6 +210,7 @@ void HookServer::Impl::startOnQueue() {
   if (!error)
     acceptor->bind(tcp::endpoint(asio::ip::make_address_v4("127.0.0.1"), owner.port_), error);
   if (!error) acceptor->listen(asio::socket_base::max_listen_connections, error);
+  if (!error) acceptor->non_blocking(true, error);
   if (error) {
     report(false, "Failed: " + error.message());
     return;
@@ -213,31 +221,110 @@ void HookServer::Impl::startOnQueue() {
 }
 
 void HookServer::Impl::acceptNext() {
-  acceptor->async_accept([this](const std::error_code& error, tcp::socket socket) {
+  acceptor->async_wait(tcp::acceptor::wait_read, [this](const std::error_code& error) {
     if (error == asio::error::operation_aborted || !acceptor->is_open()) return;
     if (error) {
-      if (isFatalAcceptError(error)) {
-        report(false, "Failed: " + error.message());
-        return;
-      }
-      if (isResourceShortage(error)) {
-        acceptBackoff.expires_after(kAcceptBackoff);
-        acceptBackoff.async_wait([this](const std::error_code& waitError) {
-          if (!waitError && acceptor->is_open()) acceptNext();
-        });
-        return;
-      }
-      acceptNext();  // the peer went away before we took it
+      report(false, "Failed: " + error.message());
       return;
     }
-    if (openConnections.load() >= limits.maxConnections) {
-      std::error_code ignored;
-      socket.close(ignored);
-    } else {
-      std::make_shared<Connection>(*this, std::move(socket))->start();
-    }
-    acceptNext();
+    acceptReady();
   });
+}
+
+// Takes the peers waiting on the listener. Peers are accepted by hand rather than through
+// asio's sockets: most send their whole request before they are taken, and are answered and
+// closed without ever being registered for readiness or given a timer.
+void HookServer::Impl::acceptReady() {
+  for (int taken = 0; taken < kAcceptsPerTurn; ++taken) {
+    const int peer =
+        ::accept4(acceptor->native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (peer >= 0) {
+      take(peer);
+      continue;
+    }
+    const int error = errno;
+    if (error == EAGAIN || error == EWOULDBLOCK) {
+      acceptNext();
+      return;
+    }
+    if (isFatalAcceptError(error)) {
+      report(false, "Failed: " + std::generic_category().message(error));
+      return;
+    }
+    if (isResourceShortage(error)) {
+      acceptBackoff.expires_after(kAcceptBackoff);
+      acceptBackoff.async_wait([this](const std::error_code& waitError) {
+        if (!waitError && acceptor->is_open()) acceptNext();
+      });
+      return;
+    }
+    // Otherwise the peer went away before we took it, or a signal came in: go on.
+  }
+  asio::post(io, [this] {
+    if (acceptor->is_open()) acceptReady();
+  });
+}
+
+void HookServer::Impl::take(int peer) {
+  if (openConnections.load() >= limits.maxConnections) {
+    ::close(peer);
+    return;
+  }
+  RequestAssembler& request = firstRequest;
+  request.reset();
+  const ssize_t count = ::recv(peer, receiveBuffer.data(), receiveBuffer.size(), 0);
+  if (count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+    ::close(peer);  // gone without a request
+    return;
+  }
+  if (count > 0) {
+    const auto size = static_cast<std::size_t>(count);
+    if (totalBuffered + size > limits.maxTotalBuffered) {
+      ::close(peer);
+      return;
+    }
+    const Parse::Kind kind = request.append(std::string_view(receiveBuffer.data(), size));
+    if (kind != Parse::Kind::incomplete) {
+      if (kind == Parse::Kind::complete) deliver(request);
+      const ssize_t sent =
+          ::send(peer, HookServer::kResponse.data(), HookServer::kResponse.size(), MSG_NOSIGNAL);
+      if (sent == static_cast<ssize_t>(HookServer::kResponse.size()) ||
+          (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+        ::close(peer);
+        return;
+      }
+      // The reply did not fit at once: let a connection send the rest.
+      tcp::socket socket(io);
+      std::error_code error;
+      socket.assign(tcp::v4(), peer, error);
+      if (error) {
+        ::close(peer);
+        return;
+      }
+      std::make_shared<Connection>(*this, std::move(socket), RequestAssembler{})
+          ->reply(sent > 0 ? static_cast<std::size_t>(sent) : 0);
+      return;
+    }
+  }
+  // The rest of the request is still on its way.
+  tcp::socket socket(io);
+  std::error_code error;
+  socket.assign(tcp::v4(), peer, error);
+  if (error) {
+    ::close(peer);
+    return;
+  }
+  std::make_shared<Connection>(*this, std::move(socket), std::move(request))->start();
+}
+
+void HookServer::Impl::deliver(const RequestAssembler& request) {
+  const std::string_view body = request.body();
+  if (body.empty()) return;
+  // Browsers attach Origin to cross-site requests; the hook command never sends it.
+  if (hasHeaderField(request.headerBlock(), "origin")) return;
+  if (auto event = HookEvent::decode(body)) {
+    if (owner.onEvent) owner.onEvent(std::move(*event));
+  }
 }
 
 void HookServer::Impl::stopOnQueue() {

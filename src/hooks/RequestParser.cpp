@@ -140,6 +140,14 @@ Parse::Kind RequestAssembler::append(std::string_view bytes) {
   return kind_;
 }
 
+void RequestAssembler::reset() {
+  buffer_.clear();
+  scanFrom_ = 0;
+  bodyStart_.reset();
+  contentLength_ = 0;
+  kind_ = Parse::Kind::incomplete;
+}
+
 std::string_view RequestAssembler::headerBlock() const {
   if (!bodyStart_) return {};
   return std::string_view(buffer_).substr(0, *bodyStart_ - kTerminator.size());

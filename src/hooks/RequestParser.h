@@ -43,6 +43,8 @@ bool hasHeaderField(std::string_view headerBlock, std::string_view lowerName);
 class RequestAssembler {
  public:
   Parse::Kind append(std::string_view bytes);
+  // Starts over with nothing received, keeping the buffer's storage.
+  void reset();
   Parse::Kind kind() const { return kind_; }
   // The body of a `complete` request; a view into the buffer, valid until the next append.
   std::string_view body() const;
