@@ -22,26 +22,18 @@ void AppModel::start() {
   // The callbacks run on the server's thread: they only post to the main thread, and the posted
   // work does nothing once the model is gone.
   std::weak_ptr<AppModel*> model = self_;
-  // Events wait in an inbox; only the first one into an empty inbox wakes the main thread, which
-  // then takes them all. Under a burst that is one hand-over for many events instead of one each.
+  // Events wait in an inbox. The first one after a quiet spell wakes the main thread at once;
+  // while events keep coming the main thread takes what has gathered every kInboxPause instead,
+  // so a burst costs a few hand-overs rather than one per event.
   server_->onEvent = [&scheduler = scheduler_, model, inbox = inbox_](HookEvent event) {
     bool wake = false;
     {
       const std::lock_guard<std::mutex> lock(inbox->mutex);
-      wake = inbox->events.empty();
+      wake = !inbox->draining;
+      inbox->draining = true;
       inbox->events.push_back(std::move(event));
     }
-    if (!wake) return;
-    scheduler.post([model, inbox] {
-      std::vector<HookEvent> events;
-      {
-        const std::lock_guard<std::mutex> lock(inbox->mutex);
-        events.swap(inbox->events);
-      }
-      for (const HookEvent& each : events) {
-        if (auto alive = model.lock()) (*alive)->receive(each);
-      }
-    });
+    if (wake) scheduler.post([model, inbox] { drainInbox(model, inbox); });
   };
   server_->onStatus = [&scheduler = scheduler_, model](bool running, std::string text) {
     scheduler.post([model, running, text = std::move(text)]() mutable {
@@ -49,6 +41,24 @@ void AppModel::start() {
     });
   };
   server_->start();
+}
+
+void AppModel::drainInbox(const std::weak_ptr<AppModel*>& model,
+                          const std::shared_ptr<Inbox>& inbox) {
+  const auto alive = model.lock();
+  if (!alive) return;
+  std::vector<HookEvent> events;
+  {
+    const std::lock_guard<std::mutex> lock(inbox->mutex);
+    events.swap(inbox->events);
+    if (events.empty()) {
+      inbox->draining = false;  // quiet again: the next event wakes us
+      return;
+    }
+  }
+  AppModel& self = **alive;
+  for (const HookEvent& each : events) self.receive(each);
+  self.scheduler_.after(kInboxPause, [model, inbox] { drainInbox(model, inbox); });
 }
 
 void AppModel::receive(const HookEvent& event) {

@@ -60,7 +60,12 @@ class AppModel {
   struct Inbox {
     std::mutex mutex;
     std::vector<HookEvent> events;
+    bool draining = false;  // a take is posted or timed; the server thread need not wake us
   };
+  // How long the main thread waits before taking events again after a take that found some.
+  static constexpr std::chrono::milliseconds kInboxPause{2};
+  static void drainInbox(const std::weak_ptr<AppModel*>& model,
+                         const std::shared_ptr<Inbox>& inbox);
   std::shared_ptr<Inbox> inbox_;
   bool started_ = false;
   std::shared_ptr<AppModel*> self_;

@@ -69,6 +69,42 @@ TEST(AppModel, ReceivesPostsThroughItsServerOnTheMainLoop) {
   EXPECT_EQ(app.crew().sessions()[0].main.state, AgentState::working);
 }
 
+// Events that pile up while the main thread is busy, and one that comes after a quiet spell,
+// are each taken once.
+TEST(AppModel, TakesEveryEventOfABurstAndTheOneAfterAQuietSpell) {
+  LoopScheduler loop;
+  AppModel app(loop, 0);
+  constexpr int kBurst = 200;
+  const std::string body =
+      R"({"hook_event_name":"PreToolUse","session_id":"s","tool_name":"Read"})";
+  bool sent = false;
+  bool sentLast = false;
+  app.store().onChange = [&] {
+    if (!app.store().serverRunning()) return loop.quit();
+    if (!sent) {
+      sent = true;
+      const std::uint16_t port = app.server()->boundPort();
+      for (int thread = 0; thread < 4; ++thread) {
+        loop.background([port, body] {
+          for (int i = 0; i < kBurst / 4; ++i) test::exchange(port, test::postRequest(body));
+        });
+      }
+    }
+    if (app.store().eventCount() == kBurst && !sentLast) {
+      sentLast = true;
+      loop.after(50ms, [&loop, &body, port = app.server()->boundPort()] {
+        loop.background([port, body] { test::exchange(port, test::postRequest(body)); });
+      });
+    }
+    if (app.store().eventCount() == kBurst + 1) loop.quit();
+  };
+  const auto timeout = loop.after(10s, [&] { loop.quit(); });
+  app.start();
+  loop.run();
+  loop.cancel(timeout);
+  EXPECT_EQ(app.store().eventCount(), kBurst + 1);
+}
+
 // Another program holds the port: the status says so, and the app goes on without a server.
 TEST(AppModel, KeepsRunningWhenThePortIsTaken) {
   test::LoopbackListener other;
