@@ -55,13 +55,15 @@ struct BatchKey {
   const GpuMesh* mesh;
   bool lit;
   GLuint texture;
+  bool cullBack = false;  // a closed shape seen from outside: its back faces never show
   friend bool operator==(const BatchKey&, const BatchKey&) = default;
 };
 
 struct BatchKeyHash {
   std::size_t operator()(const BatchKey& key) const {
     return std::hash<const void*>()(key.mesh) ^ (static_cast<std::size_t>(key.texture) << 3) ^
-           (static_cast<std::size_t>(key.pass) << 1) ^ static_cast<std::size_t>(key.lit);
+           (static_cast<std::size_t>(key.pass) << 1) ^ static_cast<std::size_t>(key.lit) ^
+           (static_cast<std::size_t>(key.cullBack) << 2);
   }
 };
 
@@ -141,8 +143,14 @@ struct Renderer::Impl {
     glAttachShader(program, vertex);
     glAttachShader(program, fragment);
     glLinkProgram(program);
+    // Detached, the shaders are freed with their compiled form; the linked program keeps its own.
+    glDetachShader(program, vertex);
+    glDetachShader(program, fragment);
     glDeleteShader(vertex);
     glDeleteShader(fragment);
+    // Nothing else is compiled: let the driver drop its compiler's state (Mesa keeps megabytes of
+    // built-in functions otherwise).
+    glReleaseShaderCompiler();
     GLint ok = 0;
     glGetProgramiv(program, GL_LINK_STATUS, &ok);
     if (!ok) throw std::runtime_error("the scene shaders do not link");
@@ -269,6 +277,9 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
       instance.params[3] = cutoff.value_or(-1);
       // Anything faded is blended (a cut-out keeps its cut, and blends what remains).
       if (key.pass != Pass::blend && (opacity < 1 || color.a < 1)) key.pass = Pass::blend;
+      // Only opaque closed shapes skip their back faces: through a faded or cut-out one the far
+      // side shows.
+      if (key.pass != Pass::opaque) key.cullBack = false;
       if (key.pass == Pass::blend) {
         r.blended.push_back(
             {depth, r.blended.size(), key, instance, screenRect(world, mesh, shape), 0});
@@ -299,15 +310,20 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
       }
       continue;
     }
+    // A mirroring transform turns the winding round: such instances draw both sides.
+    const bool closed = (std::holds_alternative<BoxMesh>(model.mesh) ||
+                         std::holds_alternative<SphereMesh>(model.mesh) ||
+                         std::holds_alternative<ConeMesh>(model.mesh)) &&
+                        glm::determinant(glm::mat3(world)) > 0;
     if (const auto* lit = std::get_if<LitMaterial>(&model.materials.front())) {
-      add({Pass::opaque, &mesh, true, 0}, lit->color, lit->roughness, lit->metallic ? 1.0f : 0.0f,
-          std::nullopt);
+      add({Pass::opaque, &mesh, true, 0, closed}, lit->color, lit->roughness,
+          lit->metallic ? 1.0f : 0.0f, std::nullopt);
     } else {
       const auto& unlit = std::get<UnlitMaterial>(model.materials.front());
       const GLuint texture = unlit.texture ? r.cache.textureFor(unlit.texture) : 0;
       const Pass pass =
           unlit.opacityThreshold ? Pass::alphaTest : (texture != 0 ? Pass::blend : Pass::opaque);
-      add({pass, &mesh, false, texture}, unlit.color, 1, 0, unlit.opacityThreshold);
+      add({pass, &mesh, false, texture, closed}, unlit.color, 1, 0, unlit.opacityThreshold);
     }
   }
 
@@ -382,6 +398,9 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
   glEnable(GL_DEPTH_TEST);
   glDepthFunc(GL_LEQUAL);
   glDisable(GL_CULL_FACE);
+  glCullFace(GL_BACK);
+  glFrontFace(GL_CCW);
+  bool culling = false;
   glUseProgram(r.program);
   glUniformMatrix4fv(r.viewProjection, 1, GL_FALSE, glm::value_ptr(viewProjection));
   glUniform3fv(r.cameraPosition, 1, glm::value_ptr(eye));
@@ -405,6 +424,14 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
       } else {
         glDisable(GL_BLEND);
         glDepthMask(GL_TRUE);
+      }
+    }
+    if (batch.key.cullBack != culling) {
+      culling = batch.key.cullBack;
+      if (culling) {
+        glEnable(GL_CULL_FACE);
+      } else {
+        glDisable(GL_CULL_FACE);
       }
     }
     glBindVertexArray(batch.key.mesh->vao);
@@ -434,6 +461,7 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
     stats.vertices += static_cast<long long>(batch.count) * batch.key.mesh->vertexCount;
   }
   glDisable(GL_BLEND);
+  glDisable(GL_CULL_FACE);
   glDepthMask(GL_TRUE);
   glBindVertexArray(0);
   // Batch keys point at meshes: forget them all once some have gone.

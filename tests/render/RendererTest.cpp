@@ -63,6 +63,37 @@ TEST(MeshGeometry, RoundedBoxesHaveOutwardUnitNormals) {
   for (const Vertex& vertex : plane.vertices) EXPECT_EQ(vertex.normal, glm::vec3(0, 1, 0));
 }
 
+// The renderer culls the back faces of closed shapes: each of their triangles must wind
+// counter-clockwise seen from the side its normals point to.
+TEST(MeshGeometry, ClosedShapesWindTowardsTheirNormals) {
+  // Counts triangles wound the wrong way, with each vertex placed as the vertex shader places a
+  // shared mesh's: position × xyz + normal × w.
+  const auto wrongWound = [](const MeshGeometry& mesh, glm::vec4 shape = glm::vec4(1, 1, 1, 0)) {
+    int wrong = 0;
+    const auto place = [&](const Vertex& v) {
+      return v.position * glm::vec3(shape) + v.normal * shape.w;
+    };
+    for (std::size_t i = 0; i < mesh.indices.size(); i += 3) {
+      const Vertex& a = mesh.vertices[mesh.indices[i]];
+      const Vertex& b = mesh.vertices[mesh.indices[i + 1]];
+      const Vertex& c = mesh.vertices[mesh.indices[i + 2]];
+      const glm::vec3 face = glm::cross(place(b) - place(a), place(c) - place(a));
+      if (glm::length(face) < 1e-7f) continue;  // a sliver at a pole or a collapsed corner
+      if (glm::dot(face, a.normal + b.normal + c.normal) <= 0) ++wrong;
+    }
+    return wrong;
+  };
+  for (int segments : {0, 1, 3, 12}) {
+    EXPECT_EQ(wrongWound(roundedBoxTemplate(segments), {0.3f, 0.2f, 0.1f, 0.05f}), 0);
+    if (segments > 0) {
+      EXPECT_EQ(wrongWound(sphereTemplate(segments), {0.2f, 0.2f, 0.2f, 0}), 0) << segments;
+    }
+  }
+  EXPECT_EQ(wrongWound(buildMeshGeometry(generateSphere(0.3f))), 0);
+  EXPECT_EQ(wrongWound(buildMeshGeometry(generateCone(0.5f, 0.2f))), 0);
+  EXPECT_EQ(wrongWound(buildMeshGeometry(generateBox({1, 2, 3}, 0.2f))), 0);
+}
+
 std::unique_ptr<Scene> officeScene() {
   auto scene = std::make_unique<Scene>();
   addOfficeCameraAndLights(*scene);
