@@ -1,8 +1,7 @@
 #version 330 core
 
-in vec3 vWorldPosition;
-in vec3 vNormal;
-in vec2 vUv;
+in vec4 vWorldPositionU;  // world position, u
+in vec4 vNormalV;         // normal, v
 in vec4 vColor;
 in vec4 vParams;
 
@@ -19,8 +18,8 @@ out vec4 fragColor;  // premultiplied alpha
 const float PI = 3.14159265;
 
 vec3 shade(vec3 albedo, float roughness, float metallic) {
-  vec3 n = normalize(vNormal) * (gl_FrontFacing ? 1.0 : -1.0);
-  vec3 v = normalize(uCameraPosition - vWorldPosition);
+  vec3 n = normalize(vNormalV.xyz) * (gl_FrontFacing ? 1.0 : -1.0);
+  vec3 v = normalize(uCameraPosition - vWorldPositionU.xyz);
   vec3 f0 = mix(vec3(0.04), albedo, metallic);
   float shininess = clamp(2.0 / max(pow(roughness, 4.0), 1e-4) - 2.0, 1.0, 2048.0);
   // A soft ambient light stands in for an environment: metal reflects it as light grey.
@@ -39,7 +38,7 @@ void main() {
   float opacity = vParams.z;
   float cutoff = vParams.w;
   vec4 color = vec4(vColor.rgb * vColor.a, vColor.a);
-  if (uTextured) color *= texture(uTexture, vUv);
+  if (uTextured) color *= texture(uTexture, vec2(vWorldPositionU.w, vNormalV.w));
   if (cutoff >= 0.0 && (color.a < cutoff || color.a <= 0.0)) discard;
   if (uLit) {
     vec3 albedo = color.a > 0.0 ? color.rgb / color.a : vec3(0.0);

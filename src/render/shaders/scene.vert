@@ -19,18 +19,17 @@ layout(location = 12) in vec4 iShape;
 
 uniform mat4 uViewProjection;
 
-out vec3 vWorldPosition;
-out vec3 vNormal;
-out vec2 vUv;
+// Packed in whole vec4s, so a software rasterizer sets up four inputs per triangle, not five.
+out vec4 vWorldPositionU;  // world position, u
+out vec4 vNormalV;         // normal, v
 out vec4 vColor;
 out vec4 vParams;
 
 void main() {
   mat4 model = mat4(iModel0, iModel1, iModel2, iModel3);
   vec4 world = model * vec4(aPosition * iShape.xyz + aNormal * iShape.w, 1.0);
-  vWorldPosition = world.xyz;
-  vNormal = mat3(iNormal0, iNormal1, iNormal2) * aNormal;
-  vUv = aUv;
+  vWorldPositionU = vec4(world.xyz, aUv.x);
+  vNormalV = vec4(mat3(iNormal0, iNormal1, iNormal2) * aNormal, aUv.y);
   vColor = iColor;
   vParams = iParams;
   gl_Position = uViewProjection * world;
