@@ -155,7 +155,6 @@ CrewBarController::CrewBarController(CrewModel& crew, Scheduler& scheduler,
   QObject::connect(
       panel_->view, &RenderView::frameRendered, panel_.get(), [this] { refreshLoupePixels(); },
       Qt::QueuedConnection);
-  // For measuring start-up: say when the first frame is on screen.
   // For measuring: say when the first frame is on screen, then the frame rate every 5 s.
   if (qEnvironmentVariableIsSet("TALLYLOFT_REPORT_FRAMES")) {
     QObject::connect(

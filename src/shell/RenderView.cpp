@@ -3,50 +3,40 @@
 
 #include "shell/RenderView.h"
 
+#include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QPainter>
 #include <QSurfaceFormat>
-#include <QTimer>
 #include <cmath>
+#include <cstdio>
+#include <exception>
 
 namespace tallyloft {
 
-RenderView::RenderView(Scene& scene, QWidget* parent) : QOpenGLWidget(parent), scene_(scene) {
-  QSurfaceFormat format;
-  format.setVersion(3, 3);
-  format.setProfile(QSurfaceFormat::CoreProfile);
-  format.setAlphaBufferSize(8);
-  setFormat(format);
-  setAttribute(Qt::WA_TranslucentBackground);
-  // Each frame asks for the next one while the view runs, at most 60 a second even where nothing
-  // waits for the display's refresh (a virtual display, some drivers).
-  connect(this, &QOpenGLWidget::frameSwapped, this, [this] {
-    if (paused_) return;
-    const qint64 wait = kFrameMilliseconds - sinceFrame_.elapsed();
-    if (wait > 0) {
-      QTimer::singleShot(static_cast<int>(wait), Qt::PreciseTimer, this, [this] {
-        if (!paused_) update();
-      });
-    } else {
-      update();
-    }
+RenderView::RenderView(Scene& scene, QWidget* parent) : QWidget(parent), scene_(scene) {
+  // Every pixel is painted from the picture; the panel's backdrop shows through its alpha.
+  setAttribute(Qt::WA_NoSystemBackground);
+  nextFrame_.setSingleShot(true);
+  nextFrame_.setTimerType(Qt::PreciseTimer);
+  connect(&nextFrame_, &QTimer::timeout, this, [this] {
+    if (!paused_) update();
   });
 }
 
 RenderView::~RenderView() {
-  releaseGl();
-}
-
-void RenderView::releaseGl() {
-  makeCurrent();
-  renderer_.reset();
-  target_.reset();
-  doneCurrent();
+  if (context_ && context_->makeCurrent(surface_.get())) {
+    renderer_.reset();
+    target_.reset();
+    context_->doneCurrent();
+  }
 }
 
 void RenderView::setPaused(bool paused) {
   if (paused_ == paused) return;
   paused_ = paused;
-  if (!paused_) {
+  if (paused_) {
+    nextFrame_.stop();
+  } else {
     clock_.restart();
     update();
   }
@@ -57,51 +47,80 @@ void RenderView::setRenderScale(double scale) {
   update();
 }
 
-void RenderView::initializeGL() {
-  // Qt may replace the context (reparenting): release our GL objects while the old one is current.
-  connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &RenderView::releaseGl,
-          Qt::UniqueConnection);
-  renderer_ = std::make_unique<Renderer>();
+bool RenderView::makeCurrent() {
+  if (context_) return context_->makeCurrent(surface_.get());
+  if (failed_) return false;
+  failed_ = true;  // until everything below has worked
+  QSurfaceFormat format;
+  format.setVersion(3, 3);
+  format.setProfile(QSurfaceFormat::CoreProfile);
+  auto context = std::make_unique<QOpenGLContext>();
+  context->setFormat(format);
+  auto surface = std::make_unique<QOffscreenSurface>();
+  surface->setFormat(format);
+  surface->create();
+  if (!context->create() || !surface->isValid() || !context->makeCurrent(surface.get())) {
+    std::fprintf(stderr, "tallyloft: no OpenGL 3.3 context for the office\n");
+    return false;
+  }
+  try {
+    renderer_ = std::make_unique<Renderer>();
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "tallyloft: %s\n", error.what());
+    context->doneCurrent();
+    return false;
+  }
   target_ = std::make_unique<MultisampleTarget>();
+  context_ = std::move(context);
+  surface_ = std::move(surface);
+  failed_ = false;
   clock_.start();
-  sinceFrame_.start();
   const auto* name = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
   const QByteArray renderer(name != nullptr ? name : "");
   software_ = renderer.contains("llvmpipe") || renderer.contains("softpipe");
   emit rendererKnown(software_);
+  return true;
 }
 
-void RenderView::paintGL() {
-  if (!renderer_) return;
-  // Qt repaints the view with its window for reasons of its own, more often than the display
-  // refreshes where nothing waits for it: the last frame stays in the framebuffer meanwhile.
-  if (drawn_ && !paused_ && sinceFrame_.elapsed() < kFrameMilliseconds - 2) return;
-  drawn_ = true;
+void RenderView::drawFrame() {
+  if (!makeCurrent()) return;
   sinceFrame_.restart();
-  const double step = paused_ ? 0 : static_cast<double>(clock_.restart()) / 1000.0;
-  if (!paused_) scene_.update(step);
+  const double step = static_cast<double>(clock_.restart()) / 1000.0;
+  scene_.update(step);
   const QSize size(std::max(1, static_cast<int>(std::lround(width() * renderScale_))),
                    std::max(1, static_cast<int>(std::lround(height() * renderScale_))));
   target_->bind(size);
   renderer_->render(scene_, size.width(), size.height());
   target_->resolve();
-  // Scale the picture onto the widget's own framebuffer.
-  const QSize device = QSize(width(), height()) * devicePixelRatio();
-  glBindFramebuffer(GL_DRAW_FRAMEBUFFER, defaultFramebufferObject());
-  glClearColor(0, 0, 0, 0);
-  glClear(GL_COLOR_BUFFER_BIT);
-  glBlitFramebuffer(0, 0, size.width(), size.height(), 0, 0, device.width(), device.height(),
-                    GL_COLOR_BUFFER_BIT, GL_LINEAR);
-  glBindFramebuffer(GL_FRAMEBUFFER, defaultFramebufferObject());
+  // A picture still shared (the magnifier holds the last one) is left alone: read into a new one.
+  if (frame_.size() != size || !frame_.isDetached())
+    frame_ = QImage(size, QImage::Format_ARGB32_Premultiplied);
+  glPixelStorei(GL_PACK_ALIGNMENT, 4);
+  // As 32-bit words 0xAARRGGBB, the layout of the image whatever the byte order.
+  glReadPixels(0, 0, size.width(), size.height(), GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
+               frame_.bits());
+  frame_.mirror();  // GL rows run bottom-up
+  context_->doneCurrent();
   emit frameRendered();
 }
 
-QImage RenderView::snapshot() {
-  if (!target_) return {};
-  makeCurrent();
-  QImage image = target_->read();
-  doneCurrent();
-  return image;
+void RenderView::paintEvent(QPaintEvent* /*event*/) {
+  // Qt also repaints the view for reasons of its own (exposure, the hint above it): a frame is
+  // drawn only when one is due, and the last picture is shown otherwise.
+  const bool due = !paused_ && (frame_.isNull() || !sinceFrame_.isValid() ||
+                                sinceFrame_.elapsed() >= kFrameMilliseconds - 2);
+  if (due) drawFrame();
+  QPainter painter(this);
+  if (frame_.isNull()) {
+    painter.fillRect(rect(), palette().window());
+  } else {
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, frame_.size() != size());
+    painter.drawImage(rect(), frame_);
+  }
+  if (!paused_ && !nextFrame_.isActive()) {
+    const qint64 wait = kFrameMilliseconds - sinceFrame_.elapsed();
+    nextFrame_.start(static_cast<int>(std::max<qint64>(wait, 0)));
+  }
 }
 
 }  // namespace tallyloft

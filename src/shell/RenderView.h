@@ -2,21 +2,27 @@
 
 #include <QElapsedTimer>
 #include <QImage>
-#include <QOpenGLWidget>
+#include <QTimer>
+#include <QWidget>
 #include <memory>
 
 #include "graph/Scene.h"
 #include "render/MultisampleTarget.h"
 #include "render/Renderer.h"
 
+class QOpenGLContext;
+class QOffscreenSurface;
+
 namespace tallyloft {
 
-// The office panel's 3D view: draws a Scene every displayed frame, calling the scene's update
-// with the time step first. Renders at `renderScale` device pixels per logical pixel (2
-// normally, 3 while the magnifier is active) with 4x multisampling, then scales the picture to
-// the widget. A paused view draws no frames at all and keeps its last picture. Main-thread only;
-// the scene must outlive the view.
-class RenderView : public QOpenGLWidget {
+// The office panel's 3D view: draws a Scene at most 60 times a second, calling the scene's
+// update with the time step first. Renders at `renderScale` pixels per logical pixel (2
+// normally, 3 while the magnifier is active) with 4x multisampling into its own offscreen
+// OpenGL context, reads the picture back and paints it scaled onto the widget. The window thus
+// stays an ordinary raster window: no second context composes it, which matters most where the
+// GL driver draws on the CPU. A paused view draws no frames at all and keeps its last picture.
+// Main-thread only; the scene must outlive the view.
+class RenderView : public QWidget {
   Q_OBJECT
 
  public:
@@ -28,10 +34,10 @@ class RenderView : public QOpenGLWidget {
   void setRenderScale(double scale);
   double renderScale() const { return renderScale_; }
   // Whether the GL driver draws on the CPU (Mesa's llvmpipe or softpipe); known once the view has
-  // been shown.
+  // drawn its first frame.
   bool softwareRendering() const { return software_; }
-  // The last frame drawn, premultiplied RGBA at the render scale.
-  QImage snapshot();
+  // The last frame drawn, premultiplied ARGB at the render scale, top row first.
+  QImage snapshot() const { return frame_; }
 
  signals:
   // After each frame has been drawn.
@@ -40,23 +46,28 @@ class RenderView : public QOpenGLWidget {
   void rendererKnown(bool software);
 
  protected:
-  void initializeGL() override;
-  void paintGL() override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
-  // Releases the GL objects while their context is current.
-  void releaseGl();
+  // Makes the context current, creating it and the renderer on first use. False when OpenGL
+  // 3.3 cannot be had; the view then stays empty.
+  bool makeCurrent();
+  void drawFrame();
 
   Scene& scene_;
+  std::unique_ptr<QOpenGLContext> context_;
+  std::unique_ptr<QOffscreenSurface> surface_;
   std::unique_ptr<Renderer> renderer_;
+  std::unique_ptr<MultisampleTarget> target_;
+  bool failed_ = false;
+  QImage frame_;
   static constexpr qint64 kFrameMilliseconds = 16;
+  QTimer nextFrame_;
   QElapsedTimer clock_;
   QElapsedTimer sinceFrame_;
   bool paused_ = false;
   bool software_ = false;
-  bool drawn_ = false;  // a frame is in the framebuffer
   double renderScale_ = 2;
-  std::unique_ptr<MultisampleTarget> target_;
 };
 
 }  // namespace tallyloft
