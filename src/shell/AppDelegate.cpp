@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QLocalSocket>
 #include <QPainter>
+#include <QPixmap>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
@@ -18,9 +19,15 @@
 namespace tallyloft {
 namespace {
 
-// The tray's icon: the mascot.
+// The tray's and the windows' icon: the mascot at the sizes trays and window managers ask for.
+// The 512-pixel original is not kept: it would hold a megabyte per icon.
 QIcon appIcon() {
-  QIcon icon(":/assets/mascot.png");
+  QIcon icon;
+  const QImage original(":/assets/mascot.png");
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    icon.addPixmap(QPixmap::fromImage(
+        original.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+  }
   return icon;
 }
 
