@@ -1,5 +1,7 @@
 #include "shell/AppDelegate.h"
 
+#include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <QApplication>
 #include <QFile>
@@ -9,6 +11,7 @@
 #include <QPixmap>
 #include <QProcess>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
 #include <cstdio>
@@ -197,6 +200,33 @@ void AppDelegate::checkForUpdates() {
   menu_->refresh();
 }
 
+namespace {
+
+// SIGTERM (a logout, `kill`) and SIGINT end the app through its event loop, as "Quit Tallyloft"
+// does: the panel's frame and the settings are written and the server stops. The handler only
+// writes a byte to a socket that the loop watches.
+int quitSignalSockets[2] = {-1, -1};
+
+void onQuitSignal(int /*signal*/) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = ::write(quitSignalSockets[0], &byte, 1);
+}
+
+void quitOnSignals(QApplication& app) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, quitSignalSockets) != 0)
+    return;
+  auto* notifier = new QSocketNotifier(quitSignalSockets[1], QSocketNotifier::Read, &app);
+  QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
+  struct sigaction action {};
+  action.sa_handler = onQuitSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+}  // namespace
+
 int runDesktopApp(int& argc, char** argv, bool reduceMotion) {
   // Floating panels, stacking and the global cursor need X11 semantics: XWayland under Wayland.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
@@ -213,6 +243,7 @@ int runDesktopApp(int& argc, char** argv, bool reduceMotion) {
   QApplication::setOrganizationName("Tallyloft");
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setWindowIcon(appIcon());
+  quitOnSignals(app);
   if (handOverToRunningApp()) {
     std::fprintf(stderr, "tallyloft: already running; showing its office panel\n");
     return 0;

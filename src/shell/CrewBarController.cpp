@@ -195,6 +195,7 @@ CrewBarController::CrewBarController(CrewModel& crew, Scheduler& scheduler,
 }
 
 CrewBarController::~CrewBarController() {
+  if (saveTimer_.isActive()) saveFloatingFrame();  // a move just before quitting still counts
   stopLoupe();
   panel_.reset();  // the view draws the scene: it goes before the scene's controller
 }
