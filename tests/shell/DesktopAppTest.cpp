@@ -1,0 +1,202 @@
+// The desktop app end to end on a virtual X display: start it with a temporary HOME, post the
+// built-in demo crew to its port, and take a picture of its office panel from the screen.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
+#include <QSet>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// Where the panel is put (content, screen coordinates) on a screen of kScreen: the left, low,
+// clear of the control panel that opens in the middle when there is no tray.
+constexpr int kPanelX = 16, kPanelY = 780, kPanelWidth = 864, kPanelHeight = 192;
+constexpr const char* kScreen = "2400x1000x24";
+
+bool onPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::stringstream dirs(path != nullptr ? path : "");
+  for (std::string dir; std::getline(dirs, dir, ':');) {
+    if (!dir.empty() && ::access((fs::path(dir) / program).c_str(), X_OK) == 0) return true;
+  }
+  return false;
+}
+
+bool portTaken(std::uint16_t port) {
+  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool taken = ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(probe);
+  return taken;
+}
+
+// A child process with extra environment entries and its standard error in a file; stopped with
+// SIGTERM when it goes out of scope.
+class Child {
+ public:
+  Child(std::vector<std::string> arguments, const std::vector<std::string>& extraEnvironment,
+        const fs::path& errorFile) {
+    std::vector<std::string> environment(extraEnvironment);
+    for (char** entry = environ; *entry != nullptr; ++entry) environment.emplace_back(*entry);
+    std::vector<char*> argv, envp;
+    for (auto& each : arguments) argv.push_back(each.data());
+    for (auto& each : environment) envp.push_back(each.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~Child() { stop(); }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  bool started() const { return pid_ > 0; }
+  // Stops the child; its exit status, or -1 when it did not exit normally.
+  int stop() {
+    if (pid_ <= 0) return status_;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status_;
+  }
+  // Waits for the child to exit by itself; its exit status, or -1.
+  int wait() {
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = -1;
+};
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  for (auto waited = 0ms; waited < limit; waited += 50ms) {
+    if (done()) return true;
+    std::this_thread::sleep_for(50ms);
+  }
+  return done();
+}
+
+TEST(DesktopApp, ShowsThePostedCrewInItsPanel) {
+  if (!onPath("Xvfb")) GTEST_SKIP() << "needs Xvfb";
+  if (portTaken(51789)) GTEST_SKIP() << "127.0.0.1:51789 is taken (a Tallyloft running here?)";
+  const fs::path home =
+      fs::temp_directory_path() / ("tallyloft-desktop-" + std::to_string(getpid()));
+  fs::remove_all(home);
+  fs::create_directories(home / ".claude");
+  fs::create_directories(home / ".config/Tallyloft");
+  fs::create_directories(home / "run");
+  fs::permissions(home / "run", fs::perms::owner_all);
+  std::ofstream(home / ".config/Tallyloft/Tallyloft.conf")
+      << "[General]\ndidCompleteOnboarding=true\nbarFloatingFrame=\"{{" << kPanelX << ", "
+      << kPanelY << "}, {" << kPanelWidth << ", " << kPanelHeight << "}}\"\n";
+
+  // A display number nobody uses.
+  int display = 90 + static_cast<int>(getpid() % 400);
+  while (fs::exists("/tmp/.X11-unix/X" + std::to_string(display))) ++display;
+  const std::string name = ":" + std::to_string(display);
+  Child xvfb({"Xvfb", name, "-screen", "0", kScreen, "-nolisten", "tcp"}, {}, home / "xvfb.log");
+  ASSERT_TRUE(xvfb.started());
+  ASSERT_TRUE(
+      waitFor([&] { return fs::exists("/tmp/.X11-unix/X" + std::to_string(display)); }, 10s));
+
+  const std::vector<std::string> environment = {"HOME=" + home.string(),
+                                                "XDG_CONFIG_HOME=" + (home / ".config").string(),
+                                                "XDG_RUNTIME_DIR=" + (home / "run").string(),
+                                                "TMPDIR=" + home.string(),
+                                                "DISPLAY=" + name,
+                                                "QT_QPA_PLATFORM=xcb",
+                                                "TALLYLOFT_REPORT_FRAMES=1"};
+  Child install({TALLYLOFT_BINARY, "hooks", "install"}, environment, home / "install.log");
+  ASSERT_EQ(install.wait(), 0) << readFile(home / "install.log");
+
+  const fs::path log = home / "app.log";
+  Child app({TALLYLOFT_BINARY}, environment, log);
+  ASSERT_TRUE(app.started());
+  ASSERT_TRUE(waitFor([&] { return readFile(log).find("first frame") != std::string::npos; }, 20s))
+      << readFile(log);
+
+  // The demo crew at ten times its pace (about five seconds), then a moment for the robots to
+  // reach their desks.
+  Child demo({TALLYLOFT_BINARY, "demo", "--speed", "10"}, environment, home / "demo.log");
+  ASSERT_EQ(demo.wait(), 0) << readFile(home / "demo.log");
+  std::this_thread::sleep_for(3s);
+
+  // Look at the screen as the user would.
+  setenv("DISPLAY", name.c_str(), 1);
+  setenv("QT_QPA_PLATFORM", "xcb", 1);
+  int argc = 1;
+  char program[] = "desktop_tests";
+  char* argv[] = {program, nullptr};
+  QGuiApplication gui(argc, argv);
+  const QImage panel = gui.primaryScreen()
+                           ->grabWindow(0, kPanelX, kPanelY, kPanelWidth, kPanelHeight)
+                           .toImage()
+                           .convertToFormat(QImage::Format_RGB32);
+  const fs::path picture = fs::path(TALLYLOFT_BUILD_DIR) / "desktop-panel.png";
+  panel.save(QString::fromStdString(picture.string()));
+  EXPECT_EQ(app.stop(), 0) << readFile(log);
+  xvfb.stop();
+  fs::remove_all(home);
+
+  // A live office, not an empty or black panel: rooms, desks and robots in many colours, and
+  // most of the panel not the bare backdrop.
+  ASSERT_EQ(panel.size(), QSize(kPanelWidth, kPanelHeight));
+  QSet<QRgb> colours;
+  const QRgb backdrop = panel.pixel(kPanelWidth / 2, 2);
+  int differing = 0;
+  for (int y = 0; y < panel.height(); ++y) {
+    for (int x = 0; x < panel.width(); ++x) {
+      const QRgb pixel = panel.pixel(x, y);
+      colours.insert(pixel);
+      if (pixel != backdrop) ++differing;
+    }
+  }
+  EXPECT_GT(colours.size(), 500) << "see " << picture;
+  EXPECT_GT(differing, panel.width() * panel.height() / 4) << "see " << picture;
+}
+
+}  // namespace
