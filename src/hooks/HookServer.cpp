@@ -128,7 +128,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
                            });
         return;
       }
-      if (!handle(std::string_view(server_.receiveBuffer.data(), count), error)) return;
+      // A receive that cannot be taken (out of memory, a throwing callback) loses this
+      // connection alone, at once rather than at its idle timeout.
+      bool more = false;
+      try {
+        more = handle(std::string_view(server_.receiveBuffer.data(), count), error);
+      } catch (...) {
+        close();
+        return;
+      }
+      if (!more) return;
     }
   }
 
@@ -239,7 +248,12 @@ void HookServer::Impl::acceptReady() {
     const int peer =
         ::accept4(acceptor->native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (peer >= 0) {
-      take(peer);
+      // A peer that cannot be served (out of memory, a throwing callback) is lost alone: the
+      // listener goes on with the next.
+      try {
+        take(peer);
+      } catch (...) {
+      }
       continue;
     }
     const int error = errno;
@@ -266,23 +280,30 @@ void HookServer::Impl::acceptReady() {
 }
 
 void HookServer::Impl::take(int peer) {
-  if (openConnections.load() >= limits.maxConnections) {
-    ::close(peer);
-    return;
-  }
+  // Closed when this returns or throws, unless a socket has taken it over.
+  struct Owned {
+    int fd;
+    ~Owned() {
+      if (fd >= 0) ::close(fd);
+    }
+  } owned{peer};
+  // Hands the peer to an asio socket on the server's context.
+  const auto adopt = [&]() -> std::optional<tcp::socket> {
+    tcp::socket socket(io);
+    std::error_code error;
+    socket.assign(tcp::v4(), owned.fd, error);
+    if (error) return std::nullopt;
+    owned.fd = -1;
+    return socket;
+  };
+  if (openConnections.load() >= limits.maxConnections) return;
   RequestAssembler& request = firstRequest;
   request.reset();
   const ssize_t count = ::recv(peer, receiveBuffer.data(), receiveBuffer.size(), 0);
-  if (count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
-    ::close(peer);  // gone without a request
-    return;
-  }
+  if (count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) return;  // gone
   if (count > 0) {
     const auto size = static_cast<std::size_t>(count);
-    if (totalBuffered + size > limits.maxTotalBuffered) {
-      ::close(peer);
-      return;
-    }
+    if (totalBuffered + size > limits.maxTotalBuffered) return;
     const Parse::Kind kind = request.append(std::string_view(receiveBuffer.data(), size));
     if (kind != Parse::Kind::incomplete) {
       if (kind == Parse::Kind::complete) deliver(request);
@@ -290,31 +311,20 @@ void HookServer::Impl::take(int peer) {
           ::send(peer, HookServer::kResponse.data(), HookServer::kResponse.size(), MSG_NOSIGNAL);
       if (sent == static_cast<ssize_t>(HookServer::kResponse.size()) ||
           (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
-        ::close(peer);
         return;
       }
       // The reply did not fit at once: let a connection send the rest.
-      tcp::socket socket(io);
-      std::error_code error;
-      socket.assign(tcp::v4(), peer, error);
-      if (error) {
-        ::close(peer);
-        return;
+      if (auto socket = adopt()) {
+        std::make_shared<Connection>(*this, std::move(*socket), RequestAssembler{})
+            ->reply(sent > 0 ? static_cast<std::size_t>(sent) : 0);
       }
-      std::make_shared<Connection>(*this, std::move(socket), RequestAssembler{})
-          ->reply(sent > 0 ? static_cast<std::size_t>(sent) : 0);
       return;
     }
   }
   // The rest of the request is still on its way.
-  tcp::socket socket(io);
-  std::error_code error;
-  socket.assign(tcp::v4(), peer, error);
-  if (error) {
-    ::close(peer);
-    return;
+  if (auto socket = adopt()) {
+    std::make_shared<Connection>(*this, std::move(*socket), std::move(request))->start();
   }
-  std::make_shared<Connection>(*this, std::move(socket), std::move(request))->start();
 }
 
 void HookServer::Impl::deliver(const RequestAssembler& request) {

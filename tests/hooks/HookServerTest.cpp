@@ -277,6 +277,20 @@ TEST(HookServer, ServesHooksWhileHundredsOfIdleConnectionsAreOpen) {
   EXPECT_EQ(running.events().size(), 5u);
 }
 
+// A request taken whole on arrival that cannot be buffered (out of memory) loses its peer; the
+// server still takes the peers after it.
+TEST(HookServer, KeepsAcceptingAfterARequestItCouldNotBuffer) {
+  RunningServer running;
+  const std::string request = postRequest(std::string(40 * 1024, ' ') + kEvent);
+  test::failAllocationsFrom(32 * 1024);
+  const std::string lost = exchange(running.port(), request);
+  test::stopFailingAllocations();
+  EXPECT_EQ(lost, "");
+  EXPECT_EQ(exchange(running.port(), postRequest(kEvent)), kResponse);
+  EXPECT_EQ(running.events().size(), 1u);
+  EXPECT_TRUE(running.waitForConnections(0));
+}
+
 // A receive that cannot be buffered (out of memory) loses its connection, and gives back every
 // byte it counted: the shared budget stays whole for the requests after it.
 TEST(HookServer, AFailedReceiveLeavesTheByteBudgetWhole) {
