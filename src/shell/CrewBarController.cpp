@@ -195,7 +195,7 @@ CrewBarController::CrewBarController(CrewModel& crew, Scheduler& scheduler,
 }
 
 CrewBarController::~CrewBarController() {
-  if (saveTimer_.isActive()) saveFloatingFrame();  // a move just before quitting still counts
+  saveFloatingFrame();  // a move just before quitting still counts
   stopLoupe();
   panel_.reset();  // the view draws the scene: it goes before the scene's controller
 }
@@ -238,13 +238,20 @@ bool CrewBarController::isShown() const {
 }
 
 void CrewBarController::saveFloatingFrame() {
-  if (!panel_->isVisible() || panel_->isMinimized()) return;
-  preferences_.setBarFloatingFrame(panel::formatFrame(QRectF(panel_->geometry())));
+  saveTimer_.stop();
+  if (!unsavedFrame_) return;
+  preferences_.setBarFloatingFrame(panel::formatFrame(*unsavedFrame_));
+  unsavedFrame_.reset();
 }
 
 void CrewBarController::panelGeometryChanged() {
   reality_->setViewSize(static_cast<float>(panel_->width()), static_cast<float>(panel_->height()));
-  if (panel_->isVisible()) saveTimer_.start();
+  // Written a moment later, once a drag has settled, or on the way out (quitting hides the
+  // panel first, so the frame is taken now).
+  if (panel_->isVisible() && !panel_->isMinimized()) {
+    unsavedFrame_ = QRectF(panel_->geometry());
+    saveTimer_.start();
+  }
 }
 
 void CrewBarController::panelVisibilityChanged() {

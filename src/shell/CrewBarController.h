@@ -8,6 +8,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "app/AppModel.h"
 #include "scene/CrewRealityController.h"
@@ -96,6 +97,7 @@ class CrewBarController : public OfficeBar {
   QTimer emptyTimer_;
   QTimer hoverTimer_;
   QTimer saveTimer_;
+  std::optional<QRectF> unsavedFrame_;  // the panel's frame since its last save
   QElapsedTimer clock_;
   bool hovering_ = false;
   bool loupeActive_ = false;

@@ -14,6 +14,7 @@
 #include "shell/LoupeController.h"
 #include "shell/MenuContent.h"
 #include "shell/OnboardingController.h"
+#include "shell/PanelGeometry.h"
 #include "support/TempHome.h"
 
 namespace tallyloft {
@@ -179,6 +180,23 @@ TEST_F(Shell, TheOfficePanelShowsHidesAndPausesTheOffice) {
   bar.toggle();
   EXPECT_TRUE(bar.isShown());
   EXPECT_FALSE(bar.reality().paused());
+}
+
+// Quitting hides every window before the panel goes: a move just before still counts.
+TEST_F(Shell, TheOfficePanelKeepsAFrameMovedJustBeforeQuitting) {
+  LoopScheduler loop{Scheduler::TimePoint{}};
+  CrewModel crew(loop);
+  Preferences preferences;
+  preferences.setBarFloatingFrame("{{40, 60}, {450, 100}}");
+  QRect moved;
+  {
+    CrewBarController bar(crew, loop, preferences, false);
+    bar.show();
+    bar.panel()->move(120, 70);
+    moved = bar.panel()->geometry();
+    bar.panel()->hide();
+  }
+  EXPECT_EQ(preferences.barFloatingFrame(), panel::formatFrame(QRectF(moved)));
 }
 
 TEST(Loupe, FollowsTheCursorWithItsLensCentre) {
