@@ -267,8 +267,9 @@ void HookServer::Impl::acceptReady() {
     }
     if (isResourceShortage(error)) {
       acceptBackoff.expires_after(kAcceptBackoff);
+      // Peers may already be waiting, with no new readiness to come: take them, not wait.
       acceptBackoff.async_wait([this](const std::error_code& waitError) {
-        if (!waitError && acceptor->is_open()) acceptNext();
+        if (!waitError && acceptor->is_open()) acceptReady();
       });
       return;
     }

@@ -1,6 +1,9 @@
 #include "hooks/HookServer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <deque>
@@ -275,6 +278,29 @@ TEST(HookServer, ServesHooksWhileHundredsOfIdleConnectionsAreOpen) {
   ASSERT_TRUE(running.waitForConnections(300));
   for (int i = 0; i < 5; ++i) EXPECT_EQ(exchange(running.port(), postRequest(kEvent)), kResponse);
   EXPECT_EQ(running.events().size(), 5u);
+}
+
+// Out of descriptors, the server waits and tries again; a peer that came meanwhile is then taken
+// without any later peer to announce it.
+TEST(HookServer, TakesThePeersThatWaitedWhileItWasOutOfDescriptors) {
+  RunningServer running;
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  // Room for exactly one more descriptor: the client's, not the server's accepted one.
+  const int lowestFree = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(lowestFree, 0);
+  ::close(lowestFree);
+  rlimit tight = saved;
+  tight.rlim_cur = static_cast<rlim_t>(lowestFree) + 1;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+  TestClient client(running.port());
+  const bool sent = client.send(postRequest(kEvent));
+  std::this_thread::sleep_for(30ms);  // the server meets the limit and backs off
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+  ASSERT_TRUE(client.connected());
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(client.receive(2s).bytes, kResponse);
+  EXPECT_EQ(running.events().size(), 1u);
 }
 
 // A request taken whole on arrival that cannot be buffered (out of memory) loses its peer; the
