@@ -93,8 +93,14 @@ void RenderView::drawFrame() {
   renderer_->render(scene_, size.width(), size.height());
   target_->resolve();
   // A picture still shared (the magnifier holds the last one) is left alone: read into a new one.
-  if (frame_.size() != size || !frame_.isDetached())
+  if (frame_.size() != size || !frame_.isDetached()) {
     frame_ = QImage(size, QImage::Format_ARGB32_Premultiplied);
+    if (frame_.isNull()) {  // out of memory: nothing to show
+      context_->doneCurrent();
+      return;
+    }
+    frame_.fill(Qt::transparent);  // what shows should the driver fail to read back
+  }
   glPixelStorei(GL_PACK_ALIGNMENT, 4);
   // As 32-bit words 0xAARRGGBB, the layout of the image whatever the byte order.
   glReadPixels(0, 0, size.width(), size.height(), GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
@@ -117,7 +123,7 @@ void RenderView::paintEvent(QPaintEvent* /*event*/) {
     painter.setRenderHint(QPainter::SmoothPixmapTransform, frame_.size() != size());
     painter.drawImage(rect(), frame_);
   }
-  if (!paused_ && !nextFrame_.isActive()) {
+  if (!paused_ && context_ && sinceFrame_.isValid() && !nextFrame_.isActive()) {
     const qint64 wait = kFrameMilliseconds - sinceFrame_.elapsed();
     nextFrame_.start(static_cast<int>(std::max<qint64>(wait, 0)));
   }
