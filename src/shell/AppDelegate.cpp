@@ -14,6 +14,7 @@
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -208,19 +209,26 @@ namespace {
 int quitSignalSockets[2] = {-1, -1};
 
 void onQuitSignal(int /*signal*/) {
+  const int savedErrno = errno;
   const char byte = 1;
   [[maybe_unused]] const ssize_t written = ::write(quitSignalSockets[0], &byte, 1);
+  errno = savedErrno;
 }
 
 void quitOnSignals(QApplication& app) {
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, quitSignalSockets) != 0)
     return;
   auto* notifier = new QSocketNotifier(quitSignalSockets[1], QSocketNotifier::Read, &app);
-  QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
+  QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+    char byte = 0;
+    [[maybe_unused]] const ssize_t read = ::read(quitSignalSockets[1], &byte, 1);
+    QCoreApplication::quit();
+  });
+  // Only the first signal asks politely: a second one, should the app be stuck, ends it.
   struct sigaction action {};
   action.sa_handler = onQuitSignal;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
+  action.sa_flags = SA_RESTART | SA_RESETHAND;
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
 }
