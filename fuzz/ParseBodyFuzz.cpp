@@ -21,5 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (whole.kind == tallyloft::Parse::Kind::complete && assembler.body() != whole.body) {
     std::abort();
   }
+  // The server keeps one assembler for the first receive of every peer: after a reset it must
+  // remember nothing of the peer before.
+  static tallyloft::RequestAssembler reused;
+  reused.reset();
+  reused.append(bytes);
+  if (reused.kind() != whole.kind) std::abort();
+  if (whole.kind == tallyloft::Parse::Kind::complete && reused.body() != whole.body) std::abort();
   return 0;
 }
