@@ -154,7 +154,7 @@ void AppDelegate::buildTray() {
   trayMenu_->addSeparator();
   trayMenu_->addAction("Quit Tallyloft", [] { QCoreApplication::quit(); });
   // Made whether or not a tray is there yet: Qt shows it once one appears.
-  tray_ = std::make_unique<QSystemTrayIcon>(appIcon());
+  tray_ = std::make_unique<QSystemTrayIcon>(QApplication::windowIcon());  // set at start
   tray_->setToolTip("Tallyloft");
   tray_->setContextMenu(trayMenu_.get());
   connect(tray_.get(), &QSystemTrayIcon::activated, this,
