@@ -1,12 +1,9 @@
 // The desktop app end to end on a virtual X display: start it with a temporary HOME, post the
 // built-in demo crew to its port, and take a picture of its office panel from the screen.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +21,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/TestClient.h"
 
 extern char** environ;
 
@@ -44,17 +43,6 @@ bool onPath(const std::string& program) {
     if (!dir.empty() && ::access((fs::path(dir) / program).c_str(), X_OK) == 0) return true;
   }
   return false;
-}
-
-bool portTaken(std::uint16_t port) {
-  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool taken = ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(probe);
-  return taken;
 }
 
 // A child process with extra environment entries and its standard error in a file; stopped with
@@ -85,16 +73,12 @@ class Child {
   bool started() const { return pid_ > 0; }
   // Stops the child; its exit status, or -1 when it did not exit normally.
   int stop() {
-    if (pid_ <= 0) return status_;
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return status_;
+    if (pid_ > 0) ::kill(pid_, SIGTERM);
+    return wait();
   }
   // Waits for the child to exit by itself; its exit status, or -1.
   int wait() {
+    if (pid_ <= 0) return status_;
     int status = 0;
     ::waitpid(pid_, &status, 0);
     pid_ = -1;
@@ -122,7 +106,8 @@ bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
 
 TEST(DesktopApp, ShowsThePostedCrewInItsPanel) {
   if (!onPath("Xvfb")) GTEST_SKIP() << "needs Xvfb";
-  if (portTaken(51789)) GTEST_SKIP() << "127.0.0.1:51789 is taken (a Tallyloft running here?)";
+  if (tallyloft::test::TestClient(51789).connected())
+    GTEST_SKIP() << "127.0.0.1:51789 is taken (a Tallyloft running here?)";
   const fs::path home =
       fs::temp_directory_path() / ("tallyloft-desktop-" + std::to_string(getpid()));
   fs::remove_all(home);
