@@ -43,6 +43,18 @@ void AppModel::start() {
   server_->start();
 }
 
+std::optional<std::string> AppModel::watchLocalMachine(
+    std::optional<std::filesystem::path> socket) {
+  if (statusServer_) return std::nullopt;
+  claudeSessions_ = std::make_unique<ClaudeSessionsWatch>(scheduler_, crew_,
+                                                          ClaudeSessionsWatch::defaultDirectory());
+  hooksWatch_ = std::make_unique<HooksWatch>(scheduler_, [this](HookEngine engine) {
+    if (onHooksWarning) onHooksWarning(engine);
+  });
+  statusServer_ = std::make_unique<StatusServer>(scheduler_, crew_);
+  return statusServer_->listen(std::move(socket));
+}
+
 void AppModel::drainInbox(const std::weak_ptr<AppModel*>& model,
                           const std::shared_ptr<Inbox>& inbox) {
   const auto alive = model.lock();

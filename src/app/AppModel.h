@@ -7,9 +7,12 @@
 #include <vector>
 
 #include "app/EventStore.h"
+#include "app/StatusServer.h"
 #include "base/Scheduler.h"
 #include "crew/CrewModel.h"
 #include "hooks/HookServer.h"
+#include "watch/ClaudeSessionsWatch.h"
+#include "watch/HooksWatch.h"
 
 namespace tallyloft {
 
@@ -40,6 +43,19 @@ class AppModel {
 
   // Starts the reaper, wires the server to the model and starts it. Only the first call acts.
   void start();
+  // Follows what the machine tells beyond the hooks: Claude Code's sessions directory (turns
+  // interrupted, CLIs that died), the CLIs' settings files (hooks another program removed; see
+  // hooksWatch()), and answers `tallyloft status` on the local socket. For `serve` and the
+  // desktop app, once. Returns why the status socket could not listen (everything else runs
+  // all the same); `socket` replaces its default path (tests).
+  std::optional<std::string> watchLocalMachine(
+      std::optional<std::filesystem::path> socket = std::nullopt);
+  // Once watchLocalMachine() has run.
+  HooksWatch* hooksWatch() { return hooksWatch_.get(); }
+  StatusServer* statusServer() { return statusServer_.get(); }
+  // Called when a CLI's warning about removed hooks appears or clears.
+  std::function<void(HookEngine)> onHooksWarning;
+
   // Counts one decoded event and folds it into the crew model (what each server event does).
   void receive(const HookEvent& event);
 
@@ -55,6 +71,9 @@ class AppModel {
   Scheduler& scheduler_;
   EventStore store_;
   CrewModel crew_;
+  std::unique_ptr<ClaudeSessionsWatch> claudeSessions_;
+  std::unique_ptr<HooksWatch> hooksWatch_;
+  std::unique_ptr<StatusServer> statusServer_;
   std::unique_ptr<HookServer> server_;  // after the models: stopped first
   // Events from the server's thread on their way to the main thread, in arrival order.
   struct Inbox {

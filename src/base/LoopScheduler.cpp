@@ -1,5 +1,10 @@
 #include "base/LoopScheduler.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <system_error>
 
 namespace tallyloft {
@@ -11,6 +16,7 @@ LoopScheduler::LoopScheduler(TimePoint virtualStart)
     : virtual_(true), wallStart_(virtualStart), steadyStart_(Steady::now()) {}
 
 LoopScheduler::~LoopScheduler() {
+  stopWatcher();
   stopWorker();
 }
 
@@ -188,8 +194,120 @@ void LoopScheduler::quit() {
 }
 
 void LoopScheduler::runPending() {
-  while (runOnePosted()) {
+  do {
+    while (runOnePosted()) {
+    }
+  } while (virtual_ && runReadyWatches());
+}
+
+Scheduler::WatchId LoopScheduler::watchReadable(int fd, Task task) {
+  WatchId id = 0;
+  {
+    std::lock_guard lock(watchMutex_);
+    id = nextWatchId_++;
+    watches_.emplace(id, Watch{fd, std::make_shared<Task>(std::move(task))});
+    if (!virtual_ && !watcher_.joinable()) {
+      watcherWake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+      if (watcherWake_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+      watcher_ = std::thread([this] { watcherLoop(); });
+    }
   }
+  wakeWatcher();
+  return id;
+}
+
+void LoopScheduler::unwatch(WatchId id) {
+  {
+    std::lock_guard lock(watchMutex_);
+    if (watches_.erase(id) == 0) return;
+  }
+  wakeWatcher();
+}
+
+void LoopScheduler::wakeWatcher() {
+  if (watcherWake_ < 0) return;
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const auto written = ::write(watcherWake_, &one, sizeof one);
+}
+
+void LoopScheduler::runWatch(WatchId id) {
+  std::shared_ptr<Task> task;
+  {
+    std::lock_guard lock(watchMutex_);
+    const auto it = watches_.find(id);
+    if (it == watches_.end()) return;
+    task = it->second.task;
+  }
+  (*task)();
+  {
+    std::lock_guard lock(watchMutex_);
+    const auto it = watches_.find(id);
+    if (it == watches_.end()) return;
+    it->second.armed = true;
+  }
+  wakeWatcher();
+}
+
+bool LoopScheduler::runReadyWatches() {
+  std::vector<std::pair<WatchId, pollfd>> ready;
+  {
+    std::lock_guard lock(watchMutex_);
+    if (watches_.empty()) return false;
+    for (const auto& [id, watch] : watches_) ready.emplace_back(id, pollfd{watch.fd, POLLIN, 0});
+  }
+  std::vector<pollfd> fds;
+  fds.reserve(ready.size());
+  for (const auto& entry : ready) fds.push_back(entry.second);
+  if (::poll(fds.data(), fds.size(), 0) <= 0) return false;
+  bool ran = false;
+  for (std::size_t i = 0; i < fds.size(); ++i) {
+    if (fds[i].revents == 0) continue;
+    runWatch(ready[i].first);
+    ran = true;
+  }
+  return ran;
+}
+
+void LoopScheduler::watcherLoop() {
+  std::vector<pollfd> fds;
+  std::vector<WatchId> ids;
+  for (;;) {
+    fds.assign(1, pollfd{watcherWake_, POLLIN, 0});
+    ids.assign(1, 0);
+    {
+      std::lock_guard lock(watchMutex_);
+      if (watcherStop_) return;
+      for (const auto& [id, watch] : watches_) {
+        if (!watch.armed) continue;
+        fds.push_back(pollfd{watch.fd, POLLIN, 0});
+        ids.push_back(id);
+      }
+    }
+    if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) return;
+    if (fds[0].revents != 0) {
+      std::uint64_t count = 0;
+      [[maybe_unused]] const auto read = ::read(watcherWake_, &count, sizeof count);
+    }
+    std::lock_guard lock(watchMutex_);
+    for (std::size_t i = 1; i < fds.size(); ++i) {
+      if (fds[i].revents == 0) continue;
+      const auto it = watches_.find(ids[i]);
+      if (it == watches_.end() || !it->second.armed) continue;
+      // Until its task has run, the descriptor would only report the same readiness again.
+      it->second.armed = false;
+      post([this, id = ids[i]] { runWatch(id); });
+    }
+  }
+}
+
+void LoopScheduler::stopWatcher() {
+  {
+    std::lock_guard lock(watchMutex_);
+    watcherStop_ = true;
+  }
+  wakeWatcher();
+  if (watcher_.joinable()) watcher_.join();
+  if (watcherWake_ >= 0) ::close(watcherWake_);
 }
 
 void LoopScheduler::advance(Duration delta) {

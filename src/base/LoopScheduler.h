@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -24,6 +25,10 @@ namespace tallyloft {
 // another fires after it when it was created later), running posted tasks before each timer and
 // at the end. Background work runs inline, at once. `now()` starts at the time given to the
 // constructor and only moves with `advance`.
+//
+// Watched descriptors: on real time a helper thread waits for them and posts their tasks; on
+// virtual time `runPending()` (and so `advance`) checks them without waiting and runs the tasks
+// of those that are readable.
 class LoopScheduler final : public Scheduler {
  public:
   // The most background work that runs at once.
@@ -43,6 +48,8 @@ class LoopScheduler final : public Scheduler {
   void cancel(TimerId id) override;
   void background(Task work) override;
   TimePoint now() const override;
+  WatchId watchReadable(int fd, Task task) override;
+  void unwatch(WatchId id) override;
 
   // Real time: runs until `quit()` has been called (from any thread, or from a task).
   void run();
@@ -73,6 +80,17 @@ class LoopScheduler final : public Scheduler {
   void fireTimer(std::map<TimerKey, Timer>::iterator it);
   void workerLoop();
   void stopWorker();
+  // Watched descriptors.
+  struct Watch {
+    int fd;
+    std::shared_ptr<Task> task;
+    bool armed = true;  // false while its task is posted and has not run yet
+  };
+  void watcherLoop();
+  void stopWatcher();
+  void wakeWatcher();
+  void runWatch(WatchId id);
+  bool runReadyWatches();
 
   bool virtual_;
   TimePoint wallStart_;
@@ -95,6 +113,13 @@ class LoopScheduler final : public Scheduler {
   std::size_t idleWorkers_ = 0;
   bool workerStop_ = false;
   std::vector<std::thread> workers_;
+
+  std::mutex watchMutex_;
+  std::map<WatchId, Watch> watches_;
+  WatchId nextWatchId_ = 1;
+  int watcherWake_ = -1;  // an eventfd that makes the watcher thread look again
+  bool watcherStop_ = false;
+  std::thread watcher_;
 };
 
 }  // namespace tallyloft

@@ -19,6 +19,8 @@ class Scheduler {
   using TimePoint = std::chrono::system_clock::time_point;
   // Identifies a timer for `cancel`; 0 is never a valid id.
   using TimerId = std::uint64_t;
+  // Identifies a descriptor watch for `unwatch`; 0 is never a valid id.
+  using WatchId = std::uint64_t;
 
   virtual ~Scheduler() = default;
 
@@ -34,6 +36,13 @@ class Scheduler {
   virtual void background(Task work) = 0;
   // The wall-clock time as this scheduler sees it (virtual time in tests).
   virtual TimePoint now() const = 0;
+  // Runs `task` on the main thread when `fd` becomes readable, and again after each run for as
+  // long as it stays readable, until `unwatch`. The task reads what is waiting, or unwatches a
+  // descriptor that stays readable for good (an exited process's pidfd). The caller keeps the
+  // descriptor open while it is watched. Nothing polls: an idle descriptor costs nothing.
+  virtual WatchId watchReadable(int fd, Task task) = 0;
+  // Stops a watch; also from inside its own task. Unknown ids are ignored.
+  virtual void unwatch(WatchId id) = 0;
 };
 
 }  // namespace tallyloft

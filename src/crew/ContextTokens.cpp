@@ -11,10 +11,10 @@
 #include "hooks/JsonReader.h"
 
 namespace tallyloft {
-namespace {
+namespace {}  // namespace
 
-// The last `kTranscriptTailBytes` of the regular file at `path`, and whether the file is longer.
-std::optional<std::pair<std::string, bool>> readTail(const std::string& path) {
+std::optional<std::pair<std::string, bool>> readTranscriptTail(const std::string& path,
+                                                               std::int64_t maxBytes) {
   // Non-blocking open: a FIFO must not wait for a writer. Only regular files are read.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return std::nullopt;
@@ -24,8 +24,8 @@ std::optional<std::pair<std::string, bool>> readTail(const std::string& path) {
     return std::nullopt;
   }
   const std::int64_t size = info.st_size;
-  const std::int64_t offset = size >= kTranscriptTailBytes ? size - kTranscriptTailBytes : 0;
-  std::string tail(static_cast<std::size_t>(std::min(size, kTranscriptTailBytes)), '\0');
+  const std::int64_t offset = size >= maxBytes ? size - maxBytes : 0;
+  std::string tail(static_cast<std::size_t>(std::min(size, maxBytes)), '\0');
   std::size_t filled = 0;
   while (filled < tail.size()) {
     const ssize_t count = ::pread(fd, tail.data() + filled, tail.size() - filled,
@@ -37,8 +37,10 @@ std::optional<std::pair<std::string, bool>> readTail(const std::string& path) {
   ::close(fd);
   tail.resize(filled);
   if (tail.empty()) return std::nullopt;
-  return std::make_pair(std::move(tail), size > kTranscriptTailBytes);
+  return std::make_pair(std::move(tail), size > maxBytes);
 }
+
+namespace {
 
 // count(key): an integer as is, a float truncated, anything else 0; nothing when out of range.
 std::optional<std::int64_t> count(const JSONValue::Object& usage, std::string_view key) {
@@ -176,7 +178,7 @@ std::optional<ContextReading> readContextTail(std::string_view text, bool cut) {
 
 std::optional<ContextReading> readContext(const std::optional<std::string>& transcriptPath) {
   if (!transcriptPath || transcriptPath->empty()) return std::nullopt;
-  auto tail = readTail(*transcriptPath);
+  auto tail = readTranscriptTail(*transcriptPath, kTranscriptTailBytes);
   if (!tail) return std::nullopt;
   return readContextTail(tail->first, tail->second);
 }

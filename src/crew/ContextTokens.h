@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tallyloft {
 
@@ -32,6 +33,11 @@ struct ContextReading {
 // device, and yields nothing for any file problem. A record whose counts do not fit 64 bits is
 // skipped. Blocking file I/O; safe on any thread.
 std::optional<ContextReading> readContext(const std::optional<std::string>& transcriptPath);
+
+// The last `maxBytes` of the regular file at `path`, and whether the file is longer; nothing
+// for an empty file, a file that is not regular, or any error. Never blocks on a FIFO.
+std::optional<std::pair<std::string, bool>> readTranscriptTail(const std::string& path,
+                                                               std::int64_t maxBytes);
 
 // The tokens of readContext().
 std::optional<std::int64_t> contextTokens(const std::optional<std::string>& transcriptPath);

@@ -1,10 +1,13 @@
 #include "crew/CrewModel.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 
 #include "base/Text.h"
 #include "crew/ContextTokens.h"
+#include "crew/TranscriptInterrupt.h"
 
 namespace tallyloft {
 namespace {
@@ -42,13 +45,42 @@ bool containsPermission(const std::optional<std::string>& message) {
   return message && asciiLower(*message).find("permission") != std::string::npos;
 }
 
+// Which CLI sent an event, when the event tells: by the names only Gemini CLI or Codex uses, or
+// by where the transcript lives.
+std::optional<std::string> cliOf(const HookEvent& event) {
+  static constexpr std::array<std::string_view, 8> kGemini = {
+      "BeforeAgent", "AfterAgent",          "BeforeTool", "AfterTool",
+      "BeforeModel", "BeforeToolSelection", "AfterModel", "PreCompress"};
+  const std::string& name = event.hookEventName;
+  if (std::find(kGemini.begin(), kGemini.end(), name) != kGemini.end()) return "gemini";
+  if (name == "Interrupt" || name == "PreModelRequest") return "codex";
+  if (!event.transcriptPath) return std::nullopt;
+  const std::string& path = *event.transcriptPath;
+  for (const char* cli : {"claude", "codex", "gemini"}) {
+    if (path.find(std::string("/.") + cli + "/") != std::string::npos) return cli;
+  }
+  return std::nullopt;
+}
+
+bool isActive(const AgentNode& agent) {
+  return agent.state == AgentState::thinking || agent.state == AgentState::working;
+}
+
 }  // namespace
 
 CrewModel::CrewModel(Scheduler& scheduler)
-    : scheduler_(scheduler), self_(std::make_shared<CrewModel*>(this)) {}
+    : scheduler_(scheduler),
+      processes_(std::make_unique<LocalProcesses>()),
+      self_(std::make_shared<CrewModel*>(this)) {}
 
 CrewModel::~CrewModel() {
   if (_reaper != 0) scheduler_.cancel(_reaper);
+  for (const auto& [sessionId, timer] : interruptChecks_) scheduler_.cancel(timer);
+  while (!processLinks_.empty()) unlinkProcess(processLinks_.begin()->first);
+}
+
+void CrewModel::setProcesses(std::unique_ptr<LocalProcesses> processes) {
+  processes_ = std::move(processes);
 }
 
 int CrewModel::activeSessionCount() const {
@@ -143,9 +175,22 @@ void CrewModel::reduce(const HookEvent& event) {
   const std::string& sid = *event.sessionId;
   const std::string& name = event.hookEventName;
   const Timestamp at = event.receivedAt;
+  // A late "SessionEnd" must not bring back a session that has already gone.
+  if (name == "SessionEnd" && find(sid) == nullptr) return;
+  // Nor may an event the CLI posted just before its process ended revive the session.
+  if (const SessionNode* known = find(sid); known != nullptr &&
+                                            known->process == ProcessStatus::gone && event.pid &&
+                                            known->pid == event.pid) {
+    return;
+  }
   const std::size_t index = ensureSession(sid, event.cwd, event.model);
   SessionNode& session = sessions_[index];
   session.lastActivity = at;
+  if (!session.cli) session.cli = cliOf(event);
+  if (event.transcriptPath && !event.transcriptPath->empty()) {
+    session.transcriptPath = event.transcriptPath;
+  }
+  if (!event.terminal.empty()) session.terminal = event.terminal;
 
   // An event for a leaving session brings it back.
   if (session.leaving && name != "SessionEnd") {
@@ -226,6 +271,10 @@ void CrewModel::reduce(const HookEvent& event) {
       if (agent.state != AgentState::done) agent.state = AgentState::thinking;
       clearTool(agent);
     });
+    // Gemini CLI reports an interrupted tool this way, and nothing after it.
+    if (name == "AfterTool" && event.toolResponseDisplay == kGeminiToolCancelled) {
+      endTurn(session, false);
+    }
   } else if (name == "PostToolUseFailure") {
     onAgent([](AgentNode& agent) {
       if (agent.state != AgentState::done) agent.state = AgentState::error;
@@ -255,7 +304,7 @@ void CrewModel::reduce(const HookEvent& event) {
         agent.state = AgentState::idle;
       }
     });
-  } else if (name == "Stop" || name == "AfterAgent") {
+  } else if (name == "Stop" || name == "AfterAgent" || name == "Interrupt") {
     onMain([](AgentNode& agent) {
       if (agent.state != AgentState::done) agent.state = AgentState::idle;
       clearTool(agent);
@@ -274,7 +323,146 @@ void CrewModel::reduce(const HookEvent& event) {
     session.compactDelivered = true;
     session.clutter = 0;
   }
+  if (event.pid) linkProcess(session, *event.pid, event.cwd ? event.cwd : session.cwd);
+  armInterruptCheck(session);
   changed();
+}
+
+void CrewModel::endTurn(SessionNode& session, bool subagentsToo) {
+  if (isActive(session.main)) session.main.state = AgentState::idle;
+  clearTool(session.main);
+  if (!subagentsToo) return;
+  for (AgentNode& agent : session.subagents) {
+    if (agent.state == AgentState::done) continue;
+    agent.state = AgentState::done;
+    clearTool(agent);
+    scheduleRemoval(session.id, agent.id);
+  }
+}
+
+void CrewModel::linkProcess(SessionNode& session, std::int64_t pid,
+                            const std::optional<std::string>& cwd) {
+  if (session.pid == pid && session.process != ProcessStatus::unknown) return;  // checked already
+  unlinkProcess(session.id);
+  session.pid = pid;
+  const auto identity = cwd ? processes_->verify(pid, *cwd) : std::nullopt;
+  if (!identity) {
+    session.process = ProcessStatus::notLocal;
+    return;
+  }
+  session.process = ProcessStatus::alive;
+  const int fd = processes_->exitDescriptor(*identity);
+  if (fd < 0) {
+    // Gone between the check and now; or a kernel without pidfds, where the timeouts stay.
+    if (!processes_->alive(*identity)) {
+      scheduler_.post(guarded([sid = session.id](CrewModel& model) { model.processEnded(sid); }));
+    }
+    return;
+  }
+  ProcessLink link{*identity, fd, 0};
+  link.watch = scheduler_.watchReadable(
+      fd, guarded([sid = session.id](CrewModel& model) { model.processEnded(sid); }));
+  processLinks_[session.id] = link;
+}
+
+void CrewModel::unlinkProcess(const std::string& sessionId) {
+  const auto it = processLinks_.find(sessionId);
+  if (it == processLinks_.end()) return;
+  scheduler_.unwatch(it->second.watch);
+  ::close(it->second.fd);
+  processLinks_.erase(it);
+}
+
+void CrewModel::processEnded(const std::string& sessionId) {
+  unlinkProcess(sessionId);
+  SessionNode* session = find(sessionId);
+  if (session == nullptr || session->process != ProcessStatus::alive) return;
+  session->process = ProcessStatus::gone;
+  if (const auto check = interruptChecks_.find(sessionId); check != interruptChecks_.end()) {
+    scheduler_.cancel(check->second);
+    interruptChecks_.erase(check);
+  }
+  session->main.state = AgentState::done;
+  clearTool(session->main);
+  beginLeaving(sessionId);
+  changed();
+}
+
+void CrewModel::armInterruptCheck(SessionNode& session) {
+  if (const auto check = interruptChecks_.find(session.id); check != interruptChecks_.end()) {
+    scheduler_.cancel(check->second);
+    interruptChecks_.erase(check);
+  }
+  if (session.leaving || !isActive(session.main) || !session.transcriptPath) return;
+  interruptChecks_[session.id] =
+      scheduler_.after(interruptCheckDelay,
+                       guarded([sid = session.id, armedAt = session.lastActivity](
+                                   CrewModel& model) { model.checkForInterrupt(sid, armedAt); }));
+}
+
+void CrewModel::checkForInterrupt(const std::string& sessionId, Timestamp armedAt) {
+  interruptChecks_.erase(sessionId);
+  const SessionNode* session = find(sessionId);
+  if (session == nullptr || session->lastActivity != armedAt || session->leaving ||
+      !isActive(session->main) || !session->transcriptPath) {
+    return;
+  }
+  // The read runs off the main thread; the result is applied only if nothing happened since.
+  scheduler_.background([&scheduler = scheduler_, model = std::weak_ptr<CrewModel*>(self_),
+                         sessionId, armedAt, path = *session->transcriptPath] {
+    const auto interrupted = lastInterrupt(path);
+    scheduler.post([model, sessionId, armedAt, interrupted] {
+      auto alive = model.lock();
+      if (!alive) return;
+      CrewModel& self = **alive;
+      SessionNode* current = self.find(sessionId);
+      if (current == nullptr || current->lastActivity != armedAt || current->leaving ||
+          !isActive(current->main)) {
+        return;
+      }
+      // Only an interrupt written after the session's latest event ends this turn.
+      if (interrupted && *interrupted > armedAt) {
+        self.endTurn(*current, false);
+        self.changed();
+        return;
+      }
+      self.interruptChecks_[sessionId] = self.scheduler_.after(
+          interruptCheckDelay, self.guarded([sessionId, armedAt](CrewModel& again) {
+            again.checkForInterrupt(sessionId, armedAt);
+          }));
+    });
+  });
+}
+
+void CrewModel::claudeSessionChanged(const ClaudeSessionFile& file) {
+  SessionNode* session = find(file.sessionId);
+  if (session == nullptr || session->leaving) return;
+  // The file names the process even when the hooks did not (an older install).
+  if (session->process == ProcessStatus::unknown) {
+    linkProcess(*session, file.pid, file.cwd ? file.cwd : session->cwd);
+  }
+  if (session->pid && *session->pid != file.pid) return;  // another process's file
+  if (file.status == "idle") {
+    // Only a change newer than the session's latest event tells about this turn.
+    if (file.statusUpdatedAt && *file.statusUpdatedAt < session->lastActivity) return;
+    if (!isActive(session->main)) return;
+    endTurn(*session, true);
+    armInterruptCheck(*session);
+    changed();
+  } else if (file.status == "busy" && file.procStart &&
+             !processes_->alive(ProcessIdentity{file.pid, *file.procStart})) {
+    if (session->process != ProcessStatus::alive) session->process = ProcessStatus::alive;
+    processEnded(session->id);
+  }
+}
+
+void CrewModel::claudeSessionRemoved(const ClaudeSessionFile& lastKnown) {
+  SessionNode* session = find(lastKnown.sessionId);
+  if (session == nullptr || session->leaving || !lastKnown.procStart) return;
+  if (session->pid && *session->pid != lastKnown.pid) return;
+  if (processes_->alive(ProcessIdentity{lastKnown.pid, *lastKnown.procStart})) return;
+  session->process = ProcessStatus::alive;  // it was; now it has ended
+  processEnded(session->id);
 }
 
 void CrewModel::refreshContext(const std::string& sessionId, const std::string& transcriptPath) {
@@ -314,6 +502,7 @@ void CrewModel::applyContextReading(const std::string& sessionId, const ContextR
     if (pre->second <= tokens) return;
     _preCompactTokens.erase(pre);
   }
+  session->contextTokens = tokens;
   // The limit only grows: from the window or model the transcript names (Gemini's hooks name no
   // model), and from the bracket that holds the tokens.
   std::int64_t limit = std::max(session->contextLimit, contextBracket(tokens));
@@ -392,6 +581,11 @@ void CrewModel::departureCheck(const std::string& sessionId, int count) {
 }
 
 void CrewModel::forget(const std::string& sessionId) {
+  unlinkProcess(sessionId);
+  if (const auto check = interruptChecks_.find(sessionId); check != interruptChecks_.end()) {
+    scheduler_.cancel(check->second);
+    interruptChecks_.erase(check);
+  }
   _lastCtxRead.erase(sessionId);
   _preCompactTokens.erase(sessionId);
   _compactStartedAt.erase(sessionId);

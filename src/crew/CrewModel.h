@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "base/Scheduler.h"
+#include "crew/ClaudeSessionFile.h"
 #include "crew/ContextTokens.h"
+#include "crew/LocalProcesses.h"
 #include "crew/SessionNode.h"
 #include "hooks/HookEvent.h"
 
@@ -35,6 +37,10 @@ class CrewModel {
   static constexpr auto subagentRemovalDelay = std::chrono::seconds(26);
   static constexpr auto contextReadSpacing = std::chrono::milliseconds(400);
   static constexpr auto compactCutOff = std::chrono::milliseconds(500);
+  // Silence after which an active main agent's transcript is searched for an interrupt.
+  static constexpr auto interruptCheckDelay = std::chrono::seconds(20);
+  // What Gemini CLI reports as the tool's result when the user interrupts it.
+  static constexpr std::string_view kGeminiToolCancelled = "Command cancelled by user.";
 
   explicit CrewModel(Scheduler& scheduler);
   CrewModel(const CrewModel&) = delete;
@@ -49,8 +55,24 @@ class CrewModel {
   std::size_t observe(Observer observer);
   void unobserve(std::size_t id);
 
-  // Folds one hook event into the model. Events without a session id are ignored.
+  // Folds one hook event into the model. Events without a session id are ignored, and so is a
+  // "SessionEnd" for a session the model does not hold (Gemini CLI sends it three times).
+  //
+  // The first event that names the CLI's process (its `pid` hint) has it checked: the user's
+  // own process working in the event's folder is watched, and its end ends the session as a
+  // "SessionEnd" would. A later event naming another process checks that one instead.
   void reduce(const HookEvent& event);
+
+  // What a file of Claude Code's sessions directory says now: "idle" while the session's main
+  // agent thinks or works ends the turn (an interrupt, which no hook reports), and a file left
+  // "busy" by a process that is gone means the CLI died. Unknown sessions are ignored.
+  void claudeSessionChanged(const ClaudeSessionFile& file);
+  // A sessions file was deleted; `lastKnown` is what it said. When its process is gone, the
+  // session ends (a normal exit also sends "SessionEnd").
+  void claudeSessionRemoved(const ClaudeSessionFile& lastKnown);
+
+  // The machine's processes as the model sees them; tests stand in for them.
+  void setProcesses(std::unique_ptr<LocalProcesses> processes);
 
   // Starts the 30 s sweep unless it runs already.
   void startReaper();
@@ -79,6 +101,15 @@ class CrewModel {
   void contextRead(const std::string& sessionId, const std::optional<ContextReading>& reading);
   void applyContextReading(const std::string& sessionId, const ContextReading& reading);
   void departureCheck(const std::string& sessionId, int count);
+  // The turn ended without the CLI saying so: the main agent idles, running subagents finish.
+  void endTurn(SessionNode& session, bool subagentsToo);
+  // The CLI's process has gone: the session ends as on "SessionEnd".
+  void processEnded(const std::string& sessionId);
+  void linkProcess(SessionNode& session, std::int64_t pid, const std::optional<std::string>& cwd);
+  void unlinkProcess(const std::string& sessionId);
+  // (Re)arms or stops the transcript check for an interrupt after the session's latest event.
+  void armInterruptCheck(SessionNode& session);
+  void checkForInterrupt(const std::string& sessionId, Timestamp armedAt);
   void forget(const std::string& sessionId);
   SessionNode* find(const std::string& sessionId);
   void changed();
@@ -93,6 +124,16 @@ class CrewModel {
   std::unordered_map<std::string, Timestamp> _compactStartedAt;
   // Sessions with a transcript read in flight → the path of the read requested meanwhile.
   std::unordered_map<std::string, std::optional<std::string>> ctxReadsInFlight_;
+  std::unique_ptr<LocalProcesses> processes_;
+  // The watched CLI process of each local session.
+  struct ProcessLink {
+    ProcessIdentity identity;
+    int fd = -1;
+    Scheduler::WatchId watch = 0;
+  };
+  std::unordered_map<std::string, ProcessLink> processLinks_;
+  // Sessions whose main agent is active → the pending transcript check.
+  std::unordered_map<std::string, Scheduler::TimerId> interruptChecks_;
   std::map<std::size_t, Observer> observers_;
   std::size_t nextObserver_ = 1;
   std::shared_ptr<CrewModel*> self_;  // weak references to it tell whether the model lives

@@ -26,4 +26,18 @@ int SessionNode::liveAgentCount() const {
   return live;
 }
 
+std::string_view processStatusName(ProcessStatus status) {
+  switch (status) {
+    case ProcessStatus::unknown:
+      return "unknown";
+    case ProcessStatus::alive:
+      return "alive";
+    case ProcessStatus::gone:
+      return "gone";
+    case ProcessStatus::notLocal:
+      break;
+  }
+  return "not-local";
+}
+
 }  // namespace tallyloft

@@ -6,8 +6,20 @@
 #include <vector>
 
 #include "crew/AgentNode.h"
+#include "hooks/HookEvent.h"
 
 namespace tallyloft {
+
+// What is known of the process of a session's CLI.
+enum class ProcessStatus {
+  unknown,   // no event has named it yet
+  alive,     // the user's own process, watched: its end ends the session
+  gone,      // it was alive and has ended
+  notLocal,  // named, but not a process of this user in the session's folder (another machine,
+             // a container, another user): the timeouts alone end the session
+};
+// "unknown", "alive", "gone", "not-local".
+std::string_view processStatusName(ProcessStatus status);
 
 // One CLI session: its main agent, its subagents in order of appearance, its task and the state
 // of its context window (paper pile and compaction).
@@ -27,6 +39,15 @@ struct SessionNode {
   bool compactDelivered = false;
   std::optional<std::string> compactTrigger;
   std::int64_t contextLimit = 200'000;
+  // The tokens in use at the newest transcript reading, once there was one.
+  std::optional<std::int64_t> contextTokens;
+  // "claude", "codex" or "gemini", once an event has shown which CLI this is.
+  std::optional<std::string> cli;
+  std::optional<std::string> transcriptPath;  // the newest one an event named
+  // The CLI's process and terminal, from the hook's hints.
+  std::optional<std::int64_t> pid;
+  ProcessStatus process = ProcessStatus::unknown;
+  TerminalHints terminal;
 
   // The most paper the room holds: 14 below a 196000-token window, else one sheet per 14000
   // tokens, at most 46.

@@ -22,7 +22,87 @@ int keyIndex(std::string_view key) {
   return -1;
 }
 
+bool allOf(std::string_view text, bool (*accept)(char)) {
+  for (char c : text) {
+    if (!accept(c)) return false;
+  }
+  return true;
+}
+
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+bool isDecimal(std::string_view text) {
+  return !text.empty() && text.size() <= 20 && allOf(text, isDigit);
+}
+
+bool isNameChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || isDigit(c) || c == '.' || c == '_' ||
+         c == '-' || c == ' ' || c == '+';
+}
+
+bool isPathChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || isDigit(c) || c == '.' || c == '_' ||
+         c == '-' || c == '/';
+}
+
+// "SOCKET,PID,SESSION" with an absolute socket path.
+bool isTmuxValue(std::string_view text) {
+  if (text.size() > 512 || text.empty() || text.front() != '/') return false;
+  const std::size_t second = text.rfind(',');
+  if (second == std::string_view::npos || second == 0) return false;
+  const std::size_t first = text.rfind(',', second - 1);
+  if (first == std::string_view::npos) return false;
+  return allOf(text.substr(0, first), isPathChar) &&
+         isDecimal(text.substr(first + 1, second - first - 1)) &&
+         isDecimal(text.substr(second + 1));
+}
+
 }  // namespace
+
+TerminalHints TerminalHints::parse(std::string_view header) {
+  TerminalHints hints;
+  if (header.size() > kMaxHeaderBytes) return hints;
+  while (!header.empty()) {
+    const std::size_t end = header.find(';');
+    const std::string_view item = header.substr(0, end);
+    header = end == std::string_view::npos ? std::string_view() : header.substr(end + 1);
+    const std::size_t equals = item.find('=');
+    if (equals == std::string_view::npos) continue;
+    const std::string_view name = item.substr(0, equals);
+    const std::string_view value = item.substr(equals + 1);
+    if (name == "WINDOWID" && isDecimal(value) && value != "0") {
+      hints.windowId = std::string(value);
+    } else if (name == "TMUX" && isTmuxValue(value)) {
+      hints.tmux = std::string(value);
+    } else if (name == "TMUX_PANE" && value.size() > 1 && value.front() == '%' &&
+               isDecimal(value.substr(1))) {
+      hints.tmuxPane = std::string(value);
+    } else if (name == "KITTY_WINDOW_ID" && isDecimal(value)) {
+      hints.kittyWindowId = std::string(value);
+    } else if (name == "WEZTERM_PANE" && isDecimal(value)) {
+      hints.weztermPane = std::string(value);
+    } else if (name == "TERM_PROGRAM" && !value.empty() && value.size() <= 64 &&
+               allOf(value, isNameChar)) {
+      hints.termProgram = std::string(value);
+    }
+  }
+  return hints;
+}
+
+bool TerminalHints::empty() const {
+  return *this == TerminalHints{};
+}
+
+std::optional<std::int64_t> parsePidHint(std::string_view header) {
+  // The kernel's pids stay below 2^22 (PID_MAX_LIMIT).
+  if (header.empty() || header.size() > 7 || !allOf(header, isDigit)) return std::nullopt;
+  std::int64_t pid = 0;
+  for (char c : header) pid = pid * 10 + (c - '0');
+  if (pid <= 0 || pid > (std::int64_t{1} << 22)) return std::nullopt;
+  return pid;
+}
 
 Uuid Uuid::random() {
   thread_local std::mt19937_64 engine = [] {
@@ -59,9 +139,22 @@ std::optional<HookEvent> HookEvent::decode(std::string_view json,
   std::array<std::optional<std::string>, kKeys.size()> fields;
   std::array<bool, kKeys.size()> mistyped{};
   std::optional<JSONValue::Object> toolInput;
+  std::optional<std::string> toolResponseDisplay;
   JsonReader reader(json);
   if (reader.peek() != '{') return std::nullopt;
   const bool read = reader.readObject([&](const std::string& key) {
+    if (key == "tool_response") {
+      toolResponseDisplay.reset();
+      if (reader.peek() != '{') return reader.readValue(nullptr, 1);
+      return reader.readObject(
+          [&](const std::string& name) {
+            if (name == "returnDisplay" && reader.peek() == '"') {
+              return reader.readString(&toolResponseDisplay.emplace());
+            }
+            return reader.readValue(nullptr, 2);
+          },
+          1);
+    }
     const int index = keyIndex(key);
     if (index < 0) return reader.readValue(nullptr, 1);
     const auto slot = static_cast<std::size_t>(index);
@@ -106,6 +199,7 @@ std::optional<HookEvent> HookEvent::decode(std::string_view json,
     if (slots[i] != nullptr) *slots[i] = std::move(fields[i]);
   }
   event.toolInput = std::move(toolInput);
+  event.toolResponseDisplay = std::move(toolResponseDisplay);
   return event;
 }
 

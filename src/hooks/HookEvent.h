@@ -21,6 +21,29 @@ struct Uuid {
   friend bool operator==(const Uuid&, const Uuid&) = default;
 };
 
+// Where a CLI's terminal is, as the hook's environment told it (the X-Tallyloft-Term header:
+// "NAME=VALUE;" for each of the variables below that was set). These come from any local
+// process: each value is checked against the shape its variable has, and one that does not fit
+// is dropped. Nothing here is ever run.
+struct TerminalHints {
+  std::optional<std::string> windowId;       // WINDOWID: an X11 window, decimal
+  std::optional<std::string> tmux;           // TMUX: "SOCKET,PID,SESSION"
+  std::optional<std::string> tmuxPane;       // TMUX_PANE: "%N"
+  std::optional<std::string> kittyWindowId;  // KITTY_WINDOW_ID: decimal
+  std::optional<std::string> weztermPane;    // WEZTERM_PANE: decimal
+  std::optional<std::string> termProgram;    // TERM_PROGRAM: a name such as "WezTerm"
+
+  // The most bytes of header value that are read; a longer value is ignored whole.
+  static constexpr std::size_t kMaxHeaderBytes = 1024;
+  static TerminalHints parse(std::string_view header);
+  bool empty() const;
+  friend bool operator==(const TerminalHints&, const TerminalHints&) = default;
+};
+
+// The CLI's process id from the X-Tallyloft-Pid header: a positive decimal number no larger
+// than the kernel's largest pid, or nothing.
+std::optional<std::int64_t> parsePidHint(std::string_view header);
+
 // One hook event as a CLI posts it: the fourteen keys of the hook's JSON input that the crew
 // model reads. Everything else in the body is ignored.
 struct HookEvent {
@@ -40,6 +63,13 @@ struct HookEvent {
   std::optional<std::string> model;            // "model"
   std::optional<std::string> message;          // "message"
   std::optional<std::string> trigger;          // "trigger"
+  // "tool_response"."returnDisplay" when it is a string (how Gemini CLI reports a tool's end);
+  // any other shape of "tool_response" is ignored and never rejects the record.
+  std::optional<std::string> toolResponseDisplay;
+
+  // Hints from the request's headers, not from the body: the CLI's process and terminal.
+  std::optional<std::int64_t> pid;
+  TerminalHints terminal;
 
   // Decodes one JSON document. The top level must be an object with a string
   // "hook_event_name"; each of the other keys may be absent or null, and otherwise must have

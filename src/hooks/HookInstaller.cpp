@@ -102,7 +102,7 @@ const std::vector<std::string>& HookInstaller::eventNames(HookEngine engine) {
   static const std::vector<std::string> kCodex = {
       "SessionStart",      "UserPromptSubmit", "PreToolUse",   "PostToolUse",
       "PermissionRequest", "SubagentStart",    "SubagentStop", "Stop",
-      "SessionEnd",        "PreCompact",       "PostCompact"};
+      "SessionEnd",        "PreCompact",       "PostCompact",  "Interrupt"};
   static const std::vector<std::string> kGemini = {"SessionStart", "SessionEnd", "BeforeAgent",
                                                    "AfterAgent",   "BeforeTool", "AfterTool",
                                                    "Notification"};
@@ -214,6 +214,22 @@ bool HookInstaller::isInstalled(HookEngine engine) {
   return hooks && hasOurGroup(*hooks);
 }
 
+std::vector<std::string> HookInstaller::installedEvents(HookEngine engine) {
+  std::vector<std::string> names;
+  const auto hooks = loadHooks(fileURL(engine));
+  if (!hooks) return names;
+  for (const auto& [name, list] : hooks->items()) {
+    if (!list.is_array()) continue;
+    for (const Json& group : list) {
+      if (groupContainsMarker(group)) {
+        names.push_back(name);
+        break;
+      }
+    }
+  }
+  return names;
+}
+
 bool HookInstaller::needsReinstall(HookEngine engine) {
   const auto hooks = loadHooks(fileURL(engine));
   if (!hooks || !hasOurGroup(*hooks)) return false;
@@ -226,6 +242,13 @@ bool HookInstaller::needsReinstall(HookEngine engine) {
       if (!groupContainsMarker(group)) continue;
       const auto matcher = group.find("matcher");
       if (matcher == group.end() || *matcher != wanted) return true;
+      // A command from an older install (one that sends no process or terminal hints).
+      const std::string current = command();
+      if (anyCommand(group, [&](const std::string& each) {
+            return containsMarker(each) && each != current;
+          })) {
+        return true;
+      }
       found = true;
     }
     if (!found) return true;

@@ -52,6 +52,9 @@ struct HookInstaller {
   static bool isInstalled();
   // Whether this CLI's settings file does; an unreadable or malformed file counts as no.
   static bool isInstalled(HookEngine engine);
+  // The event names under which this CLI's file holds the app's hooks, sorted; none when the
+  // file is missing, unreadable or malformed.
+  static std::vector<std::string> installedEvents(HookEngine engine);
   // Whether this CLI's file holds the app's hooks but not as an install would write them today:
   // an event of eventNames() without the app's group, or one of the app's groups there with
   // another matcher (an older Gemini install with ".*"). Installing again repairs it.

@@ -334,6 +334,13 @@ void HookServer::Impl::deliver(const RequestAssembler& request) {
   // Browsers attach Origin to cross-site requests; the hook command never sends it.
   if (hasHeaderField(request.headerBlock(), "origin")) return;
   if (auto event = HookEvent::decode(body)) {
+    // The hook command's hints about the CLI's process and terminal; anything malformed is
+    // dropped here.
+    const std::string_view headers = request.headerBlock();
+    if (auto pid = headerValue(headers, "x-tallyloft-pid")) event->pid = parsePidHint(*pid);
+    if (auto term = headerValue(headers, "x-tallyloft-term")) {
+      event->terminal = TerminalHints::parse(*term);
+    }
     if (owner.onEvent) owner.onEvent(std::move(*event));
   }
 }

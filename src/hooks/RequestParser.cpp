@@ -109,6 +109,19 @@ bool hasHeaderField(std::string_view headerBlock, std::string_view lowerName) {
   return found;
 }
 
+std::optional<std::string_view> headerValue(std::string_view headerBlock,
+                                            std::string_view lowerName) {
+  std::optional<std::string_view> value;
+  forEachLine(headerBlock, [&](std::string_view line) {
+    const std::size_t colon = line.find(':');
+    if (colon != std::string_view::npos &&
+        equalsLowered(trimBlanks(line.substr(0, colon)), lowerName)) {
+      value = trimBlanks(line.substr(colon + 1));
+    }
+  });
+  return value;
+}
+
 Parse parseBody(std::string_view data) {
   const std::size_t terminator = data.find(kTerminator);
   if (terminator == std::string_view::npos) return {};

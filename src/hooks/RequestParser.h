@@ -38,6 +38,11 @@ std::optional<std::int64_t> contentLengthOf(std::string_view headerBlock);
 // Whether a header block has a field named `lowerName` (compared without letter case).
 bool hasHeaderField(std::string_view headerBlock, std::string_view lowerName);
 
+// The value of the last field named `lowerName` (compared without letter case), without the
+// blanks around it; nothing when there is no such field.
+std::optional<std::string_view> headerValue(std::string_view headerBlock,
+                                            std::string_view lowerName);
+
 // Assembles one request from successive receives without re-scanning what it has already seen.
 // After each `append`, `kind()` and `body()` equal what parseBody gives for all bytes so far.
 class RequestAssembler {

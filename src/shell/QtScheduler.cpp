@@ -1,6 +1,7 @@
 #include "shell/QtScheduler.h"
 
 #include <QMetaObject>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <chrono>
 
@@ -54,6 +55,28 @@ void QtScheduler::cancel(TimerId id) {
 
 void QtScheduler::background(Task work) {
   pool_.start(std::move(work));
+}
+
+Scheduler::WatchId QtScheduler::watchReadable(int fd, Task task) {
+  const WatchId id = nextWatchId_++;
+  auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+  connect(notifier, &QSocketNotifier::activated, this,
+          [this, id, notifier, task = std::move(task)] {
+            // Quiet while the task runs: it may read, unwatch, or enter a nested event loop.
+            notifier->setEnabled(false);
+            task();
+            if (watches_.count(id) != 0) notifier->setEnabled(true);
+          });
+  watches_[id] = notifier;
+  return id;
+}
+
+void QtScheduler::unwatch(WatchId id) {
+  const auto it = watches_.find(id);
+  if (it == watches_.end()) return;
+  it->second->setEnabled(false);
+  it->second->deleteLater();
+  watches_.erase(it);
 }
 
 Scheduler::TimePoint QtScheduler::now() const {

@@ -6,6 +6,7 @@
 
 #include "base/Scheduler.h"
 
+class QSocketNotifier;
 class QTimer;
 
 namespace tallyloft {
@@ -23,11 +24,15 @@ class QtScheduler final : public QObject, public Scheduler {
   void cancel(TimerId id) override;
   void background(Task work) override;
   TimePoint now() const override;
+  WatchId watchReadable(int fd, Task task) override;
+  void unwatch(WatchId id) override;
 
  private:
   TimerId start(Duration interval, bool repeat, Task task);
 
   std::map<TimerId, QTimer*> timers_;
+  std::map<WatchId, QSocketNotifier*> watches_;
+  WatchId nextWatchId_ = 1;
   TimerId nextId_ = 1;
   QThreadPool pool_;
 };

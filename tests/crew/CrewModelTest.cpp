@@ -157,7 +157,8 @@ TEST(CrewModelLifetime, PendingTimersOutliveTheModelHarmlessly) {
     crew.startReaper();
     crew.startReaper();  // only one reaper
     for (const char* json :
-         {R"({"hook_event_name":"SessionEnd","session_id":"a"})",
+         {R"({"hook_event_name":"SessionStart","session_id":"a"})",
+          R"({"hook_event_name":"SessionEnd","session_id":"a"})",
           R"({"hook_event_name":"SubagentStop","session_id":"b","agent_id":"x"})"}) {
       crew.reduce(*HookEvent::decode(json, loop.now()));
     }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <cstdio>
@@ -26,6 +27,11 @@ struct CommandRun {
 // Runs the hook command as a CLI does: through the shell, the payload on standard input.
 CommandRun runHookCommand(std::uint16_t port) {
   const auto started = std::chrono::steady_clock::now();
+  // The terminal a CLI might run in; the others of the six stay unset.
+  ::setenv("WINDOWID", "4194311", 1);
+  ::setenv("TMUX", "/tmp/tmux-1000/default,2811,0", 1);
+  ::setenv("TMUX_PANE", "%7", 1);
+  for (const char* unset : {"KITTY_WINDOW_ID", "WEZTERM_PANE", "TERM_PROGRAM"}) ::unsetenv(unset);
   FILE* shell = ::popen(hookCommand(port).c_str(), "w");
   if (shell == nullptr) return {};
   std::fwrite(kPayload.data(), 1, kPayload.size(), shell);
@@ -36,10 +42,14 @@ CommandRun runHookCommand(std::uint16_t port) {
 }
 
 TEST(HookCommand, IsTheFixedCommandLine) {
-  EXPECT_EQ(hookCommand(),
-            ": 'tallyloft';input=$(cat);printf '%s' \"$input\" | /usr/bin/curl -s -m1 -H "
-            "'Expect:' -H 'Content-Type: application/json' -X POST "
-            "http://127.0.0.1:51789/event --data-binary @- >/dev/null 2>&1;exit 0");
+  EXPECT_EQ(
+      hookCommand(),
+      ": 'tallyloft';input=$(cat);printf '%s' \"$input\" | /usr/bin/curl -s -m1 -H "
+      "'Expect:' -H 'Content-Type: application/json' -H \"X-Tallyloft-Pid: $PPID\" -H "
+      "\"X-Tallyloft-Term: ${WINDOWID:+WINDOWID=$WINDOWID;}${TMUX:+TMUX=$TMUX;}"
+      "${TMUX_PANE:+TMUX_PANE=$TMUX_PANE;}${KITTY_WINDOW_ID:+KITTY_WINDOW_ID=$KITTY_WINDOW_ID;}"
+      "${WEZTERM_PANE:+WEZTERM_PANE=$WEZTERM_PANE;}${TERM_PROGRAM:+TERM_PROGRAM=$TERM_PROGRAM;}"
+      "\" -X POST http://127.0.0.1:51789/event --data-binary @- >/dev/null 2>&1;exit 0");
 }
 
 TEST(HookCommand, DeliversExactlyOneEventToTheServer) {
@@ -71,6 +81,13 @@ TEST(HookCommand, DeliversExactlyOneEventToTheServer) {
   EXPECT_EQ(events[0].hookEventName, "UserPromptSubmit");
   EXPECT_EQ(events[0].cwd, "/tmp/it's \"quoted\"");
   EXPECT_EQ(events[0].prompt, "echo $HOME `id` $(rm -rf /) 日本語 \\n");
+  // The shell that popen starts runs the hook; its parent, the CLI's stand-in, is this test.
+  EXPECT_EQ(events[0].pid, ::getpid());
+  TerminalHints expected;
+  expected.windowId = "4194311";
+  expected.tmux = "/tmp/tmux-1000/default,2811,0";
+  expected.tmuxPane = "%7";
+  EXPECT_EQ(events[0].terminal, expected);
 }
 
 TEST(HookCommand, EndsQuicklyAndSucceedsWhenTheAppIsNotThere) {

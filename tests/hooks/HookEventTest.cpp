@@ -117,6 +117,55 @@ std::optional<std::string> targetOf(const std::string& toolInput) {
   return event ? event->target() : std::optional<std::string>("<undecodable>");
 }
 
+TEST(HookEventDecode, ReadsTheToolResultsDisplayTextWithoutEverRejectingForIt) {
+  const auto display = [](const char* response) {
+    const std::string body =
+        std::string(R"({"hook_event_name":"AfterTool","tool_response":)") + response + "}";
+    const auto event = HookEvent::decode(body);
+    EXPECT_TRUE(event) << body;
+    return event ? event->toolResponseDisplay : std::nullopt;
+  };
+  EXPECT_EQ(display(R"({"llmContent":"x","returnDisplay":"Command cancelled by user."})"),
+            "Command cancelled by user.");
+  EXPECT_EQ(display(R"({"returnDisplay":[[{"text":"out"}]]})"), std::nullopt);
+  EXPECT_EQ(display(R"("ok\n")"), std::nullopt);  // Codex sends a plain string
+  EXPECT_EQ(display(R"({"stdout":"","interrupted":false})"), std::nullopt);  // Claude Code
+  EXPECT_EQ(display("null"), std::nullopt);
+  EXPECT_FALSE(HookEvent::decode(R"({"hook_event_name":"AfterTool","tool_response":{"a":)"));
+}
+
+TEST(TerminalHints, KeepsOnlyValuesShapedLikeTheirVariable) {
+  TerminalHints all;
+  all.windowId = "4194311";
+  all.tmux = "/tmp/tmux-1000/default,2811,0";
+  all.tmuxPane = "%12";
+  all.kittyWindowId = "3";
+  all.weztermPane = "0";
+  all.termProgram = "WezTerm";
+  EXPECT_EQ(TerminalHints::parse("WINDOWID=4194311;TMUX=/tmp/tmux-1000/default,2811,0;"
+                                 "TMUX_PANE=%12;KITTY_WINDOW_ID=3;WEZTERM_PANE=0;"
+                                 "TERM_PROGRAM=WezTerm;"),
+            all);
+  EXPECT_TRUE(TerminalHints::parse("").empty());
+  EXPECT_TRUE(TerminalHints::parse(";;=;WINDOWID;OTHER=1").empty());
+  for (const char* bad : {"WINDOWID=0", "WINDOWID=-1", "WINDOWID=12a", "TMUX=relative,1,0",
+                          "TMUX=/tmp/x,1", "TMUX=/tmp/$(id),1,0", "TMUX_PANE=7", "TMUX_PANE=%",
+                          "KITTY_WINDOW_ID=", "TERM_PROGRAM=a`b`", "windowid=5"}) {
+    EXPECT_TRUE(TerminalHints::parse(bad).empty()) << bad;
+  }
+  EXPECT_TRUE(TerminalHints::parse("TERM_PROGRAM=" + std::string(65, 'a')).empty());
+  EXPECT_TRUE(TerminalHints::parse("WINDOWID=5;" + std::string(TerminalHints::kMaxHeaderBytes, ' '))
+                  .empty());
+}
+
+TEST(TerminalHints, PidHintIsAPositiveDecimalWithinTheKernelsRange) {
+  EXPECT_EQ(parsePidHint("1"), 1);
+  EXPECT_EQ(parsePidHint("4194304"), 4194304);
+  for (const char* bad : {"", "0", "-5", "+5", "4194305", "12345678", "1e3", "0x10", " 5"}) {
+    EXPECT_EQ(parsePidHint(bad), std::nullopt) << bad;
+  }
+}
+
 TEST(HookEventTarget, TakesFirstNonEmptyStringInKeyOrder) {
   EXPECT_EQ(targetOf(R"({"prompt":"p","file_path":"/a.cpp","path":"/b"})"), "/a.cpp");
   EXPECT_EQ(targetOf(R"({"file_path":"","path":"/src"})"), "/src");

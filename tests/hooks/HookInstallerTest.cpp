@@ -43,7 +43,7 @@ TEST_F(HookInstallerTest, InstallsEveryEventOfEachCliIntoAFreshFile) {
     EXPECT_TRUE(HookInstaller::isInstalled(engine));
   }
   EXPECT_EQ(HookInstaller::eventNames(HookEngine::claude).size(), 13u);
-  EXPECT_EQ(HookInstaller::eventNames(HookEngine::codex).size(), 11u);
+  EXPECT_EQ(HookInstaller::eventNames(HookEngine::codex).size(), 12u);
   EXPECT_EQ(HookInstaller::eventNames(HookEngine::gemini).size(), 7u);
 }
 

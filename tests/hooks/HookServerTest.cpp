@@ -159,6 +159,51 @@ TEST(HookServer, AnswersEveryCompleteRequestButDeliversOnlyHookEvents) {
   }
 }
 
+TEST(HookServer, PassesOnTheProcessAndTerminalHintsAndDropsBadOnes) {
+  RunningServer running;
+  struct Case {
+    const char* name;
+    std::string headers;
+    std::optional<std::int64_t> pid;
+    std::optional<std::string> windowId;
+    std::optional<std::string> tmuxPane;
+  };
+  const std::string many = [] {
+    std::string lines;
+    for (int i = 1; i <= 200; ++i) lines += "X-Tallyloft-Pid: " + std::to_string(i) + "\r\n";
+    return lines;
+  }();
+  const Case cases[] = {
+      {"none", "", std::nullopt, std::nullopt, std::nullopt},
+      {"both", "X-Tallyloft-Pid: 4242\r\nX-Tallyloft-Term: WINDOWID=77;TMUX_PANE=%3;\r\n", 4242,
+       "77", "%3"},
+      {"any letter case, blanks", "x-tallyloft-pid:   17  \r\n", 17, std::nullopt, std::nullopt},
+      {"garbage pid", "X-Tallyloft-Pid: 12; rm -rf /\r\n", std::nullopt, std::nullopt,
+       std::nullopt},
+      {"zero and negative", "X-Tallyloft-Pid: -3\r\nX-Tallyloft-Pid: 0\r\n", std::nullopt,
+       std::nullopt, std::nullopt},
+      {"beyond any pid", "X-Tallyloft-Pid: 99999999999\r\n", std::nullopt, std::nullopt,
+       std::nullopt},
+      {"many, the last counts", many, 200, std::nullopt, std::nullopt},
+      {"oversized term", "X-Tallyloft-Term: WINDOWID=5;" + std::string(2000, 'x') + "\r\n",
+       std::nullopt, std::nullopt, std::nullopt},
+      {"bad values dropped, good kept",
+       "X-Tallyloft-Term: WINDOWID=0x1f;TMUX_PANE=%9;TERM_PROGRAM=$(id)\r\n", std::nullopt,
+       std::nullopt, "%9"},
+  };
+  std::size_t count = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(exchange(running.port(), postRequest(kEvent, c.headers)), kResponse);
+    const auto events = running.events();
+    ASSERT_EQ(events.size(), ++count);
+    EXPECT_EQ(events.back().pid, c.pid);
+    EXPECT_EQ(events.back().terminal.windowId, c.windowId);
+    EXPECT_EQ(events.back().terminal.tmuxPane, c.tmuxPane);
+    EXPECT_FALSE(events.back().terminal.termProgram);
+  }
+}
+
 TEST(HookServer, AcceptsTheLargestBody) {
   RunningServer running;
   std::string body = R"({"hook_event_name":"Big","pad":")";

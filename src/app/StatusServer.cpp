@@ -1,0 +1,237 @@
+#include "app/StatusServer.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/CrewStatus.h"
+#include "hooks/JsonReader.h"
+
+namespace tallyloft {
+namespace {
+
+std::optional<sockaddr_un> addressOf(const std::filesystem::path& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string text = path.string();
+  if (text.size() >= sizeof address.sun_path) return std::nullopt;
+  std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
+  return address;
+}
+
+int connectTo(const std::filesystem::path& path) {
+  const auto address = addressOf(path);
+  if (!address) return -1;
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+StatusServer::StatusServer(Scheduler& scheduler, CrewModel& crew)
+    : scheduler_(scheduler), crew_(crew) {}
+
+StatusServer::~StatusServer() {
+  if (observer_ != 0) crew_.unobserve(observer_);
+  if (pendingSend_ != 0) scheduler_.cancel(pendingSend_);
+  while (!clients_.empty()) drop(clients_.begin()->first);
+  if (listener_ >= 0) {
+    scheduler_.unwatch(listenWatch_);
+    ::close(listener_);
+    ::unlink(path_.c_str());
+  }
+}
+
+std::filesystem::path StatusServer::socketPath() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && runtime[0] == '/') {
+    return std::filesystem::path(runtime) / "tallyloft" / "tallyloft.sock";
+  }
+  return std::filesystem::path("/tmp") / ("tallyloft-" + std::to_string(::getuid())) /
+         "tallyloft.sock";
+}
+
+std::optional<std::string> StatusServer::prepareDirectory(const std::filesystem::path& directory) {
+  if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
+    return "cannot make " + directory.string() + ": " + std::strerror(errno);
+  }
+  struct stat info {};
+  if (::lstat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    return directory.string() + " is not a directory";
+  }
+  if (info.st_uid != ::getuid() || (info.st_mode & 077) != 0) {
+    return directory.string() + " is not this user's alone";
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> StatusServer::listen(std::optional<std::filesystem::path> path) {
+  if (listener_ >= 0) return std::nullopt;
+  const std::filesystem::path where = path.value_or(socketPath());
+  if (auto problem = prepareDirectory(where.parent_path())) return problem;
+  const auto address = addressOf(where);
+  if (!address) return "the socket path is too long: " + where.string();
+  // A socket that answers belongs to a running instance; one that does not is left over.
+  if (const int other = connectTo(where); other >= 0) {
+    ::close(other);
+    return "another Tallyloft answers at " + where.string();
+  }
+  ::unlink(where.c_str());
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return std::string("no socket: ") + std::strerror(errno);
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0 ||
+      ::chmod(where.c_str(), 0600) != 0 || ::listen(fd, 16) != 0) {
+    const std::string problem = std::strerror(errno);
+    ::close(fd);
+    return "cannot listen at " + where.string() + ": " + problem;
+  }
+  listener_ = fd;
+  path_ = where;
+  listenWatch_ = scheduler_.watchReadable(listener_, [this] { accept(); });
+  return std::nullopt;
+}
+
+void StatusServer::accept() {
+  for (;;) {
+    const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) return;
+    // Only this user's processes may ask, whatever the socket's mode says.
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::getuid()) {
+      ::close(fd);
+      continue;
+    }
+    Client& client = clients_[fd];
+    client.fd = fd;
+    client.watch = scheduler_.watchReadable(fd, [this, fd] { receive(fd); });
+  }
+}
+
+void StatusServer::receive(int fd) {
+  const auto it = clients_.find(fd);
+  if (it == clients_.end()) return;
+  Client& client = it->second;
+  char buffer[1024];
+  const ssize_t count = ::recv(fd, buffer, sizeof buffer, 0);
+  if (count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+    drop(fd);
+    return;
+  }
+  if (count < 0) return;
+  client.received.append(buffer, static_cast<std::size_t>(count));
+  for (;;) {
+    const std::size_t newline = client.received.find('\n');
+    if (newline == std::string::npos) break;
+    const std::string line = client.received.substr(0, newline);
+    client.received.erase(0, newline + 1);
+    answer(client, line);
+    if (clients_.count(fd) == 0) return;  // dropped while answering
+  }
+  if (client.received.size() > kMaxRequestBytes) drop(fd);
+}
+
+void StatusServer::answer(Client& client, std::string_view line) {
+  const auto request = parseJson(line);
+  const JSONValue::Object* object = request ? request->asObject() : nullptr;
+  const auto field = [object](std::string_view key) -> const std::string* {
+    if (object == nullptr) return nullptr;
+    const auto it = object->find(key);
+    return it == object->end() ? nullptr : it->second.asString();
+  };
+  const std::string* get = field("get");
+  const std::string* watch = field("watch");
+  bool sent = true;
+  if ((get != nullptr && *get == "crew") || (watch != nullptr && *watch == "crew")) {
+    if (watch != nullptr) {
+      client.watching = true;
+      if (observer_ == 0) observer_ = crew_.observe([this] { crewChanged(); });
+    }
+    sent = send(client, crewStatusJson(crew_.sessions(), scheduler_.now()));
+  } else {
+    sent = send(client,
+                R"({"error":"unknown request; ask {\"get\":\"crew\"} or {\"watch\":\"crew\"}"})");
+  }
+  if (!sent) drop(client.fd);
+}
+
+bool StatusServer::send(Client& client, const std::string& document) {
+  std::string line = document;
+  line += '\n';
+  const ssize_t sent = ::send(client.fd, line.data(), line.size(), MSG_NOSIGNAL);
+  return sent == static_cast<ssize_t>(line.size());
+}
+
+void StatusServer::drop(int fd) {
+  const auto it = clients_.find(fd);
+  if (it == clients_.end()) return;
+  scheduler_.unwatch(it->second.watch);
+  ::close(fd);
+  clients_.erase(it);
+  const bool anyWatching = std::any_of(clients_.begin(), clients_.end(),
+                                       [](const auto& each) { return each.second.watching; });
+  if (!anyWatching && observer_ != 0) {
+    crew_.unobserve(observer_);
+    observer_ = 0;
+  }
+}
+
+void StatusServer::crewChanged() {
+  if (pendingSend_ != 0) return;
+  pendingSend_ = scheduler_.after(kWatchSpacing, [this] {
+    pendingSend_ = 0;
+    sendToWatchers();
+  });
+}
+
+void StatusServer::sendToWatchers() {
+  const std::string document = crewStatusJson(crew_.sessions(), scheduler_.now());
+  std::vector<int> gone;
+  for (auto& [fd, client] : clients_) {
+    if (client.watching && !send(client, document)) gone.push_back(fd);
+  }
+  for (int fd : gone) drop(fd);
+}
+
+bool askStatusServer(const std::filesystem::path& path, const std::string& request,
+                     const std::function<bool(const std::string& line)>& onLine) {
+  const int fd = connectTo(path);
+  if (fd < 0) return false;
+  const std::string line = request + "\n";
+  if (::send(fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) {
+    ::close(fd);
+    return false;
+  }
+  std::string received;
+  char buffer[8192];
+  for (;;) {
+    const ssize_t count = ::recv(fd, buffer, sizeof buffer, 0);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) break;
+    received.append(buffer, static_cast<std::size_t>(count));
+    std::size_t newline;
+    while ((newline = received.find('\n')) != std::string::npos) {
+      const std::string each = received.substr(0, newline);
+      received.erase(0, newline + 1);
+      if (!onLine(each)) {
+        ::close(fd);
+        return true;
+      }
+    }
+  }
+  ::close(fd);
+  return true;
+}
+
+}  // namespace tallyloft

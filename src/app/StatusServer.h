@@ -1,0 +1,76 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "base/Scheduler.h"
+#include "crew/CrewModel.h"
+
+namespace tallyloft {
+
+// The user-only local socket through which `tallyloft status` asks the running app (or
+// `tallyloft serve`) for the crew. Requests and answers are JSON, one per line:
+//   {"get":"crew"}    one crew document (see crewStatusJson), then the connection stays open
+//   {"watch":"crew"}  one document now and one after every change, at most ten a second
+// Anything else is answered with {"error": "…"}. A client that sends more than 4 KiB without a
+// line break, or that stops reading while documents pile up, is disconnected.
+//
+// Runs on the scheduler's main thread, like the crew it reads: no thread of its own, and no
+// work at all while no client is connected.
+class StatusServer {
+ public:
+  static constexpr std::size_t kMaxRequestBytes = 4096;
+  static constexpr std::chrono::milliseconds kWatchSpacing{100};
+
+  StatusServer(Scheduler& scheduler, CrewModel& crew);
+  StatusServer(const StatusServer&) = delete;
+  StatusServer& operator=(const StatusServer&) = delete;
+  ~StatusServer();
+
+  // Listens on `path` (default: socketPath()). Returns an error text when it cannot: another
+  // instance answers there already, or the directory is not the user's alone.
+  std::optional<std::string> listen(std::optional<std::filesystem::path> path = std::nullopt);
+  bool listening() const { return listener_ >= 0; }
+
+  // $XDG_RUNTIME_DIR/tallyloft/tallyloft.sock, or /tmp/tallyloft-UID/tallyloft.sock when
+  // XDG_RUNTIME_DIR is unset or not absolute.
+  static std::filesystem::path socketPath();
+  // Makes the socket's directory when missing (mode 0700); an error text unless it is then a
+  // directory owned by this user that nobody else may enter.
+  static std::optional<std::string> prepareDirectory(const std::filesystem::path& directory);
+
+ private:
+  struct Client {
+    int fd = -1;
+    Scheduler::WatchId watch = 0;
+    std::string received;
+    bool watching = false;
+  };
+  void accept();
+  void receive(int fd);
+  void answer(Client& client, std::string_view line);
+  // Sends one line; false (and the client must go) when it does not fit.
+  bool send(Client& client, const std::string& line);
+  void drop(int fd);
+  void crewChanged();
+  void sendToWatchers();
+
+  Scheduler& scheduler_;
+  CrewModel& crew_;
+  std::filesystem::path path_;
+  int listener_ = -1;
+  Scheduler::WatchId listenWatch_ = 0;
+  std::map<int, Client> clients_;
+  std::size_t observer_ = 0;
+  Scheduler::TimerId pendingSend_ = 0;
+};
+
+// A client of the status socket: connects, sends `request` (one line), and calls `onLine` with
+// each line that comes back until it returns false or the server closes. Returns false when
+// nothing answers at `path`.
+bool askStatusServer(const std::filesystem::path& path, const std::string& request,
+                     const std::function<bool(const std::string& line)>& onLine);
+
+}  // namespace tallyloft

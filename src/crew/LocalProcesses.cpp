@@ -1,0 +1,85 @@
+#include "crew/LocalProcesses.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <fstream>
+#include <iterator>
+
+namespace tallyloft {
+namespace {
+
+std::string procPath(std::int64_t pid, const char* leaf) {
+  return "/proc/" + std::to_string(pid) + "/" + leaf;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> LocalProcesses::startTime(std::int64_t pid) {
+  if (pid <= 0) return std::nullopt;
+  std::ifstream file(procPath(pid, "stat"));
+  if (!file) return std::nullopt;
+  const std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  // The command name (field 2) is in parentheses and may hold blanks and parentheses itself.
+  const std::size_t close = stat.rfind(')');
+  if (close == std::string::npos || close + 2 >= stat.size()) return std::nullopt;
+  // A zombie has ended; only its parent has not collected it yet.
+  if (stat[close + 2] == 'Z' || stat[close + 2] == 'X') return std::nullopt;
+  std::size_t at = close + 1;
+  for (int field = 3; field < 22; ++field) {
+    at = stat.find(' ', at + 1);
+    if (at == std::string::npos) return std::nullopt;
+  }
+  ++at;
+  std::uint64_t ticks = 0;
+  const auto [end, error] = std::from_chars(stat.data() + at, stat.data() + stat.size(), ticks);
+  if (error != std::errc() || end == stat.data() + at) return std::nullopt;
+  return ticks;
+}
+
+std::optional<ProcessIdentity> LocalProcesses::verify(std::int64_t pid,
+                                                      const std::string& cwd) const {
+  if (pid <= 0 || cwd.empty()) return std::nullopt;
+  const auto before = startTime(pid);
+  if (!before) return std::nullopt;
+  struct stat process {};
+  if (::stat(procPath(pid, "").c_str(), &process) != 0 || process.st_uid != ::getuid()) {
+    return std::nullopt;
+  }
+  // /proc/PID/cwd is readable only for our own processes; compare the directories themselves.
+  struct stat theirs {};
+  struct stat named {};
+  if (::stat(procPath(pid, "cwd").c_str(), &theirs) != 0 || ::stat(cwd.c_str(), &named) != 0 ||
+      theirs.st_dev != named.st_dev || theirs.st_ino != named.st_ino) {
+    return std::nullopt;
+  }
+  // The same process from the first read to the last.
+  if (startTime(pid) != before) return std::nullopt;
+  return ProcessIdentity{pid, *before};
+}
+
+bool LocalProcesses::alive(const ProcessIdentity& process) const {
+  return startTime(process.pid) == process.startTime;
+}
+
+int LocalProcesses::exitDescriptor(const ProcessIdentity& process) const {
+#ifdef SYS_pidfd_open
+  const long fd = ::syscall(SYS_pidfd_open, static_cast<pid_t>(process.pid), 0);
+  if (fd < 0) return -1;
+  // The pid might have been reused between the check and the open.
+  if (!alive(process)) {
+    ::close(static_cast<int>(fd));
+    return -1;
+  }
+  ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+  return static_cast<int>(fd);
+#else
+  (void)process;
+  return -1;
+#endif
+}
+
+}  // namespace tallyloft

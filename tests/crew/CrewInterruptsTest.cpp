@@ -1,0 +1,364 @@
+// Interrupted turns and CLIs that die, as the current Claude Code, Gemini CLI and Codex CLI
+// really behave: the captured hooks replayed through the model, with the CLI's process and
+// Claude Code's sessions files standing in for the machine.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "base/LoopScheduler.h"
+#include "crew/CrewModel.h"
+#include "support/TempHome.h"
+
+namespace tallyloft {
+namespace {
+
+using namespace std::chrono_literals;
+using Json = nlohmann::json;
+
+// Processes that pass the check when their pid is in `local`; each one's end is a pipe whose
+// writing side `end` closes.
+class FakeProcesses final : public LocalProcesses {
+ public:
+  struct State {
+    std::map<std::int64_t, int> writers;  // pid → the pipe's writing side, -1 once ended
+  };
+  explicit FakeProcesses(std::shared_ptr<State> state) : state_(std::move(state)) {}
+  std::optional<ProcessIdentity> verify(std::int64_t pid, const std::string&) const override {
+    if (state_->writers.count(pid) == 0) return std::nullopt;
+    return ProcessIdentity{pid, 1};
+  }
+  bool alive(const ProcessIdentity& process) const override {
+    const auto it = state_->writers.find(process.pid);
+    return it != state_->writers.end() && it->second >= 0 && process.startTime == 1;
+  }
+  int exitDescriptor(const ProcessIdentity& process) const override {
+    int ends[2];
+    if (!alive(process) || ::pipe2(ends, O_CLOEXEC) != 0) return -1;
+    state_->writers[process.pid] = ends[1];
+    return ends[0];
+  }
+
+ private:
+  std::shared_ptr<State> state_;
+};
+
+class CrewInterruptsTest : public test::TempHome {
+ protected:
+  static constexpr std::int64_t kPid = 4242;
+
+  CrewInterruptsTest() {
+    processes->writers[kPid] = 0;  // alive; its pipe is made when it is watched
+    crew.setProcesses(std::make_unique<FakeProcesses>(processes));
+  }
+  ~CrewInterruptsTest() override {
+    for (auto& [pid, writer] : processes->writers) {
+      if (writer > 0) ::close(writer);
+    }
+  }
+
+  void end(std::int64_t pid) {
+    int& writer = processes->writers[pid];
+    if (writer > 0) ::close(writer);
+    writer = -1;
+    loop.runPending();
+  }
+  void send(Json body, std::optional<std::int64_t> pid = kPid) {
+    auto event = HookEvent::decode(body.dump(), loop.now());
+    ASSERT_TRUE(event) << body.dump();
+    event->pid = pid;
+    crew.reduce(*event);
+    loop.runPending();
+  }
+  // Moves virtual time to `seconds` after the start of the replay.
+  void at(double seconds) {
+    const auto target = start + std::chrono::duration_cast<Scheduler::Duration>(
+                                    std::chrono::duration<double>(seconds));
+    if (target > loop.now()) loop.advance(target - loop.now());
+  }
+  const SessionNode* session(const std::string& id) const {
+    for (const SessionNode& each : crew.sessions()) {
+      if (each.id == id) return &each;
+    }
+    return nullptr;
+  }
+
+  std::shared_ptr<FakeProcesses::State> processes = std::make_shared<FakeProcesses::State>();
+  Scheduler::TimePoint start{std::chrono::seconds(1'800'000'000)};
+  LoopScheduler loop{start};
+  CrewModel crew{loop};
+};
+
+// One capture: its hooks, then what the CLI did, then 3 s: the office must have caught up.
+TEST_F(CrewInterruptsTest, EveryCapturedInterruptKillAndClosedTerminalSettlesWithinThreeSeconds) {
+  const std::filesystem::path folder = std::filesystem::path(TALLYLOFT_REALDATA_DIR) / "interrupts";
+  if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "no " << folder;
+  int replayed = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const Json capture = Json::parse(read(entry.path()));
+    const std::string scenario = capture.at("scenario");
+    const std::string cli = capture.at("cli");
+    SCOPED_TRACE(entry.path().filename().string());
+    LoopScheduler replayLoop{start};
+    CrewModel model{replayLoop};
+    auto state = std::make_shared<FakeProcesses::State>();
+    state->writers[kPid] = 0;
+    model.setProcesses(std::make_unique<FakeProcesses>(state));
+    const auto moveTo = [&](double seconds) {
+      const auto target =
+          start + 100s +
+          std::chrono::duration_cast<Scheduler::Duration>(std::chrono::duration<double>(seconds));
+      if (target > replayLoop.now()) replayLoop.advance(target - replayLoop.now());
+    };
+    // The sessions file as the capture saw it, stamped when it is applied.
+    const auto sessionsFile = [&](const char* when) -> std::optional<ClaudeSessionFile> {
+      if (!capture.contains("claude_sessions_dir")) return std::nullopt;
+      for (const Json& snapshot : capture.at("claude_sessions_dir")) {
+        if (snapshot.at("when") != when) continue;
+        for (const auto& [name, text] : snapshot.at("files").items()) {
+          auto file = ClaudeSessionFile::parse(text.get<std::string>());
+          if (!file) continue;
+          file->pid = kPid;
+          file->procStart = 1;
+          file->statusUpdatedAt = replayLoop.now();
+          return file;
+        }
+      }
+      return std::nullopt;
+    };
+    const bool interactive = scenario.rfind("D-", 0) != 0;
+    const bool ends = scenario.rfind("A-", 0) != 0;  // killed, terminal closed, stopped
+    std::string sessionId;
+    double order = -1;
+    bool busySeen = false;
+    for (const Json& hook : capture.at("hooks")) {
+      const double when = hook.at("after_action_s").is_number()
+                              ? hook.at("after_action_s").get<double>()
+                              : (order += 0.05);  // no times: in order, before the action
+      if (interactive && when > 3) break;         // what the user did next
+      moveTo(when);
+      auto event = HookEvent::decode(hook.at("payload").dump(), replayLoop.now());
+      ASSERT_TRUE(event);
+      event->pid = kPid;
+      sessionId = event->sessionId.value_or(sessionId);
+      model.reduce(*event);
+      replayLoop.runPending();
+      if (!busySeen && (event->hookEventName == "UserPromptSubmit")) {
+        busySeen = true;
+        if (auto file = sessionsFile("while busy")) model.claudeSessionChanged(*file);
+      }
+    }
+    ASSERT_FALSE(sessionId.empty());
+    // The action at 0 s: the process ends at once when it was killed or its terminal closed.
+    moveTo(0.0);
+    if (ends) {
+      ::close(state->writers[kPid]);
+      state->writers[kPid] = -1;
+      replayLoop.runPending();
+    }
+    moveTo(0.1);  // Claude Code rewrites its sessions file about 90 ms after the action
+    if (auto file = sessionsFile("5 s after action")) model.claudeSessionChanged(*file);
+    moveTo(3.0);
+    const SessionNode* session = nullptr;
+    for (const SessionNode& each : model.sessions()) {
+      if (each.id == sessionId) session = &each;
+    }
+    ASSERT_NE(session, nullptr);
+    if (ends) {
+      EXPECT_TRUE(session->leaving) << cli << " " << scenario;
+    } else {
+      EXPECT_FALSE(session->leaving) << cli << " " << scenario;
+      EXPECT_EQ(session->main.state, AgentState::idle) << cli << " " << scenario;
+      EXPECT_FALSE(session->main.currentTool);
+    }
+    ++replayed;
+    if (ends && state->writers[kPid] > 0) ::close(state->writers[kPid]);
+  }
+  EXPECT_EQ(replayed, 21);
+}
+
+TEST_F(CrewInterruptsTest, AProcessThatFailsTheCheckChangesNothing) {
+  crew.startReaper();
+  send({{"hook_event_name", "PreToolUse"},
+        {"session_id", "remote"},
+        {"cwd", "/srv"},
+        {"tool_name", "Bash"}},
+       777);  // not among the fake's processes: another machine, a container, another user
+  const SessionNode* remote = session("remote");
+  ASSERT_NE(remote, nullptr);
+  EXPECT_EQ(remote->process, ProcessStatus::notLocal);
+  EXPECT_EQ(remote->pid, 777);
+  at(599);
+  EXPECT_FALSE(session("remote")->leaving);
+  at(631);  // the idle timeout and the next sweep still end it
+  EXPECT_TRUE(session("remote")->leaving);
+}
+
+TEST_F(CrewInterruptsTest, TheWatchFollowsTheNewestProcessOfASession) {
+  crew.startReaper();
+  processes->writers[5000] = 0;
+  send({{"hook_event_name", "SessionStart"}, {"session_id", "s"}, {"cwd", "/p"}});
+  EXPECT_EQ(session("s")->process, ProcessStatus::alive);
+  // Resumed in another process: the first one's end no longer ends the session.
+  send({{"hook_event_name", "UserPromptSubmit"}, {"session_id", "s"}, {"cwd", "/p"}}, 5000);
+  end(kPid);
+  EXPECT_FALSE(session("s")->leaving);
+  end(5000);
+  EXPECT_TRUE(session("s")->leaving);
+  EXPECT_EQ(session("s")->process, ProcessStatus::gone);
+  EXPECT_EQ(session("s")->main.state, AgentState::done);
+  // What the dying CLI posted on its way out does not bring the session back.
+  send({{"hook_event_name", "Stop"}, {"session_id", "s"}}, 5000);
+  EXPECT_TRUE(session("s")->leaving);
+  at(15);
+  EXPECT_EQ(session("s"), nullptr);
+  // Nor does a late "SessionEnd" make a new one.
+  send({{"hook_event_name", "SessionEnd"}, {"session_id", "s"}}, 5000);
+  EXPECT_TRUE(crew.sessions().empty());
+}
+
+TEST_F(CrewInterruptsTest, ClaudeSessionsFileEndsTheTurnAndItsRunningSubagents) {
+  send({{"hook_event_name", "PreToolUse"},
+        {"session_id", "c"},
+        {"cwd", "/p"},
+        {"tool_name", "Task"}});
+  send({{"hook_event_name", "PreToolUse"},
+        {"session_id", "c"},
+        {"agent_id", "a1"},
+        {"agent_type", "Explore"},
+        {"tool_name", "Grep"}});
+  ClaudeSessionFile file{kPid, "c", "/p", 1, "idle", loop.now() - 1s};
+  crew.claudeSessionChanged(file);  // older than the newest event: about an earlier turn
+  EXPECT_EQ(session("c")->main.state, AgentState::working);
+  file.statusUpdatedAt = loop.now() + 90ms;
+  crew.claudeSessionChanged(file);
+  EXPECT_EQ(session("c")->main.state, AgentState::idle);
+  EXPECT_EQ(session("c")->subagents.at(0).state, AgentState::done);
+  at(30);
+  EXPECT_TRUE(session("c")->subagents.empty());
+  // A file of another process, or of a session we do not know, changes nothing.
+  send({{"hook_event_name", "UserPromptSubmit"}, {"session_id", "c"}});
+  crew.claudeSessionChanged({kPid + 1, "c", "/p", 1, "idle", loop.now() + 1s});
+  crew.claudeSessionChanged({kPid, "unknown", "/p", 1, "idle", loop.now() + 1s});
+  EXPECT_EQ(session("c")->main.state, AgentState::thinking);
+  EXPECT_EQ(crew.sessions().size(), 1u);
+}
+
+TEST_F(CrewInterruptsTest, ClaudeSessionsFileTellsOfADeadProcess) {
+  processes->writers.erase(kPid);  // no hint that passes: the file alone knows the process
+  send({{"hook_event_name", "UserPromptSubmit"}, {"session_id", "c"}, {"cwd", "/p"}}, std::nullopt);
+  // Left "busy" by a process that is gone.
+  crew.claudeSessionChanged({kPid, "c", "/p", 1, "busy", loop.now()});
+  EXPECT_TRUE(session("c")->leaving);
+
+  send({{"hook_event_name", "UserPromptSubmit"}, {"session_id", "d"}, {"cwd", "/p"}}, std::nullopt);
+  processes->writers[kPid] = 0;
+  crew.claudeSessionChanged({kPid, "d", "/p", 1, "busy", loop.now()});
+  EXPECT_EQ(session("d")->process, ProcessStatus::alive);  // learnt from the file
+  // The file deleted while the process still runs: nothing; once it has gone: the end.
+  crew.claudeSessionRemoved({kPid, "d", "/p", 1, "busy", std::nullopt});
+  EXPECT_FALSE(session("d")->leaving);
+  end(kPid);
+  EXPECT_TRUE(session("d")->leaving);
+}
+
+TEST_F(CrewInterruptsTest, SilentTurnsAreCheckedAgainstTheTranscriptsInterruptMarker) {
+  struct Case {
+    const char* name;
+    std::string line;  // {T} is replaced by the marker's time
+    bool ends;
+  };
+  const Case cases[] = {
+      {"Claude Code",
+       R"({"type":"user","message":{"content":[{"type":"text","text":"[Request interrupted by user for tool use]"}]},"timestamp":"{T}"})",
+       true},
+      {"Codex",
+       R"({"timestamp":"{T}","type":"event_msg","payload":{"type":"turn_aborted","reason":"interrupted"}})",
+       true},
+      {"Gemini CLI", R"({"id":"1","timestamp":"{T}","type":"info","content":"Request cancelled."})",
+       true},
+      {"no marker", R"({"timestamp":"{T}","type":"assistant"})", false},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string id = "t" + std::to_string(index++);
+    const std::filesystem::path transcript = home() / (id + ".jsonl");
+    write(transcript, "");
+    send({{"hook_event_name", "PreToolUse"},
+          {"session_id", id},
+          {"tool_name", "Bash"},
+          {"transcript_path", transcript.string()}},
+         std::nullopt);
+    const auto stamp = [&](Scheduler::TimePoint when) {
+      const auto ms =
+          std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count();
+      const std::time_t seconds = ms / 1000;
+      std::tm utc{};
+      ::gmtime_r(&seconds, &utc);
+      char text[96];
+      std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                    utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                    static_cast<int>(ms % 1000));
+      std::string line = c.line;
+      line.replace(line.find("{T}"), 3, text);
+      return line;
+    };
+    // A marker from before the newest event belongs to an earlier turn.
+    write(transcript, stamp(loop.now() - 2s) + "\n");
+    loop.advance(21s);
+    EXPECT_EQ(session(id)->main.state, AgentState::working);
+    write(transcript, stamp(loop.now() - 2s) + "\n" + R"({"$set":{"lastUpdated":"x"}})" + "\n");
+    loop.advance(21s);
+    EXPECT_EQ(session(id)->main.state, c.ends ? AgentState::idle : AgentState::working);
+    // An idle agent has nothing pending: no timer runs for it.
+    if (c.ends) {
+      EXPECT_EQ(loop.pendingTimers(), 0u);
+    }
+    send({{"hook_event_name", "SessionEnd"}, {"session_id", id}}, std::nullopt);
+    loop.advance(20s);
+  }
+}
+
+TEST(LocalProcesses, VerifiesALiveChildByItsFolderAndSeesItsEnd) {
+  const std::filesystem::path folder = std::filesystem::temp_directory_path();
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::chdir(folder.c_str()) != 0) ::_exit(1);
+    ::pause();
+    ::_exit(0);
+  }
+  LocalProcesses processes;
+  std::optional<ProcessIdentity> identity;
+  for (int i = 0; i < 200 && !identity; ++i) {
+    identity = processes.verify(child, folder.string());
+    if (!identity) ::usleep(5000);
+  }
+  ASSERT_TRUE(identity);
+  EXPECT_FALSE(processes.verify(child, "/"));                       // works in another folder
+  EXPECT_FALSE(processes.alive({child, identity->startTime + 1}));  // a reused pid is not ours
+  LoopScheduler loop{Scheduler::TimePoint{}};
+  const int fd = processes.exitDescriptor(*identity);
+  ASSERT_GE(fd, 0);
+  bool ended = false;
+  Scheduler::WatchId watch = 0;
+  watch = loop.watchReadable(fd, [&] {
+    ended = true;
+    loop.unwatch(watch);  // readable for good now
+  });
+  loop.runPending();
+  EXPECT_FALSE(ended);
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  loop.runPending();
+  EXPECT_TRUE(ended);
+  EXPECT_FALSE(processes.alive(*identity));
+  ::close(fd);
+}
+
+}  // namespace
+}  // namespace tallyloft
