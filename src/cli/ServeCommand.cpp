@@ -96,7 +96,15 @@ int runServe(const ServeOptions& options) {
       std::fflush(stdout);
     };
   }
+  app.onHooksWarning = [&app](HookEngine engine) {
+    const std::string& warning = app.hooksWatch()->warning(engine);
+    if (!warning.empty()) std::fprintf(stderr, "%s\n", warning.c_str());
+  };
   app.start();
+  // `tallyloft status` asks here; without the socket the server still runs.
+  if (auto problem = app.watchLocalMachine()) {
+    std::fprintf(stderr, "No status socket: %s\n", problem->c_str());
+  }
   loop.run();
   return status;
 }

@@ -12,6 +12,7 @@
 #include "cli/ReplayCommand.h"
 #include "cli/ServeCommand.h"
 #include "cli/SnapshotCommand.h"
+#include "cli/StatusCommand.h"
 #include "shell/AppDelegate.h"
 
 int main(int argc, char** argv) {
@@ -96,6 +97,16 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0.01, 1000.0));
   demoCommand->add_flag("--loop", demo.loop, "Play again and again, under new session ids");
 
+  tallyloft::StatusOptions statusOptions;
+  auto* statusCommand = app.add_subcommand(
+      "status",
+      "Print the live crew of the running app (or `tallyloft serve`): each session's CLI, "
+      "project, state, context and process, and its agents");
+  statusCommand->add_flag("--json", statusOptions.json,
+                          "Print the crew as one JSON document (see the README)");
+  statusCommand->add_flag("--watch", statusOptions.watch,
+                          "Print it again after every change, until interrupted");
+
   auto* hooks =
       app.add_subcommand("hooks", "Show, install or remove the hooks in the CLIs' settings");
   hooks->require_subcommand(1);
@@ -127,6 +138,7 @@ int main(int argc, char** argv) {
     return tallyloft::runGallery(galleryName, galleryOut, gallerySize, gallerySeed, galleryTime);
   }
   if (demoCommand->parsed()) return tallyloft::runDemo(demo);
+  if (statusCommand->parsed()) return tallyloft::runStatus(statusOptions, std::cout, std::cerr);
   if (snapshotCommand->parsed()) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QGuiApplication gui(argc, argv);

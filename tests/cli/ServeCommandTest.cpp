@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "support/TestClient.h"
@@ -124,6 +126,87 @@ TEST(Serve, TakesTheDemoCrewEventByEvent) {
   EXPECT_EQ(WEXITSTATUS(::pclose(played)), 0) << output;
   EXPECT_NE(output.find("102 of 102 events\n"), std::string::npos) << output;
   EXPECT_NE(serve.waitFor(true, " 102 events\n").find(" 102 events\n"), std::string::npos);
+}
+
+// Runs `tallyloft ARGS` and returns its status and everything it printed.
+std::pair<int, std::string> runTallyloft(const std::string& arguments) {
+  const std::string command = std::string(TALLYLOFT_BINARY) + " " + arguments + " 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  std::string output;
+  char line[4096];
+  while (std::fgets(line, sizeof line, pipe) != nullptr) output += line;
+  const int status = ::pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+TEST(Serve, AnswersStatusOverTheUsersSocket) {
+  char folder[] = "/tmp/tallyloft-status-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string oldRuntime =
+      std::getenv("XDG_RUNTIME_DIR") ? std::getenv("XDG_RUNTIME_DIR") : "";
+  ::setenv("XDG_RUNTIME_DIR", folder, 1);
+
+  const auto nothing = runTallyloft("status");
+  EXPECT_EQ(nothing.first, 1);
+  EXPECT_EQ(nothing.second,
+            "Tallyloft is not running. Start the app with `tallyloft`, or the headless engine "
+            "with `tallyloft serve`.\n");
+
+  std::uint16_t port = 0;
+  {
+    test::LoopbackListener probe;
+    port = probe.port();
+  }
+  {
+    ServeProcess serve(port);
+    ASSERT_NE(serve.waitFor(true, "Listening").find("Listening"), std::string::npos);
+    for (
+        const char* body :
+        {R"({"hook_event_name":"SessionStart","session_id":"s1","cwd":"/work/shop-api","transcript_path":"/home/u/.codex/sessions/r.jsonl"})",
+         R"({"hook_event_name":"PreToolUse","session_id":"s1","tool_name":"Bash","tool_input":{"command":"make test"}})",
+         R"({"hook_event_name":"PermissionRequest","session_id":"s1","agent_id":"a7","agent_type":"Explore"})"}) {
+      test::exchange(port, test::postRequest(body, "X-Tallyloft-Pid: 1\r\n"));
+    }
+    serve.waitFor(false, "PermissionRequest");
+    const auto table = runTallyloft("status");
+    EXPECT_EQ(table.first, 0);
+    EXPECT_EQ(table.second.substr(0, table.second.find("context")),
+              "codex   shop-api             working              ")
+        << table.second;
+    EXPECT_NE(table.second.find("pid 1 not-local"), std::string::npos) << table.second;
+    EXPECT_NE(table.second.find("\n  main               working              run make test\n"
+                                "  Explore            waiting (permission)\n"),
+              std::string::npos)
+        << table.second;
+
+    const auto json = runTallyloft("status --json");
+    EXPECT_EQ(json.first, 0);
+    EXPECT_EQ(
+        json.second.rfind(R"({"sessions":[{"id":"s1","cli":"codex","project":"shop-api",)", 0), 0u)
+        << json.second;
+    EXPECT_NE(json.second.find(R"("process":{"pid":1,"status":"not-local"})"), std::string::npos);
+    EXPECT_NE(
+        json.second.find(
+            R"({"id":"a7","type":"Explore","main":false,"state":"waiting","waitReason":"permission","tool":null,"target":null})"),
+        std::string::npos)
+        << json.second;
+
+    // A second engine leaves the socket to the first.
+    std::uint16_t otherPort = 0;
+    {
+      test::LoopbackListener probe;
+      otherPort = probe.port();
+    }
+    ServeProcess second(otherPort);
+    EXPECT_NE(second.waitFor(true, "No status socket").find("another Tallyloft answers at"),
+              std::string::npos);
+    EXPECT_EQ(serve.terminate(), 0);
+  }
+  // Gone with its engine: nothing answers, and a new engine may take the socket's place.
+  EXPECT_EQ(runTallyloft("status --json").first, 1);
+  ::setenv("XDG_RUNTIME_DIR", oldRuntime.c_str(), 1);
+  if (oldRuntime.empty()) ::unsetenv("XDG_RUNTIME_DIR");
+  std::filesystem::remove_all(folder);
 }
 
 TEST(Serve, ExitsWithStatusOneWhenThePortIsTaken) {

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+namespace tallyloft {
+
+struct StatusOptions {
+  bool json = false;   // one JSON document per answer instead of the table
+  bool watch = false;  // again after every change, until interrupted
+};
+
+// `tallyloft status`: asks the running app or `tallyloft serve` over the user's status socket
+// for the crew and prints it, as a table or (`json`) the document itself. Returns 0, or 1 with a
+// line on `err` saying how to start Tallyloft when nothing answers.
+int runStatus(const StatusOptions& options, std::ostream& out, std::ostream& err);
+
+// The table for one crew document: a line per session, then a line per agent; "No sessions."
+// when there are none. Nothing for a document that is not a crew.
+std::optional<std::string> statusTable(const std::string& document);
+
+}  // namespace tallyloft
