@@ -97,6 +97,11 @@ AppDelegate::~AppDelegate() {
 
 void AppDelegate::launch() {
   model_->start();
+  // Processes, Claude Code's sessions, settings files, and `tallyloft status`. Without the
+  // status socket (another Tallyloft answers there) the app runs all the same.
+  if (const auto problem = model_->watchLocalMachine(options_.statusSocket)) {
+    std::fprintf(stderr, "tallyloft: no status socket: %s\n", problem->c_str());
+  }
   bar_ = std::make_shared<CrewBarController>(model_->crew(), scheduler_, preferences_,
                                              options_.reduceMotion);
   model_->bar = bar_;
@@ -127,6 +132,16 @@ void AppDelegate::launch() {
   model_->crew().observe([this] {
     if (menu_->isVisible()) menu_->refresh();
   });
+  // Hooks another program removed: the control panel's row, and one notification when it
+  // appears.
+  model_->onHooksWarning = [this](HookEngine engine) {
+    menu_->refresh();
+    const std::string& warning = model_->hooksWatch()->warning(engine);
+    if (!warning.empty()) {
+      notifier_->tell(QString::fromStdString(warning),
+                      "Install them again from the Tallyloft control panel.");
+    }
+  };
   bar_->backing()->onContextMenu = [this](QPoint at) { showShortMenu(at); };
   buildTray();
 
@@ -256,7 +271,7 @@ int runDesktopApp(int& argc, char** argv, bool reduceMotion) {
     std::fprintf(stderr, "tallyloft: already running; showing its office panel\n");
     return 0;
   }
-  AppDelegate delegate({reduceMotion || systemReducesMotion(), HookServer::kPort});
+  AppDelegate delegate({reduceMotion || systemReducesMotion(), HookServer::kPort, std::nullopt});
   QLocalServer instance;
   QLocalServer::removeServer(instanceName());
   instance.setSocketOptions(QLocalServer::UserAccessOption);

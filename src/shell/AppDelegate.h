@@ -4,7 +4,9 @@
 #include <QMenu>
 #include <QObject>
 #include <QSystemTrayIcon>
+#include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "app/AppModel.h"
 #include "shell/CrewBarController.h"
@@ -32,6 +34,8 @@ class AppDelegate : public QObject {
   struct Options {
     bool reduceMotion = false;
     std::optional<std::uint16_t> port = HookServer::kPort;
+    // Where `tallyloft status` finds the app; the user's default when unset.
+    std::optional<std::filesystem::path> statusSocket;
   };
   explicit AppDelegate(Options options);
   ~AppDelegate() override;

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 #include <exception>
 #include <filesystem>
+#include <string>
 
 #include "hooks/HookInstaller.h"
 #include "shell/AutostartEntry.h"
@@ -79,6 +80,24 @@ MenuContent::MenuContent(AppModel& model, Actions actions, QWidget* parent)
   warningRow->addWidget(sign);
   warningRow->addWidget(warningText, 1);
   column->addWidget(warning_);
+  for (HookEngine engine : kAllEngines) {
+    Removed removed{new QWidget, caption({}), new QPushButton("Install")};
+    auto* line = new QHBoxLayout(removed.row);
+    line->setContentsMargins(0, 0, 0, 0);
+    auto* mark = caption("⚠", "#FF9500");
+    mark->setAlignment(Qt::AlignTop);
+    removed.text->setWordWrap(true);
+    line->addWidget(mark);
+    line->addWidget(removed.text, 1);
+    line->addWidget(removed.install);
+    connect(removed.install, &QPushButton::clicked, this, [this, engine] {
+      status_[engine] = false;  // whatever is left: install, never remove
+      toggle(engine);
+    });
+    removed.row->setVisible(false);
+    column->addWidget(removed.row);
+    removed_[engine] = removed;
+  }
   column->addWidget(divider());
 
   windowButton_ = new QPushButton("Show window");
@@ -184,6 +203,12 @@ void MenuContent::refresh() {
     row.button->setText(hooked && !stale ? "Remove" : "Install");
   }
   warning_->setVisible(!any);
+  const HooksWatch* watch = model_.hooksWatch();
+  for (HookEngine engine : kAllEngines) {
+    const std::string removed = watch != nullptr ? watch->warning(engine) : std::string();
+    removed_[engine].text->setText(QString::fromStdString(removed));
+    removed_[engine].row->setVisible(!removed.empty());
+  }
   installDetected_->setVisible(pending);
   const QString unavailable =
       actions_.notifyUnavailable ? actions_.notifyUnavailable() : QString("Not available here");
@@ -227,8 +252,13 @@ void MenuContent::toggle(HookEngine engine) {
   } catch (const std::exception& error) {
     message_->setText("Failed: " + QString::fromUtf8(error.what()));
   }
+  wrote(engine);
   // Recomputed after failures too: a partial change is shown as it is.
   recomputeStatus();
+}
+
+void MenuContent::wrote(HookEngine engine) {
+  if (HooksWatch* watch = model_.hooksWatch()) watch->expectCurrent(engine);
 }
 
 void MenuContent::installDetected() {
@@ -250,6 +280,7 @@ void MenuContent::installDetected() {
   } catch (const std::exception& error) {
     message_->setText("Install failed: " + QString::fromUtf8(error.what()));
   }
+  for (HookEngine engine : kAllEngines) wrote(engine);
   recomputeStatus();
 }
 

@@ -48,6 +48,10 @@ class MenuContent : public QWidget {
   QLabel* serverLine() const { return server_; }
   QLabel* countsLine() const { return counts_; }
   QWidget* warningRow() const { return warning_; }
+  // The row that says another program removed a CLI's hooks, with its "Install" button.
+  QWidget* removedRow(HookEngine engine) const { return removed_.at(engine).row; }
+  QLabel* removedText(HookEngine engine) const { return removed_.at(engine).text; }
+  QPushButton* removedInstall(HookEngine engine) const { return removed_.at(engine).install; }
   QPushButton* windowButton() const { return windowButton_; }
   QCheckBox* launchAtLogin() const { return launch_; }
   QCheckBox* notifySwitch() const { return notify_; }
@@ -88,6 +92,14 @@ class MenuContent : public QWidget {
   QCheckBox* notify_ = nullptr;
   QLabel* notifyReason_ = nullptr;
   std::map<HookEngine, Row> rows_;
+  struct Removed {
+    QWidget* row;
+    QLabel* text;
+    QPushButton* install;
+  };
+  std::map<HookEngine, Removed> removed_;
+  // Tells the hooks watch that the app itself just wrote this CLI's file.
+  void wrote(HookEngine engine);
   QPushButton* installDetected_ = nullptr;
   QLabel* message_ = nullptr;
   bool revertingLaunch_ = false;

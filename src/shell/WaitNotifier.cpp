@@ -1,5 +1,7 @@
 #include "shell/WaitNotifier.h"
 
+#include <algorithm>
+
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -162,8 +164,27 @@ void WaitNotifier::send() {
           });
 }
 
+void WaitNotifier::tell(const QString& title, const QString& body) {
+  if (!enabled_ || !available_) return;
+  QDBusMessage call = QDBusMessage::createMethodCall(kService, "/org/freedesktop/Notifications",
+                                                     kService, "Notify");
+  QVariantMap hints;
+  hints["desktop-entry"] = QStringLiteral("tallyloft");
+  call << QStringLiteral("Tallyloft") << uint(0) << QStringLiteral("tallyloft") << title << body
+       << QStringList{"default", "Show"} << hints << -1;
+  auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+  connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+    const QDBusPendingReply<uint> reply = *w;
+    if (reply.isValid()) toldIds_.push_back(reply.value());
+    w->deleteLater();
+  });
+}
+
 void WaitNotifier::actionInvoked(uint id, const QString& action) {
-  if (id != 0 && id == currentId_ && action == "default" && onActivated) onActivated();
+  if (id == 0 || action != "default" || !onActivated) return;
+  if (id == currentId_ || std::find(toldIds_.begin(), toldIds_.end(), id) != toldIds_.end()) {
+    onActivated();
+  }
 }
 
 }  // namespace tallyloft

@@ -50,6 +50,9 @@ class WaitNotifier : public QObject {
 
   // Looks for agents that started waiting (called on every model change).
   void check();
+  // One notification of its own (not about a wait), when notifications are on and a service
+  // runs; a click on it calls `onActivated` too.
+  void tell(const QString& title, const QString& body);
 
   // What the current notification says (for tests and the menu).
   struct Note {
@@ -75,6 +78,7 @@ class WaitNotifier : public QObject {
   std::vector<WaitEntry> group_;
   std::optional<std::chrono::steady_clock::time_point> groupStarted_;
   uint currentId_ = 0;
+  std::vector<uint> toldIds_;     // notifications of tell()
   std::uint64_t generation_ = 0;  // counts the groups
   bool sending_ = false;
   bool resend_ = false;
