@@ -104,11 +104,14 @@ class Terminal:
         fcntl.ioctl(self.fd, termios.TIOCSWINSZ, struct.pack("HHHH", 40, 120, 0, 0))
         self.raw, self.text, self.last_output = b"", "", time.monotonic()
         self.log = open(log_path, "wb")
-        self.lock = threading.Lock()
-        threading.Thread(target=self._read, daemon=True).start()
+        self.lock, self.closed = threading.Lock(), False
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
 
     def _read(self):
-        while True:
+        while not self.closed:
+            if not select.select([self.fd], [], [], 0.1)[0]:
+                continue
             try:
                 chunk = os.read(self.fd, 65536)
             except OSError:
@@ -119,13 +122,16 @@ class Terminal:
             with self.lock:
                 before, self.raw = self.raw, self.raw + chunk
                 self.raw = self.raw[-16:]
-                self.text += ANSI.sub(b"", chunk).decode("utf-8", "replace")
+                plain = re.sub(rb"\x1b\[(\d*)C", lambda m: b" " * int(m[1] or 1), chunk)
+                self.text += ANSI.sub(b"", plain).decode("utf-8", "replace")
                 self.last_output = time.monotonic()
             for query, answer in QUERIES:
                 for _ in range((before + chunk).count(query) - before.count(query)):
                     self.write(answer)
 
     def write(self, data):
+        if self.closed:
+            return
         try:
             os.write(self.fd, data if isinstance(data, bytes) else data.encode())
         except OSError:
@@ -154,10 +160,12 @@ class Terminal:
         return False
 
     def close(self):
-        try:
+        """Close the master side, as a terminal window does; the kernel then hangs up the shell.
+        (A read still pending in another thread would keep it open, so the reader stops first.)"""
+        if not self.closed:
+            self.closed = True
+            self.reader.join()
             os.close(self.fd)
-        except OSError:
-            pass
 
 
 # ---------------------------------------------------------------- per-CLI setup and hooks
@@ -399,7 +407,7 @@ def run(cli, scenario, opts):
         doomed.update(descendants(term.pid))
         before = None if opts.hooks_only else describe(find_session(sessions(opts, home) or [],
                                                                      session_id, cli))
-        step(f"{action} (state before: {before})")
+        step(action + ("" if opts.hooks_only else f" (Tallyloft shows: {before})"))
         start = time.monotonic()
         if action == "ctrlc":
             mark = len(term.text)
@@ -429,7 +437,7 @@ def run(cli, scenario, opts):
         return None, f"{before} -> {describe(session)}"
     finally:
         if term:
-            doomed.update(descendants(term.pid))
+            doomed.update(descendants(term.pid) + [term.pid])
             term.close()
         for pid in doomed:
             try:

@@ -44,8 +44,9 @@ bool isSessionFileName(const std::string& name) {
 
 ClaudeSessionsWatch::ClaudeSessionsWatch(Scheduler& scheduler, CrewModel& crew,
                                          std::filesystem::path directory)
-    : crew_(crew),
-      watch_(scheduler, std::move(directory), [this](const std::string& name) { changed(name); }) {
+    : crew_(crew), watch_(scheduler, std::move(directory), [this](const std::string& name, bool) {
+        changed(name);
+      }) {
   changed("");
 }
 

@@ -63,7 +63,7 @@ void DirectoryWatch::readEvents() {
         if ((event.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) != 0) {
           vanished = true;
         } else if (!name.empty()) {
-          onChange_(name);
+          onChange_(name, (event.mask & (IN_DELETE | IN_MOVED_FROM)) != 0);
         }
       }
     }
@@ -76,7 +76,7 @@ void DirectoryWatch::readEvents() {
   }
   if (appeared) {
     arm();
-    if (watching()) onChange_("");
+    if (watching()) onChange_("", false);
   }
 }
 

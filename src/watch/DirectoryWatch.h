@@ -12,12 +12,12 @@ namespace tallyloft {
 // or deleted. A directory that does not exist yet is waited for in its parent (one level up);
 // one that is removed is waited for again. Nothing polls: between changes it costs nothing.
 //
-// Main-thread only; `onChange` runs on the scheduler's main thread with the entry's name, or
-// with "" when the whole directory appeared (look at everything again). Several changes to one
-// entry may come as several calls.
+// Main-thread only; `onChange` runs on the scheduler's main thread with the entry's name and
+// whether the entry went away (deleted or moved out), or with "" when the whole directory
+// appeared (look at everything again). Several changes to one entry may come as several calls.
 class DirectoryWatch {
  public:
-  using Handler = std::function<void(const std::string& name)>;
+  using Handler = std::function<void(const std::string& name, bool gone)>;
 
   DirectoryWatch(Scheduler& scheduler, std::filesystem::path directory, Handler onChange);
   DirectoryWatch(const DirectoryWatch&) = delete;

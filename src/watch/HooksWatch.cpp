@@ -15,7 +15,7 @@ HooksWatch::HooksWatch(Scheduler& scheduler, Handler onChange)
     const std::filesystem::path path = fileURL(engine);
     entry.watch = std::make_unique<DirectoryWatch>(
         scheduler_, path.parent_path(),
-        [this, engine](const std::string& name) { changed(engine, name); });
+        [this, engine](const std::string& name, bool gone) { changed(engine, name, gone); });
   }
 }
 
@@ -38,12 +38,13 @@ void HooksWatch::expectCurrent(HookEngine engine) {
   if (onChange_) onChange_(engine);
 }
 
-void HooksWatch::changed(HookEngine engine, const std::string& name) {
+void HooksWatch::changed(HookEngine engine, const std::string& name, bool gone) {
   const std::string settings = fileURL(engine).filename();
   const std::string backupPrefix = settings + "." + std::string(kHookMarker) + "-bak-";
   File& entry = file(engine);
   if (name.compare(0, backupPrefix.size(), backupPrefix) == 0) {
-    entry.oursWrote = true;
+    // A new backup: our own write follows. (Old backups are pruned by us and by the user.)
+    if (!gone) entry.oursWrote = true;
   } else if (name != settings && !name.empty()) {
     return;
   }

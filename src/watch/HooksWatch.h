@@ -46,7 +46,7 @@ class HooksWatch {
     Scheduler::TimerId settle = 0;
     std::unique_ptr<DirectoryWatch> watch;
   };
-  void changed(HookEngine engine, const std::string& name);
+  void changed(HookEngine engine, const std::string& name, bool gone);
   void look(HookEngine engine);
   File& file(HookEngine engine) { return files_[static_cast<std::size_t>(engine)]; }
 

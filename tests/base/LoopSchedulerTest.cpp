@@ -1,6 +1,8 @@
 #include "base/LoopScheduler.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <functional>
 #include <future>
@@ -122,6 +124,72 @@ TEST(LoopSchedulerReal, DueTimersFireBetweenPostedTasks) {
 
 // One piece of background work that never returns (a read on a stalled mount) leaves the others
 // running, and their results still come back on the loop's thread.
+// A pipe whose reading side a test watches.
+struct Pipe {
+  Pipe() { EXPECT_EQ(::pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0); }
+  ~Pipe() {
+    ::close(fds[0]);
+    ::close(fds[1]);
+  }
+  void put(char byte) { EXPECT_EQ(::write(fds[1], &byte, 1), 1); }
+  std::string take() {
+    std::string bytes;
+    char byte;
+    while (::read(fds[0], &byte, 1) == 1) bytes += byte;
+    return bytes;
+  }
+  int fds[2];
+};
+
+TEST(LoopSchedulerVirtual, RunsADescriptorsTaskWhileItIsReadable) {
+  LoopScheduler loop(kStart);
+  Pipe pipe;
+  std::string seen;
+  const auto watch = loop.watchReadable(pipe.fds[0], [&] { seen += pipe.take(); });
+  loop.runPending();
+  EXPECT_EQ(seen, "");
+  pipe.put('a');
+  pipe.put('b');
+  loop.advance(1s);
+  EXPECT_EQ(seen, "ab");
+  loop.unwatch(watch);
+  loop.unwatch(watch);  // twice: ignored
+  pipe.put('c');
+  loop.runPending();
+  EXPECT_EQ(seen, "ab");
+}
+
+TEST(LoopSchedulerReal, RunsDescriptorTasksOnItsOwnThreadAndStopsThemOnUnwatch) {
+  LoopScheduler loop;
+  Pipe first;
+  Pipe second;
+  const auto loopThread = std::this_thread::get_id();
+  std::string seen;
+  Scheduler::WatchId firstWatch = 0;
+  firstWatch = loop.watchReadable(first.fds[0], [&] {
+    EXPECT_EQ(std::this_thread::get_id(), loopThread);
+    seen += first.take();
+    loop.unwatch(firstWatch);  // from inside its own task
+    second.put('2');
+  });
+  loop.watchReadable(second.fds[0], [&] {
+    seen += second.take();
+    loop.quit();
+  });
+  std::thread writer([&] {
+    std::this_thread::sleep_for(20ms);
+    first.put('1');
+  });
+  loop.run();
+  writer.join();
+  EXPECT_EQ(seen, "12");
+  // The first descriptor is no longer watched: what arrives stays unread.
+  first.put('x');
+  loop.after(50ms, [&] { loop.quit(); });
+  loop.run();
+  EXPECT_EQ(first.take(), "x");
+}
+
 TEST(LoopSchedulerReal, BackgroundWorkRunsSeveralAtOnce) {
   LoopScheduler loop;
   std::promise<void> release;
