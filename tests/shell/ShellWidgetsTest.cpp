@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include "base/LoopScheduler.h"
+#include "hooks/HookInstaller.h"
 #include "shell/AutostartEntry.h"
 #include "shell/CrewBarController.h"
 #include "shell/LoupeController.h"
@@ -33,6 +34,37 @@ class Shell : public test::TempHome {
     TempHome::TearDown();
   }
 };
+
+TEST_F(Shell, ControlPanelSaysWhenAnotherProgramRemovedHooksAndInstallsThemOnClick) {
+  LoopScheduler loop{std::chrono::system_clock::now()};
+  AppModel model(loop, std::nullopt);
+  write(home() / ".claude/settings.json", "{}\n");
+  HookInstaller::install(HookEngine::claude);
+  ASSERT_FALSE(model.watchLocalMachine(home() / "run" / "tallyloft.sock"));
+  int warnings = 0;
+  model.onHooksWarning = [&](HookEngine) { ++warnings; };
+  MenuContent menu(model, {});
+  EXPECT_TRUE(menu.removedRow(HookEngine::claude)->isHidden());
+
+  write(home() / ".claude/settings.json.new", R"({"theme":"dark"})");
+  std::filesystem::rename(home() / ".claude/settings.json.new", home() / ".claude/settings.json");
+  loop.runPending();
+  loop.advance(std::chrono::seconds(1));
+  EXPECT_EQ(warnings, 1);
+  menu.refresh();
+  EXPECT_FALSE(menu.removedRow(HookEngine::claude)->isHidden());
+  EXPECT_EQ(menu.removedText(HookEngine::claude)->text(),
+            "Claude Code hooks were removed by another program");
+  EXPECT_TRUE(menu.removedRow(HookEngine::codex)->isHidden());
+
+  menu.removedInstall(HookEngine::claude)->click();
+  EXPECT_TRUE(HookInstaller::isInstalled(HookEngine::claude));
+  EXPECT_TRUE(menu.removedRow(HookEngine::claude)->isHidden());
+  loop.runPending();
+  loop.advance(std::chrono::seconds(1));
+  EXPECT_EQ(warnings, 2);  // appeared, cleared; our own install raised none
+  EXPECT_NE(read(home() / ".claude/settings.json").find("\"theme\": \"dark\""), std::string::npos);
+}
 
 TEST_F(Shell, ControlPanelShowsServerCountsAndHooks) {
   LoopScheduler loop{Scheduler::TimePoint{}};
