@@ -122,7 +122,7 @@ class Terminal:
             with self.lock:
                 before, self.raw = self.raw, self.raw + chunk
                 self.raw = self.raw[-16:]
-                plain = re.sub(rb"\x1b\[(\d*)C", lambda m: b" " * int(m[1] or 1), chunk)
+                plain = re.sub(rb"\x1b\[\d*[CG]", b" ", chunk)  # cursor moves stand for spaces
                 self.text += ANSI.sub(b"", plain).decode("utf-8", "replace")
                 self.last_output = time.monotonic()
             for query, answer in QUERIES:
@@ -190,6 +190,11 @@ def log_hook_command(work):
             f"{work}/events.jsonl")
 
 
+# Claude Code events that clis.py does not log but the captures show (or Tallyloft installs).
+EXTRA_EVENTS = {"claude": ["PostToolUseFailure", "PermissionRequest", "SubagentStart", "PostCompact",
+                           "PostToolBatch", "MessageDisplay", "StopFailure"]}
+
+
 def add_hooks(cli, home, command):
     """Append one group running `command` to every event list (Tallyloft's groups stay)."""
     path = {"claude": ".claude/settings.json", "gemini": ".gemini/settings.json",
@@ -197,7 +202,7 @@ def add_hooks(cli, home, command):
     path = os.path.join(home, path)
     data = json.load(open(path)) if os.path.exists(path) else {}
     hooks = data.setdefault("hooks", {})
-    for event in clis.EVENTS[cli]:
+    for event in clis.EVENTS[cli] + EXTRA_EVENTS.get(cli, []):
         group = {"matcher": "*" if event in clis.TOOL_EVENTS else "",
                  "hooks": [{"type": "command", "command": command}]}
         hooks.setdefault(event, []).append(group)
@@ -210,7 +215,7 @@ def prepare(cli, home, proj, port):
     returns (env, command line typed into the shell)."""
     env = {"claude": clis.setup_claude, "gemini": clis.setup_gemini,
            "codex": clis.setup_codex}[cli](home, proj, port)
-    env.update(WINDOWID="12345", TMUX_PANE="%7", TERM="xterm-256color")
+    env.update(WINDOWID="12345", TMUX="/tmp/tmux-0/default,4242,0", TMUX_PANE="%7", TERM="xterm-256color")
     env.pop("NO_COLOR", None)
     binary = os.path.join(clis.BIN, cli)
     if cli == "claude":
@@ -242,22 +247,29 @@ def port_free(port):
             return False
 
 
-def tallyloft(opts, home, *args, **kw):
-    env = dict(os.environ, HOME=home, QT_QPA_PLATFORM="offscreen")
-    return subprocess.run([opts.tallyloft, *args], env=env, capture_output=True, text=True,
-                          timeout=10, **kw)
+def tally_env(home):
+    """HOME for the hooks' settings; a runtime directory of the run's own for the status socket,
+    so that `status` asks our `serve` and never another Tallyloft of this user."""
+    runtime = os.path.join(os.path.dirname(home), "run")
+    os.makedirs(runtime, mode=0o700, exist_ok=True)
+    return dict(os.environ, HOME=home, XDG_RUNTIME_DIR=runtime, QT_QPA_PLATFORM="offscreen")
+
+
+def tallyloft(opts, home, *args):
+    return subprocess.run([opts.tallyloft, *args], env=tally_env(home), capture_output=True,
+                          text=True, timeout=10)
 
 
 def start_serve(opts, home, log):
     if not port_free(opts.port):
         sys.exit(f"error: 127.0.0.1:{opts.port} is already in use (is the Tallyloft app or "
                  "another `tallyloft serve` running?); stop it and try again")
-    env = dict(os.environ, HOME=home, QT_QPA_PLATFORM="offscreen")
-    proc = subprocess.Popen([opts.tallyloft, "serve", "--port", str(opts.port)], env=env,
-                            stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+    proc = subprocess.Popen([opts.tallyloft, "serve", "--port", str(opts.port)],
+                            env=tally_env(home), stdout=log, stderr=subprocess.STDOUT,
+                            stdin=subprocess.DEVNULL)
     end = time.monotonic() + 10
     while time.monotonic() < end and proc.poll() is None:
-        if not port_free(opts.port):
+        if not port_free(opts.port) and sessions(opts, home) is not None:
             return proc
         time.sleep(0.1)
     proc.kill()
@@ -269,8 +281,11 @@ def sessions(opts, home):
     """The sessions `tallyloft status --json` lists; [] when nothing runs, None on failure."""
     try:
         r = tallyloft(opts, home, "status", "--json")
+    except subprocess.TimeoutExpired:
+        return None
+    try:
         return json.loads(r.stdout)["sessions"]
-    except (ValueError, KeyError, TypeError, subprocess.TimeoutExpired):
+    except (ValueError, KeyError, TypeError):
         return [] if r.returncode == 1 else None
 
 
@@ -286,7 +301,8 @@ def describe(session):
     main = next((a for a in session.get("agents") or [] if a.get("main")), None)
     state = main["state"] if main else session.get("state")
     tool = f" {main['tool']}" if main and main.get("tool") else ""
-    return state + tool + (" leaving" if session.get("leaving") else "")
+    process = (session.get("process") or {}).get("status")
+    return state + tool + (" leaving" if session.get("leaving") else "") + f" (process {process})"
 
 
 def reached(session, awaited):
@@ -427,6 +443,7 @@ def run(cli, scenario, opts):
             return None, (report_events(read_events(work), start, len(events)) +
                           f"\nkilled: {cli_pid} ({cli_cmd[:70]})" * (action == "kill9") +
                           f"\nstill running {opts.watch:.0f} s after the action:\n  " + "\n  ".join(alive))
+        session = "no answer"
         while time.monotonic() - start < WAIT:
             found = sessions(opts, home)
             if found is not None:
@@ -434,7 +451,7 @@ def run(cli, scenario, opts):
                 if reached(session, awaited):
                     return time.monotonic() - start, f"{before} -> {describe(session)}"
             time.sleep(0.1)
-        return None, f"{before} -> {describe(session)}"
+        return None, f"{before} -> {session if isinstance(session, str) else describe(session)}"
     finally:
         if term:
             doomed.update(descendants(term.pid) + [term.pid])
@@ -511,10 +528,10 @@ def main():
             took = f"{seconds:.1f} s" if seconds is not None else f"not within {WAIT:.0f} s"
             rows.append((cli, scenario, f"{awaited}: {took}", note))
     if rows:
-        widths = [max(len(r[i]) for r in rows + [("cli", "scenario", "seconds", "")])
-                  for i in range(3)]
-        for row in [("cli", "scenario", "seconds to state", "state at action -> last seen")] + rows:
-            print("  ".join(c.ljust(w) for c, w in zip(row, widths + [0])).rstrip())
+        rows.insert(0, ("cli", "scenario", "seconds to state", "Tallyloft at the action -> last"))
+        widths = [max(len(r[i]) for r in rows) for i in range(3)] + [0]
+        for row in rows:
+            print("  ".join(c.ljust(w) for c, w in zip(row, widths)).rstrip())
     return 0
 
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <iomanip>
 #include <nlohmann/json.hpp>
@@ -78,31 +79,77 @@ std::optional<std::string> statusTable(const std::string& document) {
   return table.str();
 }
 
+std::optional<std::string> statusWaybar(const std::string& document) {
+  const Json crew = Json::parse(document, nullptr, false);
+  if (!crew.is_object() || !crew.contains("sessions") || !crew["sessions"].is_array()) {
+    return std::nullopt;
+  }
+  int live = 0;
+  int waiting = 0;
+  bool working = false;
+  std::int64_t fullest = 0;
+  std::string tooltip;
+  for (const Json& session : crew["sessions"]) {
+    if (!session.is_object() || !session["agents"].is_array()) continue;
+    const bool leaving = session["leaving"].is_boolean() && session["leaving"].get<bool>();
+    if (leaving) continue;
+    for (const Json& agent : session["agents"]) {
+      const std::string state = text(agent["state"]);
+      if (state == "done") continue;
+      ++live;
+      if (state == "waiting") ++waiting;
+      if (state == "thinking" || state == "working") working = true;
+    }
+    if (session["contextPercent"].is_number_integer()) {
+      fullest = std::max(fullest, session["contextPercent"].get<std::int64_t>());
+    }
+    if (!tooltip.empty()) tooltip += '\n';
+    tooltip +=
+        text(session["cli"], "?") + " " + text(session["project"]) + ": " + stateText(session);
+  }
+  const nlohmann::ordered_json line{
+      {"text", "🤖 " + std::to_string(live) +
+                   (waiting > 0 ? " ⏳ " + std::to_string(waiting) : std::string())},
+      {"tooltip", tooltip.empty() ? std::string("No sessions") : tooltip},
+      {"class", waiting > 0 ? "waiting"
+                : working   ? "working"
+                            : "idle"},
+      {"percentage", fullest}};
+  return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
 int runStatus(const StatusOptions& options, std::ostream& out, std::ostream& err) {
   const bool terminal = ::isatty(STDOUT_FILENO) == 1;
   bool first = true;
   bool bad = false;
-  const bool answered = askStatusServer(StatusServer::socketPath(),
-                                        options.watch ? R"({"watch":"crew"})" : R"({"get":"crew"})",
-                                        [&](const std::string& line) {
-                                          if (options.json) {
-                                            out << line << '\n';
-                                          } else if (const auto table = statusTable(line)) {
-                                            // Watching in a terminal: each answer replaces the last
-                                            // on the screen.
-                                            if (options.watch && terminal) out << "\033[H\033[2J";
-                                            if (options.watch && !terminal && !first) out << '\n';
-                                            out << *table;
-                                          } else {
-                                            err << "status: unexpected answer: " << line << '\n';
-                                            bad = true;
-                                            return false;
-                                          }
-                                          out.flush();
-                                          first = false;
-                                          return options.watch;
-                                        });
-  if (!answered || first) {
+  const auto print = [&](const std::string& line) {
+    std::optional<std::string> shown;
+    if (options.json) {
+      shown = line + "\n";
+    } else if (options.waybar) {
+      if (auto bar = statusWaybar(line)) shown = *bar + "\n";
+    } else if (auto table = statusTable(line)) {
+      // Watching in a terminal, each answer replaces the last on the screen.
+      if (options.watch && terminal) {
+        shown = "\033[H\033[2J" + *table;
+      } else {
+        shown = (options.watch && !first ? "\n" : "") + *table;
+      }
+    }
+    if (!shown) {
+      err << "status: unexpected answer: " << line << '\n';
+      bad = true;
+      return false;
+    }
+    out << *shown;
+    out.flush();
+    first = false;
+    return options.watch;
+  };
+  const bool answered =
+      askStatusServer(StatusServer::socketPath(),
+                      options.watch ? R"({"watch":"crew"})" : R"({"get":"crew"})", print);
+  if (!answered || (first && !bad)) {
     err << "Tallyloft is not running. Start the app with `tallyloft`, or the headless engine "
            "with `tallyloft serve`.\n";
     return 1;

@@ -104,6 +104,10 @@ int main(int argc, char** argv) {
       "project, state, context and process, and its agents");
   statusCommand->add_flag("--json", statusOptions.json,
                           "Print the crew as one JSON document (see the README)");
+  auto* waybarFlag = statusCommand->add_flag(
+      "--waybar", statusOptions.waybar,
+      "Print one line of JSON for a waybar or polybar custom module (see the README)");
+  statusCommand->get_option("--json")->excludes(waybarFlag);
   statusCommand->add_flag("--watch", statusOptions.watch,
                           "Print it again after every change, until interrupted");
 

@@ -191,6 +191,12 @@ TEST(Serve, AnswersStatusOverTheUsersSocket) {
         std::string::npos)
         << json.second;
 
+    const auto bar = runTallyloft("status --waybar");
+    EXPECT_EQ(bar.first, 0);
+    EXPECT_EQ(bar.second,
+              "{\"text\":\"🤖 2 ⏳ 1\",\"tooltip\":\"codex shop-api: working\","
+              "\"class\":\"waiting\",\"percentage\":0}\n");
+
     // A second engine leaves the socket to the first.
     std::uint16_t otherPort = 0;
     {
