@@ -37,6 +37,7 @@ class AppModel {
   ~AppModel();
 
   EventStore& store() { return store_; }
+  Scheduler& scheduler() { return scheduler_; }
   CrewModel& crew() { return crew_; }
   HookServer* server() { return server_.get(); }
   bool started() const { return started_; }

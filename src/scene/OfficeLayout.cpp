@@ -139,4 +139,10 @@ RoomRows layoutRows(int desks, float lo, float slotW) {
   return layout;
 }
 
+int roomAt(double fraction, std::size_t rooms) {
+  if (rooms == 0 || !std::isfinite(fraction)) return -1;
+  const double index = std::floor(std::clamp(fraction, 0.0, 1.0) * static_cast<double>(rooms));
+  return static_cast<int>(std::min(index, static_cast<double>(rooms - 1)));
+}
+
 }  // namespace tallyloft

@@ -25,6 +25,10 @@ std::vector<int> splitRows(int n, int rows, float frontW, float backW);
 // The status line of an agent's desk screen.
 std::string deskText(const AgentNode& agent);
 
+// The room under a point `fraction` of the way across the panel (0 left edge, 1 right edge) when
+// `rooms` rooms share it evenly, in order; -1 when there are none.
+int roomAt(double fraction, std::size_t rooms);
+
 // How many paper piles a room shows for `clutter` sheets of at most `cap`: none for no clutter,
 // else a share of 12 (small windows), 18 (large ones) or cap / 2.
 int paperPiles(std::int64_t clutter, std::int64_t cap);

@@ -123,6 +123,18 @@ void AppDelegate::launch() {
   actions.notifyUnavailable = [this] {
     return notifier_->available() ? QString() : QString("no notification service is running");
   };
+  actions.goToTerminal = [this](const std::string& sessionId) { goToTerminal(sessionId); };
+  actions.terminalUnreachable = [](const SessionNode& session) {
+    return TerminalFocus::unreachable(session);
+  };
+  notifier_->onGoToTerminal = [this](const std::string& sessionId) { goToTerminal(sessionId); };
+  notifier_->terminalReachable = [](const SessionNode& session) {
+    return TerminalFocus::unreachable(session).isEmpty();
+  };
+  notifier_->terminalActive = [this](const SessionNode& session) {
+    return terminal_.isActive(session);
+  };
+  bar_->onRoomClicked = [this](const std::string& sessionId) { goToTerminal(sessionId); };
   menu_ = std::make_unique<MenuContent>(*model_, actions);
   menu_->setWindowFlags(Qt::Window);
   // The control panel follows the models only while it is open; opening it re-reads all.
@@ -160,6 +172,20 @@ void AppDelegate::launch() {
       if (!QSystemTrayIcon::isSystemTrayAvailable()) showControlPanel();
     });
   }
+}
+
+void AppDelegate::goToTerminal(const std::string& sessionId) {
+  const SessionNode* found = nullptr;
+  for (const SessionNode& session : model_->crew().sessions()) {
+    if (session.id == sessionId) found = &session;
+  }
+  if (found == nullptr) return;
+  const QString project = QString::fromStdString(found->projectName());
+  terminal_.focus(*found, [this, sessionId, project](TerminalFocus::Result result) {
+    if (!menu_) return;
+    menu_->sessionList()->setNote(sessionId, result.ok ? QString() : result.message);
+    if (!result.ok) menu_->showMessage(project + ": " + result.message + ".");
+  });
 }
 
 void AppDelegate::buildTray() {

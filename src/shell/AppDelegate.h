@@ -14,6 +14,7 @@
 #include "shell/OnboardingController.h"
 #include "shell/Preferences.h"
 #include "shell/QtScheduler.h"
+#include "shell/TerminalFocus.h"
 #include "shell/WaitNotifier.h"
 
 namespace tallyloft {
@@ -46,6 +47,10 @@ class AppDelegate : public QObject {
   AppModel& model() { return *model_; }
   CrewBarController* bar() { return bar_.get(); }
   MenuContent& menu() { return *menu_; }
+  TerminalFocus& terminalFocus() { return terminal_; }
+  // Brings the session's terminal forward; what went wrong shows on its row in the control
+  // panel and in the panel's message line.
+  void goToTerminal(const std::string& sessionId);
   WaitNotifier& notifier() { return *notifier_; }
   OnboardingController& onboarding() { return onboarding_; }
   // Opens the control panel (near the tray icon, or as a small window without a tray).
@@ -66,6 +71,7 @@ class AppDelegate : public QObject {
   std::unique_ptr<WaitNotifier> notifier_;
   std::unique_ptr<QSystemTrayIcon> tray_;
   std::unique_ptr<QMenu> trayMenu_;
+  TerminalFocus terminal_;
 };
 
 // Runs the desktop app. Returns the exit status.

@@ -1,9 +1,12 @@
 #include "shell/CrewBarController.h"
 
+#include "scene/OfficeLayout.h"
+
 #include <QContextMenuEvent>
 #include <QCursor>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -137,6 +140,20 @@ void FloorBackingView::contextMenuEvent(QContextMenuEvent* event) {
 
 bool FloorBackingView::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::Expose) bar_.panelVisibilityChanged();
+  if (watched == view &&
+      (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease)) {
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    const QPointF at = mouse->position();
+    if (mouse->button() == Qt::LeftButton && event->type() == QEvent::MouseButtonPress) {
+      pressedAt_ = at;
+    } else if (mouse->button() == Qt::LeftButton && pressedAt_) {
+      // A click, not a drag: the room under it.
+      if ((at - *pressedAt_).manhattanLength() <= 4 && view->width() > 0) {
+        bar_.officeClicked(at.x() / view->width());
+      }
+      pressedAt_.reset();
+    }
+  }
   if (watched == view && (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove))
     bar_.startHover();
   return QWidget::eventFilter(watched, event);
@@ -292,6 +309,12 @@ void CrewBarController::applyRenderScale() {
   // one step less, which keeps it usable.
   const double scale = loupeActive_ ? 3 : 2;
   panel_->view->setRenderScale(panel_->view->softwareRendering() ? scale - 1 : scale);
+}
+
+void CrewBarController::officeClicked(double fraction) {
+  const std::vector<SessionNode>& sessions = crew_.sessions();
+  const int room = roomAt(fraction, sessions.size());
+  if (room >= 0 && onRoomClicked) onRoomClicked(sessions[static_cast<std::size_t>(room)].id);
 }
 
 void CrewBarController::handleMouse(QPoint point) {

@@ -45,6 +45,7 @@ class FloorBackingView : public QWidget {
   bool correcting_ = false;
   QElapsedTimer corrections_;
   int correctionCount_ = 0;
+  std::optional<QPointF> pressedAt_;  // where the left button went down on the office
 };
 
 // Owns the floating office panel and what it shows: the scene controller in a render view, the
@@ -73,6 +74,11 @@ class CrewBarController : public OfficeBar {
   void beginSideDrag(bool left, QPoint global);
   void dragSide(QPoint global);
   void endSideDrag();
+
+  // A click (press and release without a drag) on the office at `fraction` of its width.
+  void officeClicked(double fraction);
+  // Called with the session whose room was clicked.
+  std::function<void(const std::string& sessionId)> onRoomClicked;
 
   // The frame the panel opens at (content, Qt coordinates).
   QRectF savedFloatingFrame() const;

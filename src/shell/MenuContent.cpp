@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <exception>
 #include <filesystem>
@@ -69,6 +70,14 @@ MenuContent::MenuContent(AppModel& model, Actions actions, QWidget* parent)
   column->addLayout(serverRow);
   counts_ = caption({}, "palette(mid)");
   column->addWidget(counts_);
+  sessions_ = new SessionList;
+  sessions_->onClicked = [this](const std::string& sessionId) {
+    if (actions_.goToTerminal) actions_.goToTerminal(sessionId);
+  };
+  column->addWidget(sessions_);
+  ticker_ = new QTimer(this);
+  ticker_->setInterval(1000);
+  connect(ticker_, &QTimer::timeout, this, [this] { refresh(); });
 
   warning_ = new QWidget;
   auto* warningRow = new QHBoxLayout(warning_);
@@ -164,7 +173,13 @@ MenuContent::MenuContent(AppModel& model, Actions actions, QWidget* parent)
 
 void MenuContent::showEvent(QShowEvent* event) {
   recomputeStatus();
+  ticker_->start();
   QWidget::showEvent(event);
+}
+
+void MenuContent::hideEvent(QHideEvent* event) {
+  ticker_->stop();
+  QWidget::hideEvent(event);
 }
 
 void MenuContent::recomputeStatus() {

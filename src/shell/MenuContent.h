@@ -6,10 +6,12 @@
 
 #include "app/AppModel.h"
 #include "hooks/HookEngine.h"
+#include "shell/SessionList.h"
 
 class QCheckBox;
 class QLabel;
 class QPushButton;
+class QTimer;
 class QVBoxLayout;
 
 namespace tallyloft {
@@ -33,6 +35,10 @@ class MenuContent : public QWidget {
     std::function<bool()> notifying;
     std::function<void(bool)> setNotifying;
     std::function<QString()> notifyUnavailable;
+    // Going to a session's terminal from its row, and why a session's terminal cannot be
+    // reached (empty when it may be).
+    std::function<void(const std::string& sessionId)> goToTerminal;
+    std::function<QString(const SessionNode&)> terminalUnreachable;
   };
 
   MenuContent(AppModel& model, Actions actions, QWidget* parent = nullptr);
@@ -48,6 +54,7 @@ class MenuContent : public QWidget {
   QLabel* serverLine() const { return server_; }
   QLabel* countsLine() const { return counts_; }
   QWidget* warningRow() const { return warning_; }
+  SessionList* sessionList() const { return sessions_; }
   // The row that says another program removed a CLI's hooks, with its "Install" button.
   QWidget* removedRow(HookEngine engine) const { return removed_.at(engine).row; }
   QLabel* removedText(HookEngine engine) const { return removed_.at(engine).text; }
@@ -64,9 +71,12 @@ class MenuContent : public QWidget {
 
   void toggle(HookEngine engine);
   void installDetected();
+  // Puts a line in the panel's message area.
+  void showMessage(const QString& text) { setMessage(text); }
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   struct Row {
@@ -86,6 +96,8 @@ class MenuContent : public QWidget {
   QLabel* dot_ = nullptr;
   QLabel* server_ = nullptr;
   QLabel* counts_ = nullptr;
+  SessionList* sessions_ = nullptr;
+  QTimer* ticker_ = nullptr;  // the rows' "12 s ago" while the panel is open
   QWidget* warning_ = nullptr;
   QPushButton* windowButton_ = nullptr;
   QCheckBox* launch_ = nullptr;

@@ -79,7 +79,10 @@ void WaitNotifier::check() {
       if (agent.state != AgentState::waiting) return;
       seen[agent.id] = true;
       if (waiting_.count(agent.id) != 0) return;
+      // The user is looking at its terminal already.
+      if (terminalActive && terminalActive(session)) return;
       WaitEntry entry;
+      entry.sessionId = session.id;
       entry.project = session.projectName();
       entry.question = agent.waitReason == WaitReason::question;
       entry.agent = agent.isMain ? "main agent" : (agent.type.empty() ? "subagent" : agent.type);
@@ -141,13 +144,24 @@ void WaitNotifier::send() {
     return;
   }
   const Note note = compose(group_);
+  bool reachable = false;
+  if (!group_.empty() && terminalReachable) {
+    for (const SessionNode& session : crew_.sessions()) {
+      if (session.id == group_.front().sessionId) reachable = terminalReachable(session);
+    }
+  }
+  groupTerminal_ = terminalSession(group_, reachable);
+  QStringList actions{"default", "Show office"};
+  if (groupTerminal_)
+    actions << "terminal"
+            << "Go to terminal";
   QDBusMessage call = QDBusMessage::createMethodCall(kService, "/org/freedesktop/Notifications",
                                                      kService, "Notify");
   QVariantMap hints;
   hints["desktop-entry"] = QStringLiteral("tallyloft");
   hints["urgency"] = QVariant::fromValue<uchar>(1);
   call << QStringLiteral("Tallyloft") << currentId_ << QStringLiteral("tallyloft") << note.title
-       << note.body << QStringList{"default", "Show office"} << hints << -1;
+       << note.body << actions << hints << -1;
   sending_ = true;
   auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this,
@@ -180,7 +194,20 @@ void WaitNotifier::tell(const QString& title, const QString& body) {
   });
 }
 
+std::optional<std::string> WaitNotifier::terminalSession(const std::vector<WaitEntry>& entries,
+                                                         bool reachable) {
+  if (entries.empty() || !reachable) return std::nullopt;
+  for (const WaitEntry& entry : entries) {
+    if (entry.sessionId != entries.front().sessionId) return std::nullopt;
+  }
+  return entries.front().sessionId;
+}
+
 void WaitNotifier::actionInvoked(uint id, const QString& action) {
+  if (id != 0 && id == currentId_ && action == "terminal" && groupTerminal_ && onGoToTerminal) {
+    onGoToTerminal(*groupTerminal_);
+    return;
+  }
   if (id == 0 || action != "default" || !onActivated) return;
   if (id == currentId_ || std::find(toldIds_.begin(), toldIds_.end(), id) != toldIds_.end()) {
     onActivated();

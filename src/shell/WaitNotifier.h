@@ -17,6 +17,7 @@ namespace tallyloft {
 
 // One waiting agent as a notification tells of it.
 struct WaitEntry {
+  std::string sessionId;
   std::string project;
   bool question = false;
   std::string agent;                // "main agent" or the subagent's type
@@ -43,6 +44,13 @@ class WaitNotifier : public QObject {
   void setEnabled(bool enabled);
   bool enabled() const { return enabled_; }
   std::function<void()> onActivated;
+  // A second action, "Go to terminal", on a notification about one session whose terminal may
+  // be reached; it calls this with the session.
+  std::function<void(const std::string& sessionId)> onGoToTerminal;
+  // Whether the session's terminal may be reached, and whether it is the active window now: a
+  // wait there is not announced, the user is looking at it already.
+  std::function<bool(const SessionNode&)> terminalReachable;
+  std::function<bool(const SessionNode&)> terminalActive;
   // The clock the 2 s window is measured on.
   std::function<std::chrono::steady_clock::time_point()> clock = [] {
     return std::chrono::steady_clock::now();
@@ -60,6 +68,10 @@ class WaitNotifier : public QObject {
     QString body;
   };
   static Note compose(const std::vector<WaitEntry>& entries);
+  // The session a "Go to terminal" action would go to: the one session of `entries` when it is
+  // one and `reachable`.
+  static std::optional<std::string> terminalSession(const std::vector<WaitEntry>& entries,
+                                                    bool reachable);
 
  private slots:
   void actionInvoked(uint id, const QString& action);
@@ -76,6 +88,7 @@ class WaitNotifier : public QObject {
   std::map<std::string, bool> waiting_;  // agents in a wait already seen
   std::map<std::string, std::pair<std::string, std::optional<std::string>>> lastTool_;
   std::vector<WaitEntry> group_;
+  std::optional<std::string> groupTerminal_;  // the session of the "Go to terminal" action
   std::optional<std::chrono::steady_clock::time_point> groupStarted_;
   uint currentId_ = 0;
   std::vector<uint> toldIds_;     // notifications of tell()

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+struct xcb_connection_t;
+
+namespace tallyloft {
+
+// The few EWMH questions and requests that bringing a terminal forward needs, on the X11 (or
+// XWayland) display the app itself runs on. Every call is a short round trip to the X server;
+// main-thread only. Without an X11 display (another Qt platform) `available()` is false and
+// every question has no answer.
+class X11Windows {
+ public:
+  using Window = std::uint32_t;
+
+  // The application's own connection (Qt's xcb platform), or none.
+  X11Windows();
+  // A connection of the caller's (tests).
+  explicit X11Windows(xcb_connection_t* connection);
+
+  bool available() const { return connection_ != nullptr; }
+  // The top-level windows the window manager manages (_NET_CLIENT_LIST).
+  std::vector<Window> clients() const;
+  // The managed top-level window that holds `window` (itself, or the nearest ancestor that is a
+  // client); none when `window` does not exist on this display.
+  std::optional<Window> clientHolding(Window window) const;
+  // The first client whose _NET_WM_PID is one of `pids`, tried in order (nearest first).
+  std::optional<Window> clientOfProcesses(const std::vector<std::int64_t>& pids) const;
+  // _NET_ACTIVE_WINDOW of the root window.
+  std::optional<Window> activeWindow() const;
+  // Asks the window manager to activate `window` (a _NET_ACTIVE_WINDOW request from a pager,
+  // source indication 2) and raises it.
+  void activate(Window window) const;
+
+  // `pid` and its ancestors, nearest first, as /proc tells them (at most 64).
+  static std::vector<std::int64_t> processAndAncestors(std::int64_t pid);
+
+ private:
+  std::uint32_t atom(const char* name) const;
+  std::optional<std::uint32_t> cardinal(Window window, std::uint32_t property,
+                                        std::uint32_t type) const;
+  Window root() const;
+
+  xcb_connection_t* connection_ = nullptr;
+};
+
+}  // namespace tallyloft
