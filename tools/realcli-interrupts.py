@@ -1,11 +1,8 @@
 #!/usr/bin/env python3
 """Measure how quickly Tallyloft notices that a real agent CLI was interrupted, killed or lost
-its terminal.
-
-Each run, for one CLI (claude, gemini, codex) and one scenario, uses a fresh temporary HOME:
-`tallyloft hooks install --cli X` plus a logging hook of our own, `tallyloft serve`, then the
-CLI started interactively from `bash -i` in a pseudo-terminal (WINDOWID, TMUX and TMUX_PANE
-set) against a scripted fake model server. Once the agent is busy the tool acts, then polls
+its terminal. Each run of one CLI and scenario has a fresh HOME with Tallyloft's hooks and a
+logging hook, `tallyloft serve`, and the CLI typed into `bash -i` in a pseudo-terminal (WINDOWID,
+TMUX, TMUX_PANE set) against a fake model server. Once the agent is busy the tool acts and polls
 `tallyloft status --json` every 100 ms for up to 20 s, timed from the action's last key or signal:
 
   ctrlc-tool     Ctrl+C while the tool `sleep 60` runs            -> main agent "idle"
@@ -17,10 +14,12 @@ The fake servers are the shared ones in /work/shared/realcli (imported). They al
 the tool call `echo tallyloft-real-client`; ModalFake turns it into `sleep 60`, or holds the
 request open ("stall"). Codex's hook review is answered in the terminal ("Trust all"), and when
 Codex asks what to do with the running task after Ctrl+C, Enter takes "Cancel task".
-The CLIs come from REALCLI_BIN (default /tmp/realcli/node_modules/.bin).
+The CLIs come from REALCLI_BIN (default /tmp/realcli/node_modules/.bin). With --keep, each run's
+directory keeps the screen (screen.log), serve's output and every hook the CLI ran, with the hook
+shell's $PPID, its command line, the shell and WINDOWID/TMUX/TMUX_PANE (events.jsonl).
 """
-import argparse, fcntl, importlib, json, os, pty, re, select, shutil, signal, socket, struct
-import subprocess, sys, tempfile, termios, threading, time
+import argparse, contextlib, fcntl, glob, importlib, json, os, pty, re, select, shutil, signal
+import socket, struct, subprocess, sys, tempfile, termios, threading, time
 from http.server import ThreadingHTTPServer
 
 sys.path.insert(0, "/work/shared/realcli")
@@ -48,7 +47,7 @@ class ModalFake:
     """The shared fake server of `cli`; its tool call is kept (mode "normal"), becomes
     `sleep 60` ("sleep"), or gets no answer until the client hangs up ("stall")."""
 
-    def __init__(self, cli, port):
+    def __init__(self, cli):
         self.mode, self.stalled, self.closing = "normal", False, False
         fake = self
 
@@ -60,8 +59,8 @@ class ModalFake:
                 super()._send(code, data.replace(ECHO, b"sleep 60") if fake.mode == "sleep"
                               else data, ctype)
 
-        self.server = ThreadingHTTPServer(("127.0.0.1", port), Handler)
-        self.server.escalate = False
+        self.server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.server.escalate, self.port = False, self.server.server_address[1]
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
 
     def hold(self, conn):
@@ -96,8 +95,8 @@ class Terminal:
             os.chdir(cwd)
             os.execvpe("bash", ["bash", "--norc", "--noprofile", "-i"], env)
         fcntl.ioctl(self.fd, termios.TIOCSWINSZ, struct.pack("HHHH", 40, 120, 0, 0))
-        self.tail, self.text, self.last_output = b"", "", time.monotonic()
-        self.log, self.lock, self.closed = open(log_path, "wb"), threading.Lock(), False
+        self.text, self.last_output = "", time.monotonic()
+        self.log, self.closed = open(log_path, "wb"), False
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
 
@@ -112,14 +111,12 @@ class Terminal:
                 return
             if chunk:
                 self.log.write(chunk)
-                with self.lock:
-                    seen, self.tail = self.tail + chunk, (self.tail + chunk)[-16:]
-                    plain = ESCAPES.sub(b"", re.sub(rb"\x1b\[\d*[CG]", b" ", chunk))
-                    self.text += plain.decode("utf-8", "replace")
-                    self.last_output = time.monotonic()
-                for query, answer in QUERIES:  # those that end in this chunk
-                    for _ in range(seen.count(query) - seen[:-len(chunk)].count(query)):
-                        self.write(answer)
+                plain = ESCAPES.sub(b"", re.sub(rb"\x1b\[\d*[CG]", b" ", chunk))
+                self.text += plain.decode("utf-8", "replace")
+                self.last_output = time.monotonic()
+                for query, answer in QUERIES:  # TUIs write each query whole
+                    if query in chunk:
+                        self.write(answer * chunk.count(query))
 
     def write(self, data):
         try:
@@ -165,10 +162,10 @@ with open(out, "a") as f:
 """
 
 
-def prepare(cli, home, proj, work, opts):
+def prepare(cli, home, proj, work, port, opts):
     """clis.py's auth and provider settings, what an interactive start needs, and our logging
     hook after Tallyloft's on every event; returns the environment and the command to type."""
-    env = getattr(clis, "setup_" + cli)(home, proj, opts.fake_port)
+    env = getattr(clis, "setup_" + cli)(home, proj, port)
     env.update(WINDOWID="12345", TMUX="/tmp/tmux-0/default,4242,0", TMUX_PANE="%7",
                TERM="xterm-256color")
     env.pop("NO_COLOR", None)
@@ -184,10 +181,9 @@ def prepare(cli, home, proj, work, opts):
         command += " --approval-mode yolo"
     elif opts.codex_bypass_trust:
         command += " --dangerously-bypass-hook-trust"
-    if not opts.hooks_only:
-        r = tallyloft(opts, home, "hooks", "install", "--cli", cli)
-        if r.returncode != 0:
-            sys.exit(f"error: `tallyloft hooks install --cli {cli}`: {r.stderr.strip()}")
+    r = tallyloft(opts, home, "hooks", "install", "--cli", cli)
+    if r.returncode != 0:
+        sys.exit(f"error: `tallyloft hooks install --cli {cli}`: {r.stderr.strip()}")
     with open(os.path.join(work, "logger.py"), "w") as f:
         f.write(LOGGER)
     hook = (f"python3 {work}/logger.py \"$PPID\" \"$(tr '\\0' ' ' </proc/$PPID/cmdline)\" "
@@ -277,12 +273,9 @@ def describe(session):
 
 def children(pid):
     kids = []
-    try:
-        for task in os.listdir(f"/proc/{pid}/task"):  # every thread has its own children
-            with open(f"/proc/{pid}/task/{task}/children") as f:
-                kids += [int(k) for k in f.read().split()]
-    except OSError:
-        pass
+    for path in glob.glob(f"/proc/{pid}/task/*/children"):  # every thread has its own
+        with contextlib.suppress(OSError), open(path) as f:
+            kids += [int(k) for k in f.read().split()]
     return kids
 
 
@@ -335,8 +328,7 @@ def act(cli, action, term, pid):
 
 
 def run(cli, scenario, opts, log):
-    """One run: (seconds or None, what Tallyloft showed), or with --hooks-only (None, the hooks
-    that fired and the processes left)."""
+    """One run: (seconds to the awaited state or None, what Tallyloft showed)."""
     mode, action, awaited = SCENARIOS[scenario]
     work = tempfile.mkdtemp(prefix=f"realcli-{cli}-{scenario}-")
     home, proj, events = (os.path.join(work, n) for n in ("home", "proj", "events.jsonl"))
@@ -344,10 +336,9 @@ def run(cli, scenario, opts, log):
     doomed = set()
     try:
         os.makedirs(home)
-        env, command = prepare(cli, home, proj, work, opts)
-        if not opts.hooks_only:
-            serve = start_serve(opts, home, open(os.path.join(work, "serve.log"), "w"))
-        fake = ModalFake(cli, opts.fake_port)
+        fake = ModalFake(cli)
+        env, command = prepare(cli, home, proj, work, fake.port, opts)
+        serve = start_serve(opts, home, open(os.path.join(work, "serve.log"), "w"))
         term = Terminal(env, proj, os.path.join(work, "screen.log"))
         start_cli(cli, term, command)
         fake.mode = mode
@@ -362,14 +353,10 @@ def run(cli, scenario, opts, log):
         session_id = next((e["payload"]["session_id"] for e in before if e["payload"]), None)
         pid = foreground(term.pid)
         doomed.update(descendants(term.pid))
-        shown = None if opts.hooks_only else describe(
-            find_session(sessions(opts, home) or [], session_id, cli))
+        shown = describe(find_session(sessions(opts, home) or [], session_id, cli))
         log(f"{action} {pid} ({proc_field(pid, 'cmdline')[:60]}); Tallyloft: {shown}")
         act(cli, action, term, pid)
         start = time.monotonic()
-        if opts.hooks_only:
-            time.sleep(opts.watch)
-            return None, hooks_report(clis.read_events(events), start, len(before), doomed, opts)
         last = ["no answer"]
 
         def done():
@@ -384,10 +371,8 @@ def run(cli, scenario, opts, log):
             doomed.update(descendants(term.pid) + [term.pid])
             term.close()
         for pid in doomed:
-            try:
+            with contextlib.suppress(ProcessLookupError):
                 os.kill(pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
         if term:
             os.waitpid(term.pid, 0)
         if serve:
@@ -401,20 +386,6 @@ def run(cli, scenario, opts, log):
             shutil.rmtree(work, ignore_errors=True)
 
 
-def hooks_report(events, start, seen, processes, opts):
-    wall = time.time() - (time.monotonic() - start)
-    lines = ["hooks (seconds after the action, * after it; the hook shell's $PPID, shell, env):"]
-    for i, e in enumerate(events):
-        p = e["payload"] or {}
-        lines.append(f"{e['t'] - wall:+7.2f} {'*' if i >= seen else ' '} "
-                     f"{p.get('hook_event_name', '?'):<19} {e['ppid']} {e['ppid_cmd'][:50]!r} "
-                     f"{e['shell']} {e['shell_argv']!r} {e['env']} "
-                     f"{json.dumps(p.get('tool_input') or p.get('reason') or '')[:60]}")
-    return "\n".join(lines + [f"still running {opts.watch:.0f} s after the action:"] + [
-        f"  {pid} {proc_field(pid, 'cmdline')[:90]}" for pid in sorted(processes)
-        if proc_field(pid, "cmdline")])
-
-
 def main():
     ap = argparse.ArgumentParser(description=__doc__,
                                  formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -425,26 +396,18 @@ def main():
     ap.add_argument("--tallyloft", default="/work/main/build/dev/src/tallyloft",
                     help="the tallyloft binary (default %(default)s)")
     ap.add_argument("--port", type=int, default=51789, help="Tallyloft's port (default 51789)")
-    ap.add_argument("--fake-port", type=int, default=18790,
-                    help="the fake model server's port (default %(default)s)")
     ap.add_argument("--codex-bypass-trust", action="store_true",
                     help="start Codex with --dangerously-bypass-hook-trust, as the captures did, "
                          "instead of reviewing its hooks; Codex then runs the session in its own "
                          "process rather than in its app-server daemon")
-    ap.add_argument("--hooks-only", action="store_true",
-                    help="without Tallyloft: print the hooks each run fired, and what kept running")
-    ap.add_argument("--watch", type=float, default=8.0,
-                    help="with --hooks-only: seconds to watch after the action (default 8)")
     ap.add_argument("--keep", action="store_true", help="keep each run's temporary directory")
     opts = ap.parse_args()
-    if not opts.hooks_only and not os.access(opts.tallyloft, os.X_OK):
+    if not os.access(opts.tallyloft, os.X_OK):
         sys.exit(f"error: no tallyloft binary at {opts.tallyloft} (pass --tallyloft)")
     for cli in opts.cli or clis.RUNNERS:
         if not os.access(os.path.join(clis.BIN, cli), os.X_OK):
             sys.exit(f"error: no {cli} in {clis.BIN}: npm install --prefix /tmp/realcli "
                      "@anthropic-ai/claude-code @google/gemini-cli @openai/codex")
-    if not port_free(opts.fake_port):
-        sys.exit(f"error: 127.0.0.1:{opts.fake_port} is in use; pass --fake-port")
     t0 = time.monotonic()
     rows = [("cli", "scenario", "seconds to state", "Tallyloft at the action -> last seen")]
     for cli in opts.cli or clis.RUNNERS:
@@ -453,13 +416,10 @@ def main():
                 print(f"{time.monotonic() - t0:6.1f}  {cli} {scenario}: {what}", file=sys.stderr,
                       flush=True)
             seconds, note = run(cli, scenario, opts, log)
-            if opts.hooks_only:
-                print(f"== {cli} {scenario}\n{note}", flush=True)
-            else:
-                took = f"{seconds:.1f} s" if seconds is not None else f"not within {WAIT:.0f} s"
-                rows.append((cli, scenario, f"{SCENARIOS[scenario][2]}: {took}", note))
+            took = f"{seconds:.1f} s" if seconds is not None else f"not within {WAIT:.0f} s"
+            rows.append((cli, scenario, f"{SCENARIOS[scenario][2]}: {took}", note))
     widths = [max(len(r[i]) for r in rows) for i in range(3)] + [0]
-    for row in rows if len(rows) > 1 else []:
+    for row in rows:
         print("  ".join(c.ljust(w) for c, w in zip(row, widths)).rstrip())
     return 0
 
