@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "scene/OfficeLayout.h"
 
 namespace tallyloft {
@@ -33,6 +35,22 @@ TEST(OfficeLayout, RowsSplitAndScale) {
   // Two desks where one row and two rows score the same (0.62): one row stays.
   EXPECT_EQ(layoutRows(2, 0, 213.5f).rows.size(), 1u);
   EXPECT_EQ(layoutRows(2, 0, 100).rows.size(), 2u);
+}
+
+TEST(OfficeLayout, AClickFindsTheRoomUnderIt) {
+  EXPECT_EQ(roomAt(0.5, 0), -1);
+  EXPECT_EQ(roomAt(0.0, 1), 0);
+  EXPECT_EQ(roomAt(1.0, 1), 0);
+  // Three rooms in a 900-wide panel, and in a 1800-wide one: the same thirds.
+  for (double width : {900.0, 1800.0}) {
+    EXPECT_EQ(roomAt(10 / width, 3), 0);
+    EXPECT_EQ(roomAt((width / 3 - 1) / width, 3), 0);
+    EXPECT_EQ(roomAt((width / 3 + 1) / width, 3), 1);
+    EXPECT_EQ(roomAt((width - 1) / width, 3), 2);
+  }
+  EXPECT_EQ(roomAt(-0.2, 4), 0);  // just outside the view: the nearest room
+  EXPECT_EQ(roomAt(1.5, 4), 3);
+  EXPECT_EQ(roomAt(std::nan(""), 4), -1);
 }
 
 TEST(OfficeLayout, JitterHueAndPiles) {

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -16,6 +18,8 @@
 #include "shell/MenuContent.h"
 #include "shell/OnboardingController.h"
 #include "shell/PanelGeometry.h"
+#include "shell/SessionList.h"
+#include "shell/TerminalFocus.h"
 #include "support/TempHome.h"
 
 namespace tallyloft {
@@ -64,6 +68,62 @@ TEST_F(Shell, ControlPanelSaysWhenAnotherProgramRemovedHooksAndInstallsThemOnCli
   loop.advance(std::chrono::seconds(1));
   EXPECT_EQ(warnings, 2);  // appeared, cleared; our own install raised none
   EXPECT_NE(read(home() / ".claude/settings.json").find("\"theme\": \"dark\""), std::string::npos);
+}
+
+TEST_F(Shell, SessionListPutsWaitingFirstAndSaysWhyATerminalCannotBeReached) {
+  LoopScheduler loop{Scheduler::TimePoint{std::chrono::seconds(1'800'000'000)}};
+  CrewModel crew(loop);
+  const auto post = [&](const std::string& json) {
+    crew.reduce(*HookEvent::decode(json, loop.now()));
+  };
+  post(
+      R"({"hook_event_name":"Stop","session_id":"idle","cwd":"/w/resting","transcript_path":"/h/.claude/projects/x.jsonl"})");
+  post(
+      R"({"hook_event_name":"PreToolUse","session_id":"busy","cwd":"/w/api","tool_name":"Bash","tool_input":{"command":"make test"}})");
+  post(
+      R"({"hook_event_name":"SubagentStart","session_id":"busy","agent_id":"e","agent_type":"Explore"})");
+  loop.advance(std::chrono::seconds(75));
+  post(R"({"hook_event_name":"PermissionRequest","session_id":"asks","cwd":"/w/web"})");
+  post(R"({"hook_event_name":"BeforeAgent","session_id":"leaves","cwd":"/w/old"})");
+  post(R"({"hook_event_name":"SessionEnd","session_id":"leaves"})");
+  loop.advance(std::chrono::seconds(12));
+
+  SessionList list;
+  std::vector<std::string> clicked;
+  list.onClicked = [&](const std::string& id) { clicked.push_back(id); };
+  list.setSessions(crew.sessions(), loop.now(), [](const SessionNode& session) {
+    return session.id == "busy" ? QString() : TerminalFocus::unreachable(session);
+  });
+  ASSERT_EQ(list.rowCount(), 3);
+  EXPECT_EQ(list.rowText(0),
+            "? | web | waiting | 12 s ago | Its hooks do not say where its terminal is (install "
+            "them again)");
+  EXPECT_EQ(list.rowText(1), "? | api | working | +1 subagent | 1 min ago");
+  EXPECT_EQ(list.rowText(2),
+            "Claude | resting | idle | 1 min ago | Its hooks do not say where its terminal is "
+            "(install them again)");
+  EXPECT_EQ(list.rowToolTip(1), "/w/api\nrun: make test");
+  EXPECT_TRUE(list.moreLine()->isHidden());
+  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+    QMouseEvent event(type, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(list.rowWidget(1), &event);
+  }
+  EXPECT_EQ(clicked, std::vector<std::string>{"busy"});
+  list.setNote("busy", TerminalFocus::kCannot);
+  EXPECT_EQ(list.rowText(1),
+            "? | api | working | +1 subagent | 1 min ago | " + QString(TerminalFocus::kCannot));
+
+  // Twenty sessions: eight rows and the rest counted.
+  for (int i = 0; i < 17; ++i) {
+    post(R"({"hook_event_name":"UserPromptSubmit","session_id":"more)" + std::to_string(i) +
+         R"("})");
+  }
+  list.setSessions(crew.sessions(), loop.now(), {});
+  EXPECT_EQ(list.rowCount(), SessionList::kMaxRows);
+  EXPECT_FALSE(list.moreLine()->isHidden());
+  EXPECT_EQ(list.moreLine()->text(), "and 12 more");
+  EXPECT_EQ(SessionList::ago(loop.now() - std::chrono::hours(3), loop.now()), "3 h ago");
 }
 
 TEST_F(Shell, ControlPanelShowsServerCountsAndHooks) {

@@ -147,6 +147,51 @@ TEST_F(Notifications, OnePerWaitSharedWithinTwoSecondsAndAClickShowsTheOffice) {
   EXPECT_TRUE(until([&] { return shown == 1; }));
 }
 
+TEST_F(Notifications, QuietWhileItsTerminalIsActiveAndOffersTheTerminalOtherwise) {
+  startService();
+  WaitNotifier notifier(crew_, *client_);
+  auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+  notifier.clock = [&] { return now; };
+  notifier.setEnabled(true);
+  std::string looking = "a";  // the session whose terminal is the active window
+  notifier.terminalActive = [&](const SessionNode& session) { return session.id == looking; };
+  notifier.terminalReachable = [](const SessionNode& session) { return session.id != "c"; };
+  std::vector<std::string> wentTo;
+  notifier.onGoToTerminal = [&](const std::string& id) { wentTo.push_back(id); };
+
+  post(R"({"hook_event_name":"PermissionRequest","session_id":"a","cwd":"/w/api"})");
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(fake_.shown.empty()) << "the user is looking at it";
+  looking.clear();
+  post(R"({"hook_event_name":"Notification","session_id":"a","message":"needs permission"})");
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(fake_.shown.empty()) << "the same wait, seen already";
+
+  post(R"({"hook_event_name":"PermissionRequest","session_id":"b","cwd":"/w/web"})");
+  ASSERT_TRUE(until([&] { return fake_.shown.size() == 1; }));
+  EXPECT_EQ(fake_.shown[0].actions,
+            (QStringList{"default", "Show office", "terminal", "Go to terminal"}));
+  QDBusMessage click = QDBusMessage::createSignal("/org/freedesktop/Notifications",
+                                                  WaitNotifier::kService, "ActionInvoked");
+  click << 41u << QStringLiteral("terminal");
+  service_->send(click);
+  EXPECT_TRUE(until([&] { return wentTo == std::vector<std::string>{"b"}; }));
+
+  // Waits of two sessions together, or of one whose terminal cannot be reached: no such action.
+  now += std::chrono::seconds(5);
+  post(R"({"hook_event_name":"PermissionRequest","session_id":"c","cwd":"/w/far"})");
+  ASSERT_TRUE(until([&] { return fake_.shown.size() == 2; }));
+  EXPECT_EQ(fake_.shown[1].actions, (QStringList{"default", "Show office"}));
+  const auto entry = [](const char* session) {
+    WaitEntry each;
+    each.sessionId = session;
+    return each;
+  };
+  EXPECT_EQ(WaitNotifier::terminalSession({entry("b"), entry("d")}, true), std::nullopt);
+  EXPECT_EQ(WaitNotifier::terminalSession({entry("b"), entry("b")}, true), "b");
+  EXPECT_EQ(WaitNotifier::terminalSession({entry("b")}, false), std::nullopt);
+}
+
 }  // namespace
 }  // namespace tallyloft
 
