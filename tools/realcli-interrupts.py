@@ -216,10 +216,14 @@ def tallyloft(opts, home, *args, **popen):
     runtime = os.path.join(os.path.dirname(home), "run")
     os.makedirs(runtime, mode=0o700, exist_ok=True)
     env = dict(os.environ, HOME=home, XDG_RUNTIME_DIR=runtime, QT_QPA_PLATFORM="offscreen")
-    if popen:
-        return subprocess.Popen([opts.tallyloft, *args], env=env, stdin=subprocess.DEVNULL, **popen)
-    return subprocess.run([opts.tallyloft, *args], env=env, capture_output=True, text=True,
-                          timeout=10)
+    try:
+        if popen:
+            return subprocess.Popen([opts.tallyloft, *args], env=env, stdin=subprocess.DEVNULL,
+                                    **popen)
+        return subprocess.run([opts.tallyloft, *args], env=env, capture_output=True, text=True,
+                              timeout=10)
+    except OSError as error:  # e.g. being relinked by a build
+        sys.exit(f"error: cannot run {opts.tallyloft}: {error}")
 
 
 def start_serve(opts, home, log):
@@ -236,14 +240,12 @@ def start_serve(opts, home, log):
 
 
 def sessions(opts, home):
-    """`tallyloft status --json`'s sessions; [] when nothing runs (exit 1), None on failure."""
+    """`tallyloft status --json`'s sessions, or None when it gives none (exit 1: our serve is
+    not answering), so that a session counts as gone only when a live server lacks it."""
     try:
-        r = tallyloft(opts, home, "status", "--json")
-        return json.loads(r.stdout)["sessions"]
-    except subprocess.TimeoutExpired:
+        return json.loads(tallyloft(opts, home, "status", "--json").stdout)["sessions"]
+    except (subprocess.TimeoutExpired, ValueError, KeyError, TypeError):
         return None
-    except (ValueError, KeyError, TypeError):
-        return [] if r.returncode == 1 else None
 
 
 def find_session(found, session_id, cli):

@@ -183,7 +183,7 @@ void AppDelegate::goToTerminal(const std::string& sessionId) {
   const QString project = QString::fromStdString(found->projectName());
   terminal_.focus(*found, [this, sessionId, project](TerminalFocus::Result result) {
     if (!menu_) return;
-    menu_->sessionList()->setNote(sessionId, result.ok ? QString() : result.message);
+    menu_->noteSession(sessionId, result.ok ? QString() : result.message);
     if (!result.ok) menu_->showMessage(project + ": " + result.message + ".");
   });
 }

@@ -238,6 +238,16 @@ void MenuContent::refresh() {
   const CrewBarController* bar = actions_.bar ? actions_.bar() : nullptr;
   windowButton_->setText(bar != nullptr && bar->isShown() ? "Hide window" : "Show window");
   message_->setVisible(!message_->text().isEmpty());
+  if (sessions_->setSessions(model_.crew().sessions(), model_.scheduler().now(),
+                             actions_.terminalUnreachable) &&
+      isVisible()) {
+    adjustSize();  // rows came or went: the panel grows or shrinks with them
+  }
+}
+
+void MenuContent::noteSession(const std::string& sessionId, const QString& note) {
+  sessions_->setNote(sessionId, note);
+  if (isVisible()) adjustSize();
 }
 
 void MenuContent::setMessage(const QString& text) {

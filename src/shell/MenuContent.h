@@ -73,6 +73,8 @@ class MenuContent : public QWidget {
   void installDetected();
   // Puts a line in the panel's message area.
   void showMessage(const QString& text) { setMessage(text); }
+  // What going to a session's terminal found, on its row (empty: nothing to say).
+  void noteSession(const std::string& sessionId, const QString& note);
 
  protected:
   void showEvent(QShowEvent* event) override;

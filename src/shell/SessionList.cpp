@@ -30,7 +30,7 @@ QString q(const std::string& text) {
 }
 
 QString cliName(const SessionNode& session) {
-  if (!session.cli) return "?";
+  if (!session.cli) return {};
   if (*session.cli == "claude") return "Claude";
   if (*session.cli == "codex") return "Codex";
   if (*session.cli == "gemini") return "Gemini";
@@ -82,42 +82,50 @@ QString SessionList::ago(Timestamp then, Timestamp now) {
 }
 
 SessionList::Row SessionList::makeRow() {
+  // Two lines: the project with its state dot and the time since its last event; then the CLI,
+  // the state word, the subagents and the context. A third line says what went wrong.
   Row row;
   auto* widget = new ClickableRow;
   widget->setCursor(Qt::PointingHandCursor);
   row.widget = widget;
   auto* lines = new QVBoxLayout(widget);
   lines->setContentsMargins(0, 0, 0, 0);
-  lines->setSpacing(0);
+  lines->setSpacing(1);
+  const auto small = [](QLabel* label) {
+    label->setStyleSheet("color: palette(mid); font-size: 8pt;");
+    return label;
+  };
   auto* top = new QHBoxLayout;
   top->setSpacing(6);
-  row.cli = new QLabel;
-  row.cli->setStyleSheet("color: palette(mid); font-size: 8pt;");
-  row.project = new QLabel;
   row.dot = new QLabel;
   row.dot->setFixedSize(8, 8);
-  row.state = new QLabel;
-  row.subagents = new QLabel;
-  row.subagents->setStyleSheet("color: palette(mid); font-size: 8pt;");
+  row.project = new QLabel;
+  row.ago = small(new QLabel);
+  top->addWidget(row.dot);
+  top->addWidget(row.project, 1);
+  top->addWidget(row.ago);
+  lines->addLayout(top);
+  auto* second = new QHBoxLayout;
+  second->setSpacing(6);
+  second->setContentsMargins(14, 0, 0, 0);
+  row.cli = small(new QLabel);
+  row.state = small(new QLabel);
+  row.subagents = small(new QLabel);
   row.context = new QProgressBar;
   row.context->setRange(0, 100);
   row.context->setTextVisible(false);
   row.context->setFixedSize(36, 5);
-  row.percent = new QLabel;
-  row.percent->setStyleSheet("color: palette(mid); font-size: 8pt;");
-  row.ago = new QLabel;
-  row.ago->setStyleSheet("color: palette(mid); font-size: 8pt;");
-  top->addWidget(row.cli);
-  top->addWidget(row.project, 1);
-  top->addWidget(row.dot);
-  top->addWidget(row.state);
-  top->addWidget(row.subagents);
-  top->addWidget(row.context);
-  top->addWidget(row.percent);
-  top->addWidget(row.ago);
-  lines->addLayout(top);
+  row.percent = small(new QLabel);
+  second->addWidget(row.cli);
+  second->addWidget(row.state);
+  second->addWidget(row.subagents);
+  second->addStretch(1);
+  second->addWidget(row.context);
+  second->addWidget(row.percent);
+  lines->addLayout(second);
   row.note = new QLabel;
   row.note->setWordWrap(true);
+  row.note->setContentsMargins(14, 0, 0, 0);
   row.note->setStyleSheet("color: #FF9500; font-size: 8pt;");
   lines->addWidget(row.note);
   column_->insertWidget(column_->count() - 1, widget);
@@ -130,10 +138,15 @@ SessionList::Row SessionList::makeRow() {
   return row;
 }
 
-void SessionList::setSessions(const std::vector<SessionNode>& sessions, Timestamp now,
+bool SessionList::setSessions(const std::vector<SessionNode>& sessions, Timestamp now,
                               const std::function<QString(const SessionNode&)>& why) {
   const std::vector<const SessionNode*> shown = ordered(sessions);
   const int count = std::min<int>(static_cast<int>(shown.size()), kMaxRows);
+  std::vector<bool> before;
+  for (const Row& row : rows_)
+    before.push_back(!row.sessionId.empty() && !row.note->text().isEmpty());
+  const int rowsBefore = rowCount();
+  const bool moreBefore = !more_->isHidden();
   while (static_cast<int>(rows_.size()) < count) rows_.push_back(makeRow());
   for (int i = 0; i < static_cast<int>(rows_.size()); ++i) {
     Row& row = rows_[static_cast<std::size_t>(i)];
@@ -145,6 +158,7 @@ void SessionList::setSessions(const std::vector<SessionNode>& sessions, Timestam
     const SessionNode& session = *shown[static_cast<std::size_t>(i)];
     row.sessionId = session.id;
     row.cli->setText(cliName(session));
+    row.cli->setVisible(session.cli.has_value());
     row.project->setText(q(session.projectName()));
     const Color color = RobotEntity::stateColor(session.main.state);
     row.dot->setStyleSheet(QStringLiteral("background: %1; border-radius: 4px;")
@@ -190,6 +204,10 @@ void SessionList::setSessions(const std::vector<SessionNode>& sessions, Timestam
         shown.begin(), shown.end(), [&](const SessionNode* each) { return each->id == it->first; });
     it = present ? std::next(it) : notes_.erase(it);
   }
+  std::vector<bool> after;
+  for (const Row& row : rows_)
+    after.push_back(!row.sessionId.empty() && !row.note->text().isEmpty());
+  return rowsBefore != rowCount() || moreBefore != !more_->isHidden() || before != after;
 }
 
 void SessionList::setNote(const std::string& sessionId, const QString& note) {
@@ -212,8 +230,8 @@ int SessionList::rowCount() const {
 
 QString SessionList::rowText(int row) const {
   const Row& r = rows_.at(static_cast<std::size_t>(row));
-  QStringList parts = {r.cli->text(), r.project->text(), r.state->text()};
-  for (QLabel* label : {r.subagents, r.percent, r.ago, r.note}) {
+  QStringList parts = {r.project->text()};
+  for (QLabel* label : {r.cli, r.state, r.subagents, r.percent, r.ago, r.note}) {
     if (!label->text().isEmpty()) parts << label->text();
   }
   return parts.join(" | ");

@@ -34,8 +34,8 @@ class SessionList : public QWidget {
   static QString ago(Timestamp then, Timestamp now);
 
   // Shows `sessions` as of `now`; `why` tells why a session's terminal cannot be reached
-  // (empty when it may be).
-  void setSessions(const std::vector<SessionNode>& sessions, Timestamp now,
+  // (empty when it may be). Returns whether the list's height may have changed.
+  bool setSessions(const std::vector<SessionNode>& sessions, Timestamp now,
                    const std::function<QString(const SessionNode&)>& why);
   // What a click on a session found, shown on its row until the next click there.
   void setNote(const std::string& sessionId, const QString& note);

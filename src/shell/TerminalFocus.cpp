@@ -59,7 +59,7 @@ QString TerminalFocus::unreachable(const SessionNode& session) {
     case ProcessStatus::unknown:
       break;
   }
-  return "Its hooks do not say where its terminal is (install them again)";
+  return "Terminal unknown: install its hooks again";
 }
 
 std::optional<X11Windows::Window> TerminalFocus::windowOf(const SessionNode& session) {

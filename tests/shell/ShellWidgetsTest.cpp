@@ -95,13 +95,14 @@ TEST_F(Shell, SessionListPutsWaitingFirstAndSaysWhyATerminalCannotBeReached) {
     return session.id == "busy" ? QString() : TerminalFocus::unreachable(session);
   });
   ASSERT_EQ(list.rowCount(), 3);
+  list.show();
+  EXPECT_TRUE(list.rowWidget(0)->isVisible());
+  EXPECT_GT(list.sizeHint().height(), 40);
   EXPECT_EQ(list.rowText(0),
-            "? | web | waiting | 12 s ago | Its hooks do not say where its terminal is (install "
-            "them again)");
-  EXPECT_EQ(list.rowText(1), "? | api | working | +1 subagent | 1 min ago");
+            "web | waiting | 12 s ago | Terminal unknown: install its hooks again");
+  EXPECT_EQ(list.rowText(1), "api | working | +1 subagent | 1 min ago");
   EXPECT_EQ(list.rowText(2),
-            "Claude | resting | idle | 1 min ago | Its hooks do not say where its terminal is "
-            "(install them again)");
+            "resting | Claude | idle | 1 min ago | Terminal unknown: install its hooks again");
   EXPECT_EQ(list.rowToolTip(1), "/w/api\nrun: make test");
   EXPECT_TRUE(list.moreLine()->isHidden());
   for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
@@ -112,7 +113,7 @@ TEST_F(Shell, SessionListPutsWaitingFirstAndSaysWhyATerminalCannotBeReached) {
   EXPECT_EQ(clicked, std::vector<std::string>{"busy"});
   list.setNote("busy", TerminalFocus::kCannot);
   EXPECT_EQ(list.rowText(1),
-            "? | api | working | +1 subagent | 1 min ago | " + QString(TerminalFocus::kCannot));
+            "api | working | +1 subagent | 1 min ago | " + QString(TerminalFocus::kCannot));
 
   // Twenty sessions: eight rows and the rest counted.
   for (int i = 0; i < 17; ++i) {

@@ -196,8 +196,7 @@ TEST_F(TerminalFocusTest, SaysWhyWhenThereIsNothingToBringForward) {
   remote.process = ProcessStatus::notLocal;
   EXPECT_EQ(focusAndWait(focus, remote).message, "Its terminal is not on this machine");
   remote.process = ProcessStatus::unknown;
-  EXPECT_EQ(focusAndWait(focus, remote).message,
-            "Its hooks do not say where its terminal is (install them again)");
+  EXPECT_EQ(focusAndWait(focus, remote).message, "Terminal unknown: install its hooks again");
   remote.process = ProcessStatus::gone;
   EXPECT_EQ(TerminalFocus::unreachable(remote), "Its CLI has exited");
 
