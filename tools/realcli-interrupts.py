@@ -184,14 +184,15 @@ def prepare(cli, home, proj, work, port, opts):
     r = tallyloft(opts, home, "hooks", "install", "--cli", cli)
     if r.returncode != 0:
         sys.exit(f"error: `tallyloft hooks install --cli {cli}`: {r.stderr.strip()}")
+    path = os.path.join(home, {"claude": ".claude/settings.json", "gemini": ".gemini/settings.json",
+                               "codex": ".codex/hooks.json"}[cli])
+    with open(path) as f:  # hooks always post to 51789; another --port needs them to follow
+        data = json.loads(f.read().replace("127.0.0.1:51789/", f"127.0.0.1:{opts.port}/"))
     with open(os.path.join(work, "logger.py"), "w") as f:
         f.write(LOGGER)
     hook = (f"python3 {work}/logger.py \"$PPID\" \"$(tr '\\0' ' ' </proc/$PPID/cmdline)\" "
             f"\"$(readlink /proc/$$/exe)\" \"$(head -c 30 /proc/$$/cmdline | tr '\\0' ' ')\" "
             f"{work}/events.jsonl")
-    path = os.path.join(home, {"claude": ".claude/settings.json", "gemini": ".gemini/settings.json",
-                               "codex": ".codex/hooks.json"}[cli])
-    data = json.load(open(path)) if os.path.exists(path) else {}
     for event in clis.EVENTS[cli] + EXTRA_EVENTS.get(cli, []):
         data.setdefault("hooks", {}).setdefault(event, []).append(
             {"matcher": "*" if event in clis.TOOL_EVENTS else "",
@@ -397,7 +398,9 @@ def main():
                     help="only this scenario (repeatable; default: all four)")
     ap.add_argument("--tallyloft", default="/work/main/build/dev/src/tallyloft",
                     help="the tallyloft binary (default %(default)s)")
-    ap.add_argument("--port", type=int, default=51789, help="Tallyloft's port (default 51789)")
+    ap.add_argument("--port", type=int, default=51789,
+                    help="serve's port (default 51789, the app's; another one is written into "
+                         "the installed hooks, so the tool can run beside the app)")
     ap.add_argument("--codex-bypass-trust", action="store_true",
                     help="start Codex with --dangerously-bypass-hook-trust, as the captures did, "
                          "instead of reviewing its hooks; Codex then runs the session in its own "

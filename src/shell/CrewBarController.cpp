@@ -15,6 +15,7 @@
 
 #include "hooks/HookInstaller.h"
 #include "shell/PanelGeometry.h"
+#include "shell/X11Windows.h"
 
 namespace tallyloft {
 namespace {
@@ -234,6 +235,10 @@ void CrewBarController::applyMode() {
 
 void CrewBarController::show() {
   applyMode();
+  // On every workspace, as a floating panel should be; set again before each mapping, since
+  // the window manager drops the states of a window it unmaps.
+  if (!panel_->isVisible()) X11Windows().setOnEveryWorkspace(panel_->winId());
+  if (panel_->isMinimized()) panel_->showNormal();
   panel_->show();
   panel_->raise();
   setPaused(false);

@@ -1,5 +1,7 @@
 #include "shell/LoupeController.h"
 
+#include "shell/X11Windows.h"
+
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
@@ -40,7 +42,10 @@ void LoupeController::focus(QPointF barPoint, QPoint cursor, QSizeF contentSize)
   if (contentSize.width() <= 1 || contentSize.height() <= 1) return;
   source_ = panel::loupeSource(barPoint, contentSize, kLens.width(), kZoom);
   move(cursor - kLensCentre.toPoint());
-  if (!isVisible()) show();
+  if (!isVisible()) {
+    X11Windows().setOnEveryWorkspace(winId());
+    show();
+  }
   update();
 }
 

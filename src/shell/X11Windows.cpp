@@ -137,6 +137,56 @@ void X11Windows::activate(Window window) const {
   xcb_flush(connection_);
 }
 
+void X11Windows::setOnEveryWorkspace(Window window) const {
+  if (!available() || window == 0) return;
+  const std::uint32_t everywhere = 0xFFFFFFFF;
+  xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_DESKTOP"),
+                      XCB_ATOM_CARDINAL, 32, 1, &everywhere);
+  const std::uint32_t property = atom("_NET_WM_STATE");
+  std::vector<std::uint32_t> wanted;
+  auto reply = own(xcb_get_property_reply(
+      connection_, xcb_get_property(connection_, 0, window, property, XCB_ATOM_ATOM, 0, 64),
+      nullptr));
+  if (reply && reply->format == 32) {
+    const auto* atoms = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+    wanted.assign(atoms, atoms + xcb_get_property_value_length(reply.get()) / 4);
+  }
+  for (const char* name :
+       {"_NET_WM_STATE_STICKY", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"}) {
+    const std::uint32_t each = atom(name);
+    if (std::find(wanted.begin(), wanted.end(), each) == wanted.end()) wanted.push_back(each);
+  }
+  xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, property, XCB_ATOM_ATOM, 32,
+                      static_cast<std::uint32_t>(wanted.size()), wanted.data());
+  xcb_flush(connection_);
+}
+
+std::vector<std::string> X11Windows::states(Window window) const {
+  std::vector<std::string> names;
+  if (!available()) return names;
+  auto reply = own(xcb_get_property_reply(
+      connection_,
+      xcb_get_property(connection_, 0, window, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 64),
+      nullptr));
+  if (!reply || reply->format != 32) return names;
+  const auto* atoms = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+  for (int i = 0; i < xcb_get_property_value_length(reply.get()) / 4; ++i) {
+    auto name = own(
+        xcb_get_atom_name_reply(connection_, xcb_get_atom_name(connection_, atoms[i]), nullptr));
+    if (name) {
+      names.emplace_back(xcb_get_atom_name_name(name.get()),
+                         static_cast<std::size_t>(xcb_get_atom_name_name_length(name.get())));
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::optional<std::uint32_t> X11Windows::desktop(Window window) const {
+  if (!available()) return std::nullopt;
+  return cardinal(window, atom("_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL);
+}
+
 std::vector<std::int64_t> X11Windows::processAndAncestors(std::int64_t pid) {
   std::vector<std::int64_t> chain;
   while (pid > 1 && chain.size() < 64) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 struct xcb_connection_t;
@@ -34,6 +35,13 @@ class X11Windows {
   // Asks the window manager to activate `window` (a _NET_ACTIVE_WINDOW request from a pager,
   // source indication 2) and raises it.
   void activate(Window window) const;
+
+  // Before `window` is mapped: on every workspace (EWMH sticky: _NET_WM_DESKTOP 0xFFFFFFFF and
+  // _NET_WM_STATE_STICKY) and off the taskbar and the pager, keeping the states already set.
+  void setOnEveryWorkspace(Window window) const;
+  // The atoms of a window's _NET_WM_STATE, by name (tests), and its _NET_WM_DESKTOP.
+  std::vector<std::string> states(Window window) const;
+  std::optional<std::uint32_t> desktop(Window window) const;
 
   // `pid` and its ancestors, nearest first, as /proc tells them (at most 64).
   static std::vector<std::int64_t> processAndAncestors(std::int64_t pid);

@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
+#include <QWidget>
 #include <filesystem>
 #include <fstream>
 
@@ -216,6 +217,29 @@ TEST_F(TerminalFocusTest, SaysWhyWhenThereIsNothingToBringForward) {
     EXPECT_EQ(ownedTmuxSocket(path + ",1,0"), "");
   }
   ::close(fd);
+}
+
+TEST_F(TerminalFocusTest, FloatingPanelsStayOnEveryWorkspaceAndOffTheTaskbar) {
+  // Flags as the office panel has them; the states are set before each mapping.
+  QWidget panel(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
+  panel.resize(450, 100);
+  X11Windows windows;
+  for (int round = 0; round < 2; ++round) {  // shown, hidden and shown again
+    windows.setOnEveryWorkspace(panel.winId());
+    panel.show();
+    const auto window = static_cast<X11Windows::Window>(panel.winId());
+    ASSERT_TRUE(waitUntil([&]() -> bool { return windows.desktop(window).has_value(); }, 3000));
+    // Openbox keeps a window on every workspace through its desktop alone, and drops the
+    // sticky state it does not list among those it supports.
+    EXPECT_EQ(windows.desktop(window), 0xFFFFFFFFu);
+    const std::vector<std::string> states = windows.states(window);
+    for (const char* state :
+         {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_SKIP_PAGER", "_NET_WM_STATE_SKIP_TASKBAR"}) {
+      EXPECT_NE(std::find(states.begin(), states.end(), state), states.end()) << state;
+    }
+    panel.hide();
+    QCoreApplication::processEvents();
+  }
 }
 
 TEST_F(TerminalFocusTest, ReportsAnActivationThatDidNotTake) {
