@@ -167,7 +167,8 @@ def prepare(cli, home, proj, work, port, opts):
     hook after Tallyloft's on every event; returns the environment and the command to type."""
     env = getattr(clis, "setup_" + cli)(home, proj, port)
     env.update(WINDOWID="12345", TMUX="/tmp/tmux-0/default,4242,0", TMUX_PANE="%7",
-               TERM="xterm-256color")
+               TERM="xterm-256color", TMPDIR=os.path.join(work, "tmp"))  # goes with the run
+    os.makedirs(env["TMPDIR"])
     env.pop("NO_COLOR", None)
     command = os.path.join(clis.BIN, cli)
     if cli == "claude":  # no onboarding, folder-trust or API-key questions; the tool may run
@@ -289,9 +290,11 @@ def descendants(pid):
 
 def proc_field(pid, name):
     try:
+        with open(f"/proc/{pid}/{'cmdline' if name == 'cmdline' else 'stat'}", "rb") as f:
+            data = f.read()
         if name == "cmdline":
-            return open(f"/proc/{pid}/cmdline", "rb").read().replace(b"\0", b" ").decode().strip()
-        return int(open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()[3])  # session
+            return data.replace(b"\0", b" ").decode(errors="replace").strip()
+        return int(data.rsplit(b")", 1)[1].split()[3])  # the session id
     except (OSError, ValueError, IndexError):
         return None
 

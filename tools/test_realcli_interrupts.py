@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Tests of realcli-interrupts.py's machinery (no CLI or real Tallyloft needed):
 python3 -m unittest discover -s tools -p 'test_realcli*'"""
-import importlib.util, json, os, socket, stat, sys, tempfile, threading, time, types, unittest
+import contextlib, importlib.util, json, os, shutil, socket, stat, tempfile, time, types, unittest
 import http.client
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location("realcli", os.path.join(HERE, "realcli-interrupts.py"))
+spec = importlib.util.spec_from_file_location("realcli",
+                                              os.path.join(HERE, "realcli-interrupts.py"))
 rc = importlib.util.module_from_spec(spec)
 spec.loader.exec_module(rc)
 
@@ -24,8 +25,11 @@ REQUESTS = {
 
 def post(port, path, body, timeout=5.0):
     conn = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
-    conn.request("POST", path, json.dumps(body), {"Content-Type": "application/json"})
-    return conn, conn.getresponse().read()
+    try:
+        conn.request("POST", path, json.dumps(body), {"Content-Type": "application/json"})
+        return conn.getresponse().read()
+    finally:
+        conn.close()
 
 
 class ModalFakeTest(unittest.TestCase):
@@ -33,9 +37,9 @@ class ModalFakeTest(unittest.TestCase):
         for cli, (path, body) in REQUESTS.items():
             fake = rc.ModalFake(cli)
             try:
-                self.assertIn(rc.ECHO, post(fake.port, path, body)[1], cli)
+                self.assertIn(rc.ECHO, post(fake.port, path, body), cli)
                 fake.mode = "sleep"
-                reply = post(fake.port, path, body)[1]
+                reply = post(fake.port, path, body)
                 self.assertIn(b"sleep 60", reply, cli)
                 self.assertNotIn(rc.ECHO, reply, cli)
             finally:
@@ -60,17 +64,19 @@ class ModalFakeTest(unittest.TestCase):
 class TerminalTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.dir, True)
         self.term = rc.Terminal(dict(os.environ, PS1="$ "), self.dir, os.path.join(self.dir, "log"))
         self.term.wait_quiet(0.3, 5)
+        self.reaped = False
 
     def tearDown(self):
-        for pid in rc.descendants(self.term.pid) + [self.term.pid]:
-            try:
-                os.kill(pid, 9)
-            except ProcessLookupError:
-                pass
-        self.term.close()
-        os.waitpid(self.term.pid, 0)
+        if not self.reaped:
+            for pid in rc.descendants(self.term.pid) + [self.term.pid]:
+                with contextlib.suppress(ProcessLookupError):
+                    os.kill(pid, 9)
+            self.term.close()
+            os.waitpid(self.term.pid, 0)
+        self.term.log.close()
 
     def test_answers_the_cursor_position_query(self):
         self.term.type_line(r"""printf '\033[6n'; read -rs -d R reply; echo "at<${reply#*[}>" """)
@@ -82,8 +88,8 @@ class TerminalTest(unittest.TestCase):
 
     def test_close_hangs_up_the_shell(self):
         self.term.close()
-        self.assertTrue(rc.until(lambda: os.waitpid(self.term.pid, os.WNOHANG)[0], 5))
-        self.term.pid = os.getpid()  # reaped; nothing left for tearDown
+        self.reaped = rc.until(lambda: os.waitpid(self.term.pid, os.WNOHANG)[0], 5)
+        self.assertTrue(self.reaped)
 
     def test_foreground_is_the_job_not_what_it_starts_in_a_session_of_its_own(self):
         self.term.type_line("python3 -c \"import subprocess, time; subprocess.Popen(['sleep', "
@@ -96,6 +102,7 @@ class TerminalTest(unittest.TestCase):
 class StatusTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.dir, True)
         self.home = os.path.join(self.dir, "home")
         os.makedirs(self.home)
         self.binary = os.path.join(self.dir, "tallyloft")
@@ -125,8 +132,8 @@ class StatusTest(unittest.TestCase):
             taken.bind(("127.0.0.1", 0))
             taken.listen()
             self.opts.port = taken.getsockname()[1]
-            with self.assertRaisesRegex(SystemExit, "already in use"):
-                rc.start_serve(self.opts, self.home, open(os.devnull, "w"))
+            with self.assertRaisesRegex(SystemExit, "already in use"), open(os.devnull, "w") as log:
+                rc.start_serve(self.opts, self.home, log)
 
     def test_logging_hook_follows_tallyloft_and_the_port_follows_the_option(self):
         self.fake_tallyloft('mkdir -p "$HOME/.claude"; printf \'{"hooks":{"PreToolUse":[{"matcher":'

@@ -6,11 +6,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include "app/CrewStatus.h"
+#include "hooks/HookEngine.h"
 #include "hooks/JsonReader.h"
 
 namespace tallyloft {
@@ -58,11 +60,21 @@ std::filesystem::path StatusServer::socketPath() {
   if (runtime != nullptr && runtime[0] == '/') {
     return std::filesystem::path(runtime) / "tallyloft" / "tallyloft.sock";
   }
-  return std::filesystem::path("/tmp") / ("tallyloft-" + std::to_string(::getuid())) /
-         "tallyloft.sock";
+  std::error_code ignored;
+  const std::filesystem::path shared =
+      std::filesystem::temp_directory_path(ignored) / ("tallyloft-" + std::to_string(::getuid()));
+  // Anyone may make that name first in a shared folder; then the user's own cache serves.
+  struct stat info {};
+  if (::lstat(shared.c_str(), &info) != 0 ||
+      (S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0)) {
+    return shared / "tallyloft.sock";
+  }
+  return homeDirectory() / ".cache" / "tallyloft-runtime" / "tallyloft.sock";
 }
 
 std::optional<std::string> StatusServer::prepareDirectory(const std::filesystem::path& directory) {
+  std::error_code ignored;
+  std::filesystem::create_directories(directory.parent_path(), ignored);
   if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
     return "cannot make " + directory.string() + ": " + std::strerror(errno);
   }
@@ -152,8 +164,19 @@ void StatusServer::answer(Client& client, std::string_view line) {
   };
   const std::string* get = field("get");
   const std::string* watch = field("watch");
+  const bool show = object != nullptr && object->count("show") != 0 &&
+                    object->at("show").asBool() != nullptr && *object->at("show").asBool();
   bool sent = true;
-  if ((get != nullptr && *get == "crew") || (watch != nullptr && *watch == "crew")) {
+  if (show && onShow) {
+    std::string token;
+    if (const std::string* given = field("token");
+        given != nullptr && given->size() <= kMaxTokenBytes &&
+        std::all_of(given->begin(), given->end(), [](char c) { return c > ' ' && c < 127; })) {
+      token = *given;
+    }
+    sent = send(client, R"({"shown":true})");
+    onShow(token);
+  } else if ((get != nullptr && *get == "crew") || (watch != nullptr && *watch == "crew")) {
     if (watch != nullptr) {
       client.watching = true;
       if (observer_ == 0) observer_ = crew_.observe([this] { crewChanged(); });

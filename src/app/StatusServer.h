@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -14,6 +15,8 @@ namespace tallyloft {
 // `tallyloft serve`) for the crew. Requests and answers are JSON, one per line:
 //   {"get":"crew"}    one crew document (see crewStatusJson), then the connection stays open
 //   {"watch":"crew"}  one document now and one after every change, at most ten a second
+//   {"show":true, "token":"…"}  the desktop app shows its office panel, with the launch's
+//                   activation token when it has one; answered {"shown":true}
 // Anything else is answered with {"error": "…"}. A client that sends more than 4 KiB without a
 // line break, or that stops reading while documents pile up, is disconnected.
 //
@@ -34,8 +37,14 @@ class StatusServer {
   std::optional<std::string> listen(std::optional<std::filesystem::path> path = std::nullopt);
   bool listening() const { return listener_ >= 0; }
 
-  // $XDG_RUNTIME_DIR/tallyloft/tallyloft.sock, or /tmp/tallyloft-UID/tallyloft.sock when
-  // XDG_RUNTIME_DIR is unset or not absolute.
+  // The desktop app's answer to a second launch; without it "show" is an unknown request.
+  // The token is at most kMaxTokenBytes of printable ASCII, or empty.
+  std::function<void(const std::string& token)> onShow;
+  static constexpr std::size_t kMaxTokenBytes = 256;
+
+  // $XDG_RUNTIME_DIR/tallyloft/tallyloft.sock; when XDG_RUNTIME_DIR is unset or not absolute,
+  // TMPDIR's (or /tmp's) tallyloft-UID/tallyloft.sock, unless another user has taken that
+  // folder, and then ~/.cache/tallyloft-runtime/tallyloft.sock.
   static std::filesystem::path socketPath();
   // Makes the socket's directory when missing (mode 0700); an error text unless it is then a
   // directory owned by this user that nobody else may enter.

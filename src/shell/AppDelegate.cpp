@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QFile>
 #include <QGuiApplication>
-#include <QLocalSocket>
 #include <QPainter>
 #include <QPixmap>
 #include <QProcess>
@@ -19,6 +18,7 @@
 #include <cstdlib>
 
 #include "hooks/HookInstaller.h"
+#include "shell/SingleInstance.h"
 
 namespace tallyloft {
 namespace {
@@ -36,25 +36,6 @@ QIcon appIcon() {
 }
 
 constexpr int kTrayGrace = 4000;  // milliseconds
-
-QString instanceName() {
-  return QStringLiteral("tallyloft-%1").arg(getuid());
-}
-
-// Asks a running Tallyloft to show its office panel. False only when none runs: a busy one that
-// is slow to answer still counts as running.
-bool handOverToRunningApp() {
-  QLocalSocket socket;
-  socket.connectToServer(instanceName());
-  if (!socket.waitForConnected(1000)) {
-    const auto error = socket.error();
-    return error != QLocalSocket::ServerNotFoundError &&
-           error != QLocalSocket::ConnectionRefusedError;
-  }
-  socket.write("show\n");
-  socket.waitForBytesWritten(1000);
-  return true;
-}
 
 // Whether the desktop asks for less motion: GNOME's enable-animations, or KDE's animation speed.
 bool systemReducesMotion() {
@@ -101,6 +82,14 @@ void AppDelegate::launch() {
   // status socket (another Tallyloft answers there) the app runs all the same.
   if (const auto problem = model_->watchLocalMachine(options_.statusSocket)) {
     std::fprintf(stderr, "tallyloft: no status socket: %s\n", problem->c_str());
+  }
+  // A second launch asks this one to show its panel, with its activation token.
+  if (StatusServer* status = model_->statusServer()) {
+    status->onShow = [this](const std::string& token) {
+      if (!bar_) return;
+      if (!token.empty()) X11Windows().setStartupId(bar_->panel()->winId(), token);
+      bar_->show();
+    };
   }
   bar_ = std::make_shared<CrewBarController>(model_->crew(), scheduler_, preferences_,
                                              options_.reduceMotion);
@@ -293,25 +282,20 @@ int runDesktopApp(int& argc, char** argv, bool reduceMotion) {
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setWindowIcon(appIcon());
   quitOnSignals(app);
-  if (handOverToRunningApp()) {
-    std::fprintf(stderr, "tallyloft: already running; showing its office panel\n");
-    return 0;
+  SingleInstance instance;
+  const std::filesystem::path socket = StatusServer::socketPath();
+  switch (instance.acquire(socket, SingleInstance::activationToken())) {
+    case SingleInstance::Outcome::run:
+      break;
+    case SingleInstance::Outcome::handedOver:
+      std::fprintf(stderr, "tallyloft: already running; showing its office panel\n");
+      return 0;
+    case SingleInstance::Outcome::stuck:
+    case SingleInstance::Outcome::noFolder:
+      std::fprintf(stderr, "tallyloft: cannot start: %s\n", instance.problem().c_str());
+      return 1;
   }
-  AppDelegate delegate({reduceMotion || systemReducesMotion(), HookServer::kPort, std::nullopt});
-  QLocalServer instance;
-  QLocalServer::removeServer(instanceName());
-  instance.setSocketOptions(QLocalServer::UserAccessOption);
-  if (instance.listen(instanceName())) {
-    QObject::connect(&instance, &QLocalServer::newConnection, &instance, [&] {
-      while (QLocalSocket* peer = instance.nextPendingConnection()) {
-        QObject::connect(peer, &QLocalSocket::readyRead, peer, [&delegate, peer] {
-          if (peer->readAll().startsWith("show") && delegate.bar()) delegate.bar()->show();
-          peer->disconnectFromServer();
-        });
-        QObject::connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
-      }
-    });
-  }
+  AppDelegate delegate({reduceMotion || systemReducesMotion(), HookServer::kPort, socket});
   delegate.launch();
   return app.exec();
 }

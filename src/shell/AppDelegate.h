@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QLocalServer>
 #include <QMenu>
 #include <QObject>
 #include <QSystemTrayIcon>

@@ -161,6 +161,14 @@ void X11Windows::setOnEveryWorkspace(Window window) const {
   xcb_flush(connection_);
 }
 
+void X11Windows::setStartupId(Window window, const std::string& token) const {
+  if (!available() || window == 0 || token.empty()) return;
+  xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, atom("_NET_STARTUP_ID"),
+                      atom("UTF8_STRING"), 8, static_cast<std::uint32_t>(token.size()),
+                      token.data());
+  xcb_flush(connection_);
+}
+
 std::vector<std::string> X11Windows::states(Window window) const {
   std::vector<std::string> names;
   if (!available()) return names;

@@ -39,6 +39,9 @@ class X11Windows {
   // Before `window` is mapped: on every workspace (EWMH sticky: _NET_WM_DESKTOP 0xFFFFFFFF and
   // _NET_WM_STATE_STICKY) and off the taskbar and the pager, keeping the states already set.
   void setOnEveryWorkspace(Window window) const;
+  // Hands a launch's activation token to the window manager with `window` (_NET_STARTUP_ID), so
+  // that the window may take focus as that launch asked.
+  void setStartupId(Window window, const std::string& token) const;
   // The atoms of a window's _NET_WM_STATE, by name (tests), and its _NET_WM_DESKTOP.
   std::vector<std::string> states(Window window) const;
   std::optional<std::uint32_t> desktop(Window window) const;

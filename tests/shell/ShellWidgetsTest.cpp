@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QThread>
+#include <thread>
 
 #include "base/LoopScheduler.h"
 #include "hooks/HookInstaller.h"
@@ -18,7 +20,9 @@
 #include "shell/MenuContent.h"
 #include "shell/OnboardingController.h"
 #include "shell/PanelGeometry.h"
+#include "shell/QtScheduler.h"
 #include "shell/SessionList.h"
+#include "shell/SingleInstance.h"
 #include "shell/TerminalFocus.h"
 #include "support/TempHome.h"
 
@@ -125,6 +129,64 @@ TEST_F(Shell, SessionListPutsWaitingFirstAndSaysWhyATerminalCannotBeReached) {
   EXPECT_FALSE(list.moreLine()->isHidden());
   EXPECT_EQ(list.moreLine()->text(), "and 12 more");
   EXPECT_EQ(SessionList::ago(loop.now() - std::chrono::hours(3), loop.now()), "3 h ago");
+}
+
+TEST_F(Shell, OneInstanceHandsOverWithItsTokenAndNoOtherUserCanBlockIt) {
+  ::setenv("XDG_RUNTIME_DIR", (home() / "run").c_str(), 1);
+  const std::filesystem::path socket = StatusServer::socketPath();
+  EXPECT_EQ(socket, home() / "run" / "tallyloft" / "tallyloft.sock");
+  SingleInstance first;
+  ASSERT_EQ(first.acquire(socket, ""), SingleInstance::Outcome::run);
+  QtScheduler scheduler;
+  CrewModel crew(scheduler);
+  StatusServer server(scheduler, crew);
+  std::vector<std::string> shown;
+  server.onShow = [&](const std::string& token) { shown.push_back(token); };
+
+  // A second launch while the first is still starting (its socket not up yet), then answered.
+  std::optional<SingleInstance::Outcome> second;
+  std::thread launch([&] { second = SingleInstance().acquire(socket, "startup-id_42"); });
+  QThread::msleep(150);
+  ASSERT_FALSE(server.listen(socket));
+  for (int i = 0; i < 200 && !second; ++i) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(10);
+  }
+  launch.join();
+  EXPECT_EQ(second, SingleInstance::Outcome::handedOver);
+  EXPECT_EQ(shown, std::vector<std::string>{"startup-id_42"});
+  // Nobody answers a launch that finds the lock held: it gives up with a reason.
+  SingleInstance third;
+  std::optional<SingleInstance::Outcome> stuck;
+  std::thread again([&] {
+    stuck = third.acquire(home() / "run" / "tallyloft" / "other.sock", "",
+                          std::chrono::milliseconds(200));
+  });
+  again.join();
+  EXPECT_EQ(stuck, SingleInstance::Outcome::stuck);
+
+  // Without XDG_RUNTIME_DIR the shared temporary folder's name may be taken by someone else.
+  ::unsetenv("XDG_RUNTIME_DIR");
+  const std::string oldTmp = std::getenv("TMPDIR") != nullptr ? std::getenv("TMPDIR") : "";
+  ::setenv("TMPDIR", (home() / "tmp").c_str(), 1);
+  const std::filesystem::path squatted = home() / "tmp" / ("tallyloft-" + std::to_string(getuid()));
+  std::filesystem::create_directories(squatted);
+  ::chmod(squatted.c_str(), 0700);
+  EXPECT_EQ(StatusServer::socketPath(), squatted / "tallyloft.sock");
+  ::chmod(squatted.c_str(), 0777);  // as another user would leave it: open to all
+  const std::filesystem::path fallback = StatusServer::socketPath();
+  EXPECT_EQ(fallback, home() / ".cache" / "tallyloft-runtime" / "tallyloft.sock");
+  EXPECT_EQ(SingleInstance().acquire(fallback, ""), SingleInstance::Outcome::run);
+  if (::geteuid() == 0) {
+    ::chmod(squatted.c_str(), 0700);
+    ASSERT_EQ(::chown(squatted.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(StatusServer::socketPath(), fallback);
+  }
+  if (oldTmp.empty()) {
+    ::unsetenv("TMPDIR");
+  } else {
+    ::setenv("TMPDIR", oldTmp.c_str(), 1);
+  }
 }
 
 TEST_F(Shell, ControlPanelShowsServerCountsAndHooks) {
