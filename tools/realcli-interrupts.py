@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Measure how quickly Tallyloft notices that a real agent CLI was interrupted, killed or lost
 its terminal. Each run of one CLI and scenario has a fresh HOME with Tallyloft's hooks and a
-logging hook, `tallyloft serve`, and the CLI typed into `bash -i` in a pseudo-terminal (WINDOWID,
-TMUX, TMUX_PANE set) against a fake model server. Once the agent is busy the tool acts and polls
+logging hook, `tallyloft serve --port 51789` (the tool stops if the port is taken), and the CLI
+typed into `bash -i` in a pseudo-terminal (WINDOWID, TMUX, TMUX_PANE set) against a fake model
+server. Once the agent is busy the tool acts and polls
 `tallyloft status --json` every 100 ms for up to 20 s, timed from the action's last key or signal:
 
   ctrlc-tool     Ctrl+C while the tool `sleep 60` runs            -> main agent "idle"
@@ -17,6 +18,7 @@ Codex asks what to do with the running task after Ctrl+C, Enter takes "Cancel ta
 The CLIs come from REALCLI_BIN (default /tmp/realcli/node_modules/.bin). With --keep, each run's
 directory keeps the screen (screen.log), serve's output and every hook the CLI ran, with the hook
 shell's $PPID, its command line, the shell and WINDOWID/TMUX/TMUX_PANE (events.jsonl).
+Tests: python3 -m unittest discover -s tools -p 'test_realcli*'
 """
 import argparse, contextlib, fcntl, glob, importlib, json, os, pty, re, select, shutil, signal
 import socket, struct, subprocess, sys, tempfile, termios, threading, time

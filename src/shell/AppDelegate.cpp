@@ -60,6 +60,21 @@ bool systemReducesMotion() {
 
 }  // namespace
 
+bool trayTogglesPanel(QSystemTrayIcon::ActivationReason reason, qint64 msSinceClick,
+                      int doubleClickInterval) {
+  switch (reason) {
+    case QSystemTrayIcon::Trigger:
+    case QSystemTrayIcon::MiddleClick:
+      return true;
+    case QSystemTrayIcon::DoubleClick:
+      // XEmbed trays send a click and then a double click for one double click: the click
+      // has acted already. Trays that send only double clicks (GNOME's AppIndicator) act here.
+      return msSinceClick < 0 || msSinceClick > doubleClickInterval;
+    default:
+      return false;
+  }
+}
+
 LaunchPlan planLaunch(bool hooksInstalled, bool didCompleteOnboarding) {
   return {hooksInstalled, !(didCompleteOnboarding && hooksInstalled)};
 }
@@ -70,9 +85,18 @@ AppDelegate::AppDelegate(Options options)
       onboarding_(preferences_) {}
 
 AppDelegate::~AppDelegate() {
+  // What the models call goes first: nothing may reach the control panel once it has gone.
+  if (crewObserver_ != 0) model_->crew().unobserve(crewObserver_);
+  model_->store().onChange = nullptr;
+  model_->onHooksWarning = nullptr;
+  if (StatusServer* status = model_->statusServer()) status->onShow = nullptr;
+  if (bar_) {
+    bar_->onShownChanged = nullptr;
+    bar_->onRoomClicked = nullptr;
+  }
   tray_.reset();
-  menu_.reset();
   notifier_.reset();
+  menu_.reset();
   bar_.reset();
 }
 
@@ -130,9 +154,13 @@ void AppDelegate::launch() {
   model_->store().onChange = [this] {
     if (menu_->isVisible()) menu_->refresh();
   };
-  model_->crew().observe([this] {
+  crewObserver_ = model_->crew().observe([this] {
     if (menu_->isVisible()) menu_->refresh();
   });
+  // "Show window" or "Hide window" as the panel is, whoever showed or hid it.
+  bar_->onShownChanged = [this](bool) {
+    if (menu_->isVisible()) menu_->refresh();
+  };
   // Hooks another program removed: the control panel's row, and one notification when it
   // appears.
   model_->onHooksWarning = [this](HookEngine engine) {
@@ -189,8 +217,9 @@ void AppDelegate::buildTray() {
   tray_->setContextMenu(trayMenu_.get());
   connect(tray_.get(), &QSystemTrayIcon::activated, this,
           [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick ||
-                reason == QSystemTrayIcon::MiddleClick) {
+            const qint64 sinceClick = lastTrayClick_.isValid() ? lastTrayClick_.elapsed() : -1;
+            if (reason == QSystemTrayIcon::Trigger) lastTrayClick_.start();
+            if (trayTogglesPanel(reason, sinceClick, QApplication::doubleClickInterval())) {
               if (menu_->isVisible()) {
                 menu_->hide();
               } else {
@@ -276,8 +305,17 @@ int runDesktopApp(int& argc, char** argv, bool reduceMotion) {
                  "`tallyloft serve`\n");
     return 1;
   }
+  // A DISPLAY that names no running X server would make Qt abort: ask it first.
+  if (qEnvironmentVariable("QT_QPA_PLATFORM") == "xcb" && !X11Windows::canConnect()) {
+    std::fprintf(stderr,
+                 "tallyloft: no display (DISPLAY=%s cannot be opened); for a headless hook server "
+                 "run `tallyloft serve`\n",
+                 qgetenv("DISPLAY").constData());
+    return 1;
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName("Tallyloft");
+  QGuiApplication::setDesktopFileName("tallyloft");
   QApplication::setOrganizationName("Tallyloft");
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setWindowIcon(appIcon());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QObject>
 #include <QSystemTrayIcon>
@@ -71,7 +72,15 @@ class AppDelegate : public QObject {
   std::unique_ptr<QSystemTrayIcon> tray_;
   std::unique_ptr<QMenu> trayMenu_;
   TerminalFocus terminal_;
+  std::size_t crewObserver_ = 0;
+  QElapsedTimer lastTrayClick_;
 };
+
+// Whether a tray activation opens or closes the control panel: a click or a middle click does,
+// and so does a double click, unless it follows a click within the double-click interval
+// (`msSinceClick` -1: no click yet).
+bool trayTogglesPanel(QSystemTrayIcon::ActivationReason reason, qint64 msSinceClick,
+                      int doubleClickInterval);
 
 // Runs the desktop app. Returns the exit status.
 int runDesktopApp(int& argc, char** argv, bool reduceMotion);

@@ -22,6 +22,8 @@ namespace {
 
 constexpr double kIdleLoupe = 5;  // seconds without movement that end the magnifier
 constexpr double kSnapInterval = 1.0 / 15;
+constexpr int kHoverPollMs = 16;  // following the cursor over the office
+constexpr int kIdlePollMs = 250;  // once the magnifier has gone idle
 const char* const kWaitingInstalled =
     "Waiting for an agent…  Start a Claude Code or Codex session to see your crew.\n"
     "Drag the side edges to zoom · hover the office to magnify.";
@@ -135,6 +137,11 @@ void FloorBackingView::enterEvent(QEnterEvent* event) {
   bar_.startHover();
 }
 
+void FloorBackingView::leaveEvent(QEvent* event) {
+  QWidget::leaveEvent(event);
+  bar_.endHover();
+}
+
 void FloorBackingView::contextMenuEvent(QContextMenuEvent* event) {
   if (onContextMenu) onContextMenu(event->globalPos());
 }
@@ -198,7 +205,7 @@ CrewBarController::CrewBarController(CrewModel& crew, Scheduler& scheduler,
   // The hint is checked only while the panel is on screen.
   emptyTimer_.setInterval(600);
   QObject::connect(&emptyTimer_, &QTimer::timeout, [this] { refreshEmptyState(); });
-  hoverTimer_.setInterval(16);
+  hoverTimer_.setInterval(kHoverPollMs);
   // The cursor is followed only while it is over the panel, and only its moves count (a cursor
   // resting over the office lets the magnifier go after 5 s).
   QObject::connect(&hoverTimer_, &QTimer::timeout, [this] {
@@ -277,6 +284,10 @@ void CrewBarController::panelGeometryChanged() {
 }
 
 void CrewBarController::panelVisibilityChanged() {
+  if (const bool shown = panel_->isVisible(); shown != lastShown_) {
+    lastShown_ = shown;
+    if (onShownChanged) onShownChanged(shown);
+  }
   const QWindow* window = panel_->windowHandle();
   const bool seen =
       panel_->isVisible() && !panel_->isMinimized() && (window == nullptr || window->isExposed());
@@ -300,6 +311,14 @@ void CrewBarController::updateViewClock() {
 
 void CrewBarController::startHover() {
   if (!hoverTimer_.isActive()) hoverTimer_.start();
+}
+
+void CrewBarController::endHover() {
+  // Under XWayland the cursor's position stops changing once it is over a native Wayland
+  // window: the leave event is what says it has gone.
+  stopLoupe();
+  hoverTimer_.stop();
+  hoverTimer_.setInterval(kHoverPollMs);
 }
 
 void CrewBarController::setLoupeActive(bool on) {
@@ -335,7 +354,14 @@ void CrewBarController::handleMouse(QPoint point) {
     return;
   }
   const int x = point.x() - content.left();
-  if (x >= panel::kSideGrab && x <= content.width() - panel::kSideGrab) {
+  // Back to following every move once the cursor moves again after the magnifier went idle.
+  if (hoverTimer_.interval() != kHoverPollMs && now - lastMouseMove_ < kIdleLoupe) {
+    hoverTimer_.setInterval(kHoverPollMs);
+  }
+  // Without a picture (no OpenGL 3.3) there is nothing to magnify.
+  const bool picture = !panel_->view->snapshot().isNull();
+  if (picture && now - lastMouseMove_ <= kIdleLoupe && x >= panel::kSideGrab &&
+      x <= content.width() - panel::kSideGrab) {
     if (!cursorHidden_) {
       panel_->view->setCursor(Qt::BlankCursor);
       cursorHidden_ = true;
@@ -373,6 +399,8 @@ void CrewBarController::refreshLoupePixels() {
   const double now = static_cast<double>(clock_.elapsed()) / 1000;
   if (now - lastMouseMove_ > kIdleLoupe) {
     stopLoupe();
+    // The cursor rests: look for it a few times a second until it moves.
+    hoverTimer_.setInterval(kIdlePollMs);
     return;
   }
   if (now - lastSnapTime_ < kSnapInterval) return;

@@ -37,6 +37,7 @@ class FloorBackingView : public QWidget {
   void hideEvent(QHideEvent* event) override;
   void enterEvent(QEnterEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void leaveEvent(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -71,12 +72,16 @@ class CrewBarController : public OfficeBar {
   void panelGeometryChanged();
   void panelVisibilityChanged();
   void startHover();
+  // The cursor has left the panel.
+  void endHover();
   void beginSideDrag(bool left, QPoint global);
   void dragSide(QPoint global);
   void endSideDrag();
 
   // A click (press and release without a drag) on the office at `fraction` of its width.
   void officeClicked(double fraction);
+  // Called whenever the panel is shown or hidden, whoever did it.
+  std::function<void(bool shown)> onShownChanged;
   // Called with the session whose room was clicked.
   std::function<void(const std::string& sessionId)> onRoomClicked;
 
@@ -106,6 +111,7 @@ class CrewBarController : public OfficeBar {
   std::optional<QRectF> unsavedFrame_;  // the panel's frame since its last save
   QElapsedTimer clock_;
   bool hovering_ = false;
+  bool lastShown_ = false;
   bool loupeActive_ = false;
   bool cursorHidden_ = false;
   double lastSnapTime_ = -1;

@@ -7,14 +7,16 @@
 
 namespace tallyloft {
 
-QtScheduler::QtScheduler(QObject* parent) : QObject(parent) {
+QtScheduler::QtScheduler(QObject* parent) : QObject(parent), pool_(new QThreadPool) {
   // A few reads at once, so one stuck on a slow mount does not hold up the others.
-  pool_.setMaxThreadCount(4);
+  pool_->setMaxThreadCount(4);
 }
 
 QtScheduler::~QtScheduler() {
-  // A read stuck on a slow mount must not hold up quitting; its result would go nowhere anyway.
-  pool_.waitForDone(2000);
+  // A read stuck on a slow mount must not hold up quitting, nor logging out: after 2 s the pool
+  // is left to the process's end (its destructor would wait for the read without limit). The
+  // result would go nowhere anyway.
+  if (pool_->waitForDone(kQuitPatienceMs)) delete pool_;
 }
 
 void QtScheduler::post(Task task) {
@@ -54,7 +56,7 @@ void QtScheduler::cancel(TimerId id) {
 }
 
 void QtScheduler::background(Task work) {
-  pool_.start(std::move(work));
+  pool_->start(std::move(work));
 }
 
 Scheduler::WatchId QtScheduler::watchReadable(int fd, Task task) {

@@ -15,6 +15,9 @@ namespace tallyloft {
 // made it (the GUI thread), background work on a small pool, the wall clock as "now".
 class QtScheduler final : public QObject, public Scheduler {
  public:
+  // The longest quitting waits for background work.
+  static constexpr int kQuitPatienceMs = 2000;
+
   explicit QtScheduler(QObject* parent = nullptr);
   ~QtScheduler() override;
 
@@ -34,7 +37,7 @@ class QtScheduler final : public QObject, public Scheduler {
   std::map<WatchId, QSocketNotifier*> watches_;
   WatchId nextWatchId_ = 1;
   TimerId nextId_ = 1;
-  QThreadPool pool_;
+  QThreadPool* pool_;  // owned; let go of, not waited for, when a read is stuck at quitting
 };
 
 }  // namespace tallyloft

@@ -92,7 +92,9 @@ void RenderView::drawFrame() {
   target_->bind(size);
   renderer_->render(scene_, size.width(), size.height());
   target_->resolve();
-  // A picture still shared (the magnifier holds the last one) is left alone: read into a new one.
+  // A picture still shared (the magnifier holds the last one) is left alone: read into the
+  // other buffer, which the magnifier let go of when it took this one.
+  if (!frame_.isDetached()) std::swap(frame_, spare_);
   if (frame_.size() != size || !frame_.isDetached()) {
     frame_ = QImage(size, QImage::Format_ARGB32_Premultiplied);
     if (frame_.isNull()) {  // out of memory: nothing to show

@@ -61,6 +61,7 @@ class RenderView : public QWidget {
   std::unique_ptr<MultisampleTarget> target_;
   bool failed_ = false;
   QImage frame_;
+  QImage spare_;  // the picture before, while the magnifier may still hold it
   static constexpr qint64 kFrameMilliseconds = 16;
   QTimer nextFrame_;
   QElapsedTimer clock_;

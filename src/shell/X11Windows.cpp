@@ -195,6 +195,13 @@ std::optional<std::uint32_t> X11Windows::desktop(Window window) const {
   return cardinal(window, atom("_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL);
 }
 
+bool X11Windows::canConnect() {
+  xcb_connection_t* probe = xcb_connect(nullptr, nullptr);
+  const bool ok = probe != nullptr && xcb_connection_has_error(probe) == 0;
+  if (probe != nullptr) xcb_disconnect(probe);
+  return ok;
+}
+
 std::vector<std::int64_t> X11Windows::processAndAncestors(std::int64_t pid) {
   std::vector<std::int64_t> chain;
   while (pid > 1 && chain.size() < 64) {

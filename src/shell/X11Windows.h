@@ -46,6 +46,9 @@ class X11Windows {
   std::vector<std::string> states(Window window) const;
   std::optional<std::uint32_t> desktop(Window window) const;
 
+  // Whether the X server named by DISPLAY accepts a connection.
+  static bool canConnect();
+
   // `pid` and its ancestors, nearest first, as /proc tells them (at most 64).
   static std::vector<std::int64_t> processAndAncestors(std::int64_t pid);
 
