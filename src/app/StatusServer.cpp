@@ -46,10 +46,11 @@ StatusServer::StatusServer(Scheduler& scheduler, CrewModel& crew)
 
 StatusServer::~StatusServer() {
   if (observer_ != 0) crew_.unobserve(observer_);
+  if (pause_ != 0) scheduler_.cancel(pause_);
   if (pendingSend_ != 0) scheduler_.cancel(pendingSend_);
   while (!clients_.empty()) drop(clients_.begin()->first);
   if (listener_ >= 0) {
-    scheduler_.unwatch(listenWatch_);
+    if (listenWatch_ != 0) scheduler_.unwatch(listenWatch_);
     ::close(listener_);
     ::unlink(path_.c_str());
   }
@@ -117,7 +118,19 @@ std::optional<std::string> StatusServer::listen(std::optional<std::filesystem::p
 void StatusServer::accept() {
   for (;;) {
     const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) return;
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // Out of descriptors: the waiting peer would keep the listener readable and this task
+        // running. Look away for a second.
+        scheduler_.unwatch(listenWatch_);
+        listenWatch_ = 0;
+        pause_ = scheduler_.after(std::chrono::seconds(1), [this] {
+          pause_ = 0;
+          listenWatch_ = scheduler_.watchReadable(listener_, [this] { accept(); });
+        });
+      }
+      return;
+    }
     // Only this user's processes may ask, whatever the socket's mode says.
     ucred peer{};
     socklen_t size = sizeof peer;

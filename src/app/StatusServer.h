@@ -74,6 +74,7 @@ class StatusServer {
   std::map<int, Client> clients_;
   std::size_t observer_ = 0;
   Scheduler::TimerId pendingSend_ = 0;
+  Scheduler::TimerId pause_ = 0;  // while out of descriptors
 };
 
 // A client of the status socket: connects, sends `request` (one line), and calls `onLine` with

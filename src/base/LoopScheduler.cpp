@@ -283,7 +283,11 @@ void LoopScheduler::watcherLoop() {
         ids.push_back(id);
       }
     }
-    if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) return;
+    if (::poll(fds.data(), fds.size(), -1) < 0) {
+      // Interrupted, or short of memory for a moment: look again shortly, never give up.
+      if (errno != EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      continue;
+    }
     if (fds[0].revents != 0) {
       std::uint64_t count = 0;
       [[maybe_unused]] const auto read = ::read(watcherWake_, &count, sizeof count);

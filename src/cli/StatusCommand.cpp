@@ -16,34 +16,66 @@ namespace {
 
 using Json = nlohmann::json;
 
+// A member of an object, or null: answers from another version, or broken ones, never crash.
+const Json& member(const Json& object, const char* key) {
+  static const Json kNull;
+  if (!object.is_object()) return kNull;
+  const auto it = object.find(key);
+  return it == object.end() ? kNull : *it;
+}
+
+// The text with control characters (terminal escapes from a hook's input) left out.
+std::string printable(std::string text) {
+  std::erase_if(text, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+  return text;
+}
+
 std::string text(const Json& value, const char* fallback = "-") {
-  return value.is_string() ? value.get<std::string>() : fallback;
+  return value.is_string() ? printable(value.get<std::string>()) : fallback;
+}
+
+// Pango markup, as waybar reads its text and tooltip.
+std::string markupEscaped(const std::string& text) {
+  std::string escaped;
+  for (char c : text) {
+    if (c == '&') {
+      escaped += "&amp;";
+    } else if (c == '<') {
+      escaped += "&lt;";
+    } else if (c == '>') {
+      escaped += "&gt;";
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
 }
 
 std::string contextText(const Json& session) {
-  const Json& tokens = session["contextTokens"];
-  const Json& window = session["contextWindow"];
+  const Json& tokens = member(session, "contextTokens");
+  const Json& window = member(session, "contextWindow");
   if (!tokens.is_number_integer() || !window.is_number_integer()) return "context ?";
   const auto thousands = [](std::int64_t count) {
     return count >= 1000 ? std::to_string((count + 500) / 1000) + "k" : std::to_string(count);
   };
   std::string line = "context " + thousands(tokens.get<std::int64_t>()) + "/" +
                      thousands(window.get<std::int64_t>());
-  if (session["contextPercent"].is_number_integer()) {
-    line += " (" + std::to_string(session["contextPercent"].get<std::int64_t>()) + "%)";
+  if (member(session, "contextPercent").is_number_integer()) {
+    line += " (" + std::to_string(member(session, "contextPercent").get<std::int64_t>()) + "%)";
   }
   return line;
 }
 
 std::string processText(const Json& process) {
-  const std::string status = text(process["status"], "unknown");
-  if (!process["pid"].is_number_integer()) return "process unknown";
-  return "pid " + std::to_string(process["pid"].get<std::int64_t>()) + " " + status;
+  const std::string status = text(member(process, "status"), "unknown");
+  if (!member(process, "pid").is_number_integer()) return "process unknown";
+  return "pid " + std::to_string(member(process, "pid").get<std::int64_t>()) + " " + status;
 }
 
 std::string stateText(const Json& agent) {
-  std::string state = text(agent["state"]);
-  if (agent["waitReason"].is_string()) state += " (" + agent["waitReason"].get<std::string>() + ")";
+  std::string state = text(member(agent, "state"));
+  if (member(agent, "waitReason").is_string())
+    state += " (" + member(agent, "waitReason").get<std::string>() + ")";
   return state;
 }
 
@@ -51,28 +83,32 @@ std::string stateText(const Json& agent) {
 
 std::optional<std::string> statusTable(const std::string& document) {
   const Json crew = Json::parse(document, nullptr, false);
-  if (!crew.is_object() || !crew.contains("sessions") || !crew["sessions"].is_array()) {
+  if (!crew.is_object() || !crew.contains("sessions") || !member(crew, "sessions").is_array()) {
     return std::nullopt;
   }
-  if (crew["sessions"].empty()) return std::string("No sessions.\n");
+  if (member(crew, "sessions").empty()) return std::string("No sessions.\n");
   std::ostringstream table;
-  for (const Json& session : crew["sessions"]) {
+  for (const Json& session : member(crew, "sessions")) {
     if (!session.is_object()) continue;
-    const double since =
-        session["secondsSinceEvent"].is_number() ? session["secondsSinceEvent"].get<double>() : 0;
-    table << std::left << std::setw(7) << text(session["cli"], "?") << ' ' << std::setw(20)
-          << text(session["project"]) << ' ' << std::setw(20) << stateText(session) << ' '
+    const double since = member(session, "secondsSinceEvent").is_number()
+                             ? member(session, "secondsSinceEvent").get<double>()
+                             : 0;
+    table << std::left << std::setw(7) << text(member(session, "cli"), "?") << ' ' << std::setw(20)
+          << text(member(session, "project")) << ' ' << std::setw(20) << stateText(session) << ' '
           << contextText(session) << "  " << static_cast<long long>(std::floor(since)) << " s ago  "
-          << processText(session["process"]);
-    if (session["leaving"].is_boolean() && session["leaving"].get<bool>()) table << "  leaving";
+          << processText(member(session, "process"));
+    if (member(session, "leaving").is_boolean() && member(session, "leaving").get<bool>())
+      table << "  leaving";
     table << '\n';
-    if (!session["agents"].is_array()) continue;
-    for (const Json& agent : session["agents"]) {
+    if (!member(session, "agents").is_array()) continue;
+    for (const Json& agent : member(session, "agents")) {
       if (!agent.is_object()) continue;
-      table << "  " << std::setw(18) << text(agent["type"]) << ' ' << std::setw(20)
+      table << "  " << std::setw(18) << text(member(agent, "type")) << ' ' << std::setw(20)
             << stateText(agent);
-      if (agent["tool"].is_string()) table << ' ' << agent["tool"].get<std::string>();
-      if (agent["target"].is_string()) table << ' ' << agent["target"].get<std::string>();
+      if (member(agent, "tool").is_string())
+        table << ' ' << member(agent, "tool").get<std::string>();
+      if (member(agent, "target").is_string())
+        table << ' ' << member(agent, "target").get<std::string>();
       table << '\n';
     }
   }
@@ -81,7 +117,7 @@ std::optional<std::string> statusTable(const std::string& document) {
 
 std::optional<std::string> statusWaybar(const std::string& document) {
   const Json crew = Json::parse(document, nullptr, false);
-  if (!crew.is_object() || !crew.contains("sessions") || !crew["sessions"].is_array()) {
+  if (!crew.is_object() || !crew.contains("sessions") || !member(crew, "sessions").is_array()) {
     return std::nullopt;
   }
   int live = 0;
@@ -89,23 +125,24 @@ std::optional<std::string> statusWaybar(const std::string& document) {
   bool working = false;
   std::int64_t fullest = 0;
   std::string tooltip;
-  for (const Json& session : crew["sessions"]) {
-    if (!session.is_object() || !session["agents"].is_array()) continue;
-    const bool leaving = session["leaving"].is_boolean() && session["leaving"].get<bool>();
+  for (const Json& session : member(crew, "sessions")) {
+    if (!session.is_object() || !member(session, "agents").is_array()) continue;
+    const bool leaving =
+        member(session, "leaving").is_boolean() && member(session, "leaving").get<bool>();
     if (leaving) continue;
-    for (const Json& agent : session["agents"]) {
-      const std::string state = text(agent["state"]);
+    for (const Json& agent : member(session, "agents")) {
+      const std::string state = text(member(agent, "state"));
       if (state == "done") continue;
       ++live;
       if (state == "waiting") ++waiting;
       if (state == "thinking" || state == "working") working = true;
     }
-    if (session["contextPercent"].is_number_integer()) {
-      fullest = std::max(fullest, session["contextPercent"].get<std::int64_t>());
+    if (member(session, "contextPercent").is_number_integer()) {
+      fullest = std::max(fullest, member(session, "contextPercent").get<std::int64_t>());
     }
     if (!tooltip.empty()) tooltip += '\n';
-    tooltip +=
-        text(session["cli"], "?") + " " + text(session["project"]) + ": " + stateText(session);
+    tooltip += markupEscaped(text(member(session, "cli"), "?") + " " +
+                             text(member(session, "project")) + ": " + stateText(session));
   }
   const nlohmann::ordered_json line{
       {"text", "🤖 " + std::to_string(live) +

@@ -351,11 +351,18 @@ void CrewModel::linkProcess(SessionNode& session, std::int64_t pid,
     return;
   }
   session.process = ProcessStatus::alive;
-  const int fd = processes_->exitDescriptor(*identity);
+  // Past the limit, further sessions keep their timeouts instead of a descriptor each.
+  const int fd =
+      processLinks_.size() < kMaxWatchedProcesses ? processes_->exitDescriptor(*identity) : -1;
   if (fd < 0) {
-    // Gone between the check and now; or a kernel without pidfds, where the timeouts stay.
+    // Gone between the check and now; or no pidfd to be had, where the timeouts stay.
     if (!processes_->alive(*identity)) {
-      scheduler_.post(guarded([sid = session.id](CrewModel& model) { model.processEnded(sid); }));
+      scheduler_.post(guarded([sid = session.id, pid](CrewModel& model) {
+        // Only if the session still names that process: a newer one may have taken over.
+        if (const SessionNode* now = model.find(sid); now != nullptr && now->pid == pid) {
+          model.processEnded(sid);
+        }
+      }));
     }
     return;
   }
@@ -449,9 +456,11 @@ void CrewModel::claudeSessionChanged(const ClaudeSessionFile& file) {
     endTurn(*session, true);
     armInterruptCheck(*session);
     changed();
-  } else if (file.status == "busy" && file.procStart &&
+  } else if (file.status == "busy" && file.procStart && session->process == ProcessStatus::alive &&
+             processLinks_.count(session->id) == 0 &&
              !processes_->alive(ProcessIdentity{file.pid, *file.procStart})) {
-    if (session->process != ProcessStatus::alive) session->process = ProcessStatus::alive;
+    // Only for a process of ours that no pidfd watches (the pidfd knows better), never for one
+    // that is not local (a container sharing ~/.claude has pids of its own).
     processEnded(session->id);
   }
 }
@@ -460,6 +469,11 @@ void CrewModel::claudeSessionRemoved(const ClaudeSessionFile& lastKnown) {
   SessionNode* session = find(lastKnown.sessionId);
   if (session == nullptr || session->leaving || !lastKnown.procStart) return;
   if (session->pid && *session->pid != lastKnown.pid) return;
+  // A watched process tells of its end itself; one that is not local is not ours to judge.
+  if (processLinks_.count(session->id) != 0 || session->process == ProcessStatus::notLocal ||
+      session->process == ProcessStatus::gone) {
+    return;
+  }
   if (processes_->alive(ProcessIdentity{lastKnown.pid, *lastKnown.procStart})) return;
   session->process = ProcessStatus::alive;  // it was; now it has ended
   processEnded(session->id);

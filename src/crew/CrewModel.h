@@ -37,6 +37,8 @@ class CrewModel {
   static constexpr auto subagentRemovalDelay = std::chrono::seconds(26);
   static constexpr auto contextReadSpacing = std::chrono::milliseconds(400);
   static constexpr auto compactCutOff = std::chrono::milliseconds(500);
+  // The most CLI processes watched at once (a descriptor each); beyond, sessions keep timeouts.
+  static constexpr std::size_t kMaxWatchedProcesses = 256;
   // Silence after which an active main agent's transcript is searched for an interrupt.
   static constexpr auto interruptCheckDelay = std::chrono::seconds(20);
   // What Gemini CLI reports as the tool's result when the user interrupts it.

@@ -9,8 +9,11 @@ namespace tallyloft {
 namespace {
 
 bool isInterruptLine(std::string_view line) {
+  // With their quotes, so that a tool's output quoting them (inside a JSON string, where quotes
+  // are escaped) does not count.
   static constexpr std::array<std::string_view, 3> kMarkers = {
-      "[Request interrupted by user", "\"type\":\"turn_aborted\"", "\"Request cancelled.\""};
+      "\"text\":\"[Request interrupted by user", "\"type\":\"turn_aborted\"",
+      "\"content\":\"Request cancelled.\""};
   for (std::string_view marker : kMarkers) {
     if (line.find(marker) != std::string_view::npos) return true;
   }

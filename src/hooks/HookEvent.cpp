@@ -72,7 +72,8 @@ TerminalHints TerminalHints::parse(std::string_view header) {
     if (equals == std::string_view::npos) continue;
     const std::string_view name = item.substr(0, equals);
     const std::string_view value = item.substr(equals + 1);
-    if (name == "WINDOWID" && isDecimal(value) && value != "0") {
+    // X11 window ids are 32 bits: at most 10 digits, and checked again where they are used.
+    if (name == "WINDOWID" && isDecimal(value) && value.size() <= 10 && value != "0") {
       hints.windowId = std::string(value);
     } else if (name == "TMUX" && isTmuxValue(value)) {
       hints.tmux = std::string(value);

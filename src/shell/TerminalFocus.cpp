@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTimer>
+#include <charconv>
 #include <chrono>
 #include <memory>
 
@@ -65,9 +66,11 @@ QString TerminalFocus::unreachable(const SessionNode& session) {
 std::optional<X11Windows::Window> TerminalFocus::windowOf(const SessionNode& session) {
   if (!unreachable(session).isEmpty() || !windows.available() || !session.pid) return std::nullopt;
   if (session.terminal.windowId && !session.terminal.tmux) {
-    const auto id = std::stoull(*session.terminal.windowId);
-    if (id <= 0xFFFFFFFFull) {
-      if (auto held = windows.clientHolding(static_cast<X11Windows::Window>(id))) return held;
+    const std::string& text = *session.terminal.windowId;
+    X11Windows::Window id = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
+    if (error == std::errc() && end == text.data() + text.size() && id != 0) {
+      if (auto held = windows.clientHolding(id)) return held;
     }
   }
   return windows.clientOfProcesses(X11Windows::processAndAncestors(*session.pid));

@@ -45,6 +45,10 @@ TEST(StatusWaybar, CountsLiveAndWaitingAgentsAndPicksTheClass) {
   EXPECT_EQ(statusWaybar(crew(busy + "," + asking + "," + gone)),
             "{\"text\":\"🤖 2 ⏳ 1\",\"tooltip\":\"codex api: working\\ngemini web: waiting\","
             "\"class\":\"waiting\",\"percentage\":77}");
+  const std::string odd = session("claude", "R&D <x>", "idle", agent("main", "idle").c_str());
+  EXPECT_EQ(
+      statusWaybar(crew(odd)),
+      R"({"text":"🤖 1","tooltip":"claude R&amp;D &lt;x&gt;: idle","class":"idle","percentage":0})");
   EXPECT_FALSE(statusWaybar(R"({"error":"unknown request"})"));
   EXPECT_FALSE(statusWaybar("not json"));
 }
@@ -62,6 +66,14 @@ TEST(StatusTable, ALinePerSessionThenItsAgents) {
             "  main               working              run make test\n"
             "  Explore            waiting (permission)\n");
   EXPECT_FALSE(statusTable("[]"));
+  // Another version's answer, or a broken one: shown as far as it goes, never a crash; and no
+  // terminal escapes from a hook's input reach the terminal.
+  EXPECT_EQ(
+      statusTable(R"({"sessions":[{"project":"a\u001b[31mb","agents":[{"state":"idle"}, 3]},
+                                         7, {"process":5}]})"),
+      "?       a[31mb               -                    context ?  0 s ago  process unknown\n"
+      "  -                  idle                \n"
+      "?       -                    -                    context ?  0 s ago  process unknown\n");
 }
 
 }  // namespace

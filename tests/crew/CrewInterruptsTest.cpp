@@ -25,6 +25,7 @@ class FakeProcesses final : public LocalProcesses {
  public:
   struct State {
     std::map<std::int64_t, int> writers;  // pid → the pipe's writing side, -1 once ended
+    bool pidfds = true;                   // false: a kernel that offers none
   };
   explicit FakeProcesses(std::shared_ptr<State> state) : state_(std::move(state)) {}
   std::optional<ProcessIdentity> verify(std::int64_t pid, const std::string&) const override {
@@ -37,7 +38,7 @@ class FakeProcesses final : public LocalProcesses {
   }
   int exitDescriptor(const ProcessIdentity& process) const override {
     int ends[2];
-    if (!alive(process) || ::pipe2(ends, O_CLOEXEC) != 0) return -1;
+    if (!state_->pidfds || !alive(process) || ::pipe2(ends, O_CLOEXEC) != 0) return -1;
     state_->writers[process.pid] = ends[1];
     return ends[0];
   }
@@ -248,21 +249,32 @@ TEST_F(CrewInterruptsTest, ClaudeSessionsFileEndsTheTurnAndItsRunningSubagents) 
 }
 
 TEST_F(CrewInterruptsTest, ClaudeSessionsFileTellsOfADeadProcess) {
-  processes->writers.erase(kPid);  // no hint that passes: the file alone knows the process
+  // No pidfds here, and no hint in the hooks: the file alone knows the process.
+  processes->pidfds = false;
   send({{"hook_event_name", "UserPromptSubmit"}, {"session_id", "c"}, {"cwd", "/p"}}, std::nullopt);
-  // Left "busy" by a process that is gone.
+  crew.claudeSessionChanged({kPid, "c", "/p", 1, "busy", loop.now()});
+  EXPECT_EQ(session("c")->process, ProcessStatus::alive);
+  processes->writers[kPid] = -1;  // killed: the file is left "busy"
   crew.claudeSessionChanged({kPid, "c", "/p", 1, "busy", loop.now()});
   EXPECT_TRUE(session("c")->leaving);
 
+  // With a pidfd, the pidfd decides; a file deleted while the process runs changes nothing.
+  processes->pidfds = true;
+  processes->writers[kPid + 1] = 0;
   send({{"hook_event_name", "UserPromptSubmit"}, {"session_id", "d"}, {"cwd", "/p"}}, std::nullopt);
-  processes->writers[kPid] = 0;
-  crew.claudeSessionChanged({kPid, "d", "/p", 1, "busy", loop.now()});
-  EXPECT_EQ(session("d")->process, ProcessStatus::alive);  // learnt from the file
-  // The file deleted while the process still runs: nothing; once it has gone: the end.
-  crew.claudeSessionRemoved({kPid, "d", "/p", 1, "busy", std::nullopt});
+  crew.claudeSessionChanged({kPid + 1, "d", "/p", 1, "busy", loop.now()});
+  EXPECT_EQ(session("d")->process, ProcessStatus::alive);
+  crew.claudeSessionRemoved({kPid + 1, "d", "/p", 1, "busy", std::nullopt});
   EXPECT_FALSE(session("d")->leaving);
-  end(kPid);
+  end(kPid + 1);
   EXPECT_TRUE(session("d")->leaving);
+
+  // A process that is not ours to check (a container sharing ~/.claude) is never judged by it.
+  send({{"hook_event_name", "UserPromptSubmit"}, {"session_id", "e"}, {"cwd", "/p"}}, 999);
+  EXPECT_EQ(session("e")->process, ProcessStatus::notLocal);
+  crew.claudeSessionChanged({999, "e", "/p", 1, "busy", loop.now()});
+  crew.claudeSessionRemoved({999, "e", "/p", 1, "busy", std::nullopt});
+  EXPECT_FALSE(session("e")->leaving);
 }
 
 TEST_F(CrewInterruptsTest, SilentTurnsAreCheckedAgainstTheTranscriptsInterruptMarker) {
@@ -281,6 +293,9 @@ TEST_F(CrewInterruptsTest, SilentTurnsAreCheckedAgainstTheTranscriptsInterruptMa
       {"Gemini CLI", R"({"id":"1","timestamp":"{T}","type":"info","content":"Request cancelled."})",
        true},
       {"no marker", R"({"timestamp":"{T}","type":"assistant"})", false},
+      {"a tool's output quoting a marker",
+       R"({"type":"user","toolUseResult":"grep: \"text\":\"[Request interrupted by user\" \"type\":\"turn_aborted\"","timestamp":"{T}"})",
+       false},
   };
   int index = 0;
   for (const Case& c : cases) {
