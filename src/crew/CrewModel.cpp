@@ -180,7 +180,7 @@ void CrewModel::reduce(const HookEvent& event) {
   // Nor may an event the CLI posted just before its process ended revive the session.
   if (const SessionNode* known = find(sid); known != nullptr &&
                                             known->process == ProcessStatus::gone && event.pid &&
-                                            known->pid == event.pid) {
+                                            hintedPid(sid) == event.pid) {
     return;
   }
   const std::size_t index = ensureSession(sid, event.cwd, event.model);
@@ -190,7 +190,7 @@ void CrewModel::reduce(const HookEvent& event) {
   if (event.transcriptPath && !event.transcriptPath->empty()) {
     session.transcriptPath = event.transcriptPath;
   }
-  if (!event.terminal.empty()) session.terminal = event.terminal;
+  if (!event.terminal.empty() && !session.terminalFromProcess) session.terminal = event.terminal;
 
   // An event for a leaving session brings it back.
   if (session.leaving && name != "SessionEnd") {
@@ -342,13 +342,28 @@ void CrewModel::endTurn(SessionNode& session, bool subagentsToo) {
 
 void CrewModel::linkProcess(SessionNode& session, std::int64_t pid,
                             const std::optional<std::string>& cwd) {
-  if (session.pid == pid && session.process != ProcessStatus::unknown) return;  // checked already
+  if (hintedPid(session.id) == pid && session.process != ProcessStatus::unknown) return;
   unlinkProcess(session.id);
+  hintedPids_[session.id] = pid;
   session.pid = pid;
-  const auto identity = cwd ? processes_->verify(pid, *cwd) : std::nullopt;
+  auto identity = cwd ? processes_->verify(pid, *cwd) : std::nullopt;
   if (!identity) {
     session.process = ProcessStatus::notLocal;
     return;
+  }
+  if (processes_->isSharedDaemon(*identity)) {
+    // Codex runs the hooks of all its terminals in one daemon that outlives them: watch the
+    // session's own front end instead, and take its terminal from its environment.
+    identity = processes_->codexFrontEnd(*cwd);
+    if (!identity) {
+      session.process = ProcessStatus::shared;
+      session.terminal = {};
+      session.terminalFromProcess = true;
+      return;
+    }
+    session.terminal = processes_->terminalOf(*identity);
+    session.terminalFromProcess = true;
+    session.pid = identity->pid;
   }
   session.process = ProcessStatus::alive;
   // Past the limit, further sessions keep their timeouts instead of a descriptor each.
@@ -359,7 +374,7 @@ void CrewModel::linkProcess(SessionNode& session, std::int64_t pid,
     if (!processes_->alive(*identity)) {
       scheduler_.post(guarded([sid = session.id, pid](CrewModel& model) {
         // Only if the session still names that process: a newer one may have taken over.
-        if (const SessionNode* now = model.find(sid); now != nullptr && now->pid == pid) {
+        if (model.find(sid) != nullptr && model.hintedPid(sid) == pid) {
           model.processEnded(sid);
         }
       }));
@@ -594,8 +609,15 @@ void CrewModel::departureCheck(const std::string& sessionId, int count) {
   changed();
 }
 
+std::optional<std::int64_t> CrewModel::hintedPid(const std::string& sessionId) const {
+  const auto it = hintedPids_.find(sessionId);
+  if (it == hintedPids_.end()) return std::nullopt;
+  return it->second;
+}
+
 void CrewModel::forget(const std::string& sessionId) {
   unlinkProcess(sessionId);
+  hintedPids_.erase(sessionId);
   if (const auto check = interruptChecks_.find(sessionId); check != interruptChecks_.end()) {
     scheduler_.cancel(check->second);
     interruptChecks_.erase(check);

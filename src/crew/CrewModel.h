@@ -109,6 +109,8 @@ class CrewModel {
   void processEnded(const std::string& sessionId);
   void linkProcess(SessionNode& session, std::int64_t pid, const std::optional<std::string>& cwd);
   void unlinkProcess(const std::string& sessionId);
+  // The pid the session's hooks (or sessions file) named last, checked already.
+  std::optional<std::int64_t> hintedPid(const std::string& sessionId) const;
   // (Re)arms or stops the transcript check for an interrupt after the session's latest event.
   void armInterruptCheck(SessionNode& session);
   void checkForInterrupt(const std::string& sessionId, Timestamp armedAt);
@@ -134,6 +136,7 @@ class CrewModel {
     Scheduler::WatchId watch = 0;
   };
   std::unordered_map<std::string, ProcessLink> processLinks_;
+  std::unordered_map<std::string, std::int64_t> hintedPids_;
   // Sessions whose main agent is active → the pending transcript check.
   std::unordered_map<std::string, Scheduler::TimerId> interruptChecks_;
   std::map<std::size_t, Observer> observers_;

@@ -5,15 +5,52 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 namespace tallyloft {
 namespace {
 
 std::string procPath(std::int64_t pid, const char* leaf) {
   return "/proc/" + std::to_string(pid) + "/" + leaf;
+}
+
+// A /proc file's bytes, at most `limit` of them.
+std::string readProc(std::int64_t pid, const char* leaf, std::size_t limit = 64 * 1024) {
+  std::ifstream file(procPath(pid, leaf), std::ios::binary);
+  std::string text(limit, '\0');
+  file.read(text.data(), static_cast<std::streamsize>(limit));
+  text.resize(static_cast<std::size_t>(file.gcount()));
+  return text;
+}
+
+// The NUL-separated arguments of /proc/PID/cmdline.
+std::vector<std::string> argumentsOf(std::int64_t pid) {
+  std::vector<std::string> arguments;
+  const std::string text = readProc(pid, "cmdline");
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\0', start);
+    arguments.push_back(text.substr(start, end == std::string::npos ? end : end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return arguments;
+}
+
+bool isCodexDaemon(const std::vector<std::string>& arguments) {
+  return std::find(arguments.begin(), arguments.end(), "app-server") != arguments.end();
+}
+
+bool isCodex(const std::vector<std::string>& arguments) {
+  if (arguments.empty()) return false;
+  const std::string& program = arguments.front();
+  const std::size_t slash = program.rfind('/');
+  return program.substr(slash == std::string::npos ? 0 : slash + 1) == "codex";
 }
 
 }  // namespace
@@ -59,6 +96,45 @@ std::optional<ProcessIdentity> LocalProcesses::verify(std::int64_t pid,
   // The same process from the first read to the last.
   if (startTime(pid) != before) return std::nullopt;
   return ProcessIdentity{pid, *before};
+}
+
+bool LocalProcesses::isSharedDaemon(const ProcessIdentity& process) const {
+  return isCodexDaemon(argumentsOf(process.pid));
+}
+
+std::optional<ProcessIdentity> LocalProcesses::codexFrontEnd(const std::string& cwd) const {
+  std::optional<ProcessIdentity> found;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::int64_t pid = std::stoll(name);
+    const std::vector<std::string> arguments = argumentsOf(pid);
+    if (!isCodex(arguments) || isCodexDaemon(arguments)) continue;
+    const auto identity = verify(pid, cwd);
+    if (!identity) continue;
+    if (found) return std::nullopt;  // two of them: which one is not to be told
+    found = identity;
+  }
+  return found;
+}
+
+TerminalHints LocalProcesses::terminalOf(const ProcessIdentity& process) const {
+  if (!alive(process)) return {};
+  const std::string environment = readProc(process.pid, "environ");
+  std::string header;
+  std::size_t start = 0;
+  while (start < environment.size()) {
+    std::size_t end = environment.find('\0', start);
+    if (end == std::string::npos) end = environment.size();
+    const std::string entry = environment.substr(start, end - start);
+    for (const char* name : {"WINDOWID=", "TMUX=", "TMUX_PANE=", "KITTY_WINDOW_ID=",
+                             "WEZTERM_PANE=", "TERM_PROGRAM="}) {
+      if (entry.rfind(name, 0) == 0 && entry.find(';') == std::string::npos) header += entry + ";";
+    }
+    start = end + 1;
+  }
+  return TerminalHints::parse(header);
 }
 
 bool LocalProcesses::alive(const ProcessIdentity& process) const {

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "hooks/HookEvent.h"
+
 namespace tallyloft {
 
 // A process told apart from a later one that reuses its pid: the pid and its start time (field
@@ -30,6 +32,15 @@ class LocalProcesses {
   // A descriptor that turns readable once the process has ended (a pidfd), or -1 when the
   // process is gone already or the kernel offers none. The caller closes it.
   virtual int exitDescriptor(const ProcessIdentity& process) const;
+
+  // Whether the process serves sessions of several front ends (Codex's app-server daemon, which
+  // runs the hooks of every Codex terminal of the user): its pid says nothing of one session.
+  virtual bool isSharedDaemon(const ProcessIdentity& process) const;
+  // The one Codex front end (a `codex` process of this user, not a daemon) working in `cwd`;
+  // nothing when there is none or more than one.
+  virtual std::optional<ProcessIdentity> codexFrontEnd(const std::string& cwd) const;
+  // The terminal variables in the process's own environment.
+  virtual TerminalHints terminalOf(const ProcessIdentity& process) const;
 
   // Field 22 of /proc/PID/stat, or nothing when there is no such process or it has ended (a
   // zombie).

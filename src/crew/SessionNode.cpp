@@ -34,6 +34,8 @@ std::string_view processStatusName(ProcessStatus status) {
       return "alive";
     case ProcessStatus::gone:
       return "gone";
+    case ProcessStatus::shared:
+      return "shared";
     case ProcessStatus::notLocal:
       break;
   }

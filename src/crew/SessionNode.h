@@ -17,8 +17,10 @@ enum class ProcessStatus {
   gone,      // it was alive and has ended
   notLocal,  // named, but not a process of this user in the session's folder (another machine,
              // a container, another user): the timeouts alone end the session
+  shared,    // a daemon that serves several sessions (Codex's app-server) and no single front
+             // end to be found: the timeouts alone end the session
 };
-// "unknown", "alive", "gone", "not-local".
+// "unknown", "alive", "gone", "not-local", "shared".
 std::string_view processStatusName(ProcessStatus status);
 
 // One CLI session: its main agent, its subagents in order of appearance, its task and the state
@@ -44,10 +46,14 @@ struct SessionNode {
   // "claude", "codex" or "gemini", once an event has shown which CLI this is.
   std::optional<std::string> cli;
   std::optional<std::string> transcriptPath;  // the newest one an event named
-  // The CLI's process and terminal, from the hook's hints.
+  // The CLI's process (the one whose end ends the session, and whose terminal is the session's)
+  // and its terminal, from the hook's hints; for Codex's shared daemon, its front end's.
   std::optional<std::int64_t> pid;
   ProcessStatus process = ProcessStatus::unknown;
   TerminalHints terminal;
+  // The terminal came from the front end's own environment, not the hooks (whose environment
+  // is a shared daemon's): later hints are not taken.
+  bool terminalFromProcess = false;
 
   // The most paper the room holds: 14 below a 196000-token window, else one sheet per 14000
   // tokens, at most 46.

@@ -57,6 +57,8 @@ QString TerminalFocus::unreachable(const SessionNode& session) {
       return "Its CLI has exited";
     case ProcessStatus::notLocal:
       return "Its terminal is not on this machine";
+    case ProcessStatus::shared:
+      return "Its CLI's daemon serves several terminals: which one is not known";
     case ProcessStatus::unknown:
       break;
   }

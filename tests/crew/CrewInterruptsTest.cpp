@@ -24,8 +24,11 @@ using Json = nlohmann::json;
 class FakeProcesses final : public LocalProcesses {
  public:
   struct State {
-    std::map<std::int64_t, int> writers;  // pid → the pipe's writing side, -1 once ended
-    bool pidfds = true;                   // false: a kernel that offers none
+    std::map<std::int64_t, int> writers;   // pid → the pipe's writing side, -1 once ended
+    bool pidfds = true;                    // false: a kernel that offers none
+    std::int64_t daemon = 0;               // a shared daemon's pid
+    std::optional<std::int64_t> frontEnd;  // the one front end in the folder
+    TerminalHints frontEndTerminal;
   };
   explicit FakeProcesses(std::shared_ptr<State> state) : state_(std::move(state)) {}
   std::optional<ProcessIdentity> verify(std::int64_t pid, const std::string&) const override {
@@ -35,6 +38,16 @@ class FakeProcesses final : public LocalProcesses {
   bool alive(const ProcessIdentity& process) const override {
     const auto it = state_->writers.find(process.pid);
     return it != state_->writers.end() && it->second >= 0 && process.startTime == 1;
+  }
+  bool isSharedDaemon(const ProcessIdentity& process) const override {
+    return process.pid == state_->daemon;
+  }
+  std::optional<ProcessIdentity> codexFrontEnd(const std::string&) const override {
+    if (!state_->frontEnd) return std::nullopt;
+    return ProcessIdentity{*state_->frontEnd, 1};
+  }
+  TerminalHints terminalOf(const ProcessIdentity&) const override {
+    return state_->frontEndTerminal;
   }
   int exitDescriptor(const ProcessIdentity& process) const override {
     int ends[2];
@@ -336,6 +349,96 @@ TEST_F(CrewInterruptsTest, SilentTurnsAreCheckedAgainstTheTranscriptsInterruptMa
     send({{"hook_event_name", "SessionEnd"}, {"session_id", id}}, std::nullopt);
     loop.advance(20s);
   }
+}
+
+TEST_F(CrewInterruptsTest, CodexsSharedDaemonIsSeenThroughToTheSessionsOwnFrontEnd) {
+  // Codex runs every terminal's hooks in one daemon: the hooks' pid and environment are its.
+  const std::int64_t daemon = 7000, frontEnd = 7001;
+  processes->daemon = daemon;
+  processes->writers[daemon] = 0;
+  processes->writers[frontEnd] = 0;
+  processes->frontEnd = frontEnd;
+  processes->frontEndTerminal.tmuxPane = "%3";
+  const auto post = [&](const char* name, const char* windowId) {
+    auto event = HookEvent::decode(
+        Json{{"hook_event_name", name}, {"session_id", "x"}, {"cwd", "/p"}}.dump(), loop.now());
+    event->pid = daemon;
+    event->terminal.windowId = windowId;  // another terminal's, inherited by the daemon
+    crew.reduce(*event);
+    loop.runPending();
+  };
+  post("UserPromptSubmit", "111");
+  EXPECT_EQ(session("x")->pid, frontEnd);
+  EXPECT_EQ(session("x")->process, ProcessStatus::alive);
+  TerminalHints own;
+  own.tmuxPane = "%3";
+  EXPECT_EQ(session("x")->terminal, own);
+  post("PreToolUse", "222");
+  EXPECT_EQ(session("x")->terminal, own);
+  // The terminal closes: its front end ends; the daemon finishing the turn changes nothing.
+  end(frontEnd);
+  EXPECT_TRUE(session("x")->leaving);
+  post("Stop", "111");
+  EXPECT_TRUE(session("x")->leaving);
+
+  // Two front ends in one folder: which is this session's cannot be told.
+  processes->frontEnd.reset();
+  post("SessionStart", "111");  // a new session id would do the same; this one is gone
+  auto event = HookEvent::decode(
+      R"({"hook_event_name":"UserPromptSubmit","session_id":"y","cwd":"/p"})", loop.now());
+  event->pid = daemon;
+  event->terminal.windowId = "111";
+  crew.reduce(*event);
+  EXPECT_EQ(session("y")->process, ProcessStatus::shared);
+  EXPECT_TRUE(session("y")->terminal.empty());
+}
+
+TEST(LocalProcesses, FindsCodexsFrontEndBesideItsDaemon) {
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("codex-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  const auto start = [&](const std::string& command) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      if (::chdir(folder.c_str()) != 0) ::_exit(1);
+      ::setenv("WINDOWID", "4242", 1);
+      ::setenv("TMUX_PANE", "%9", 1);
+      ::execl("/bin/bash", "bash", "-c", command.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    return child;
+  };
+  // Stand-ins named as Codex names them: `codex … app-server` and `codex`.
+  const pid_t daemon = start("exec -a codex bash -c 'sleep 60; :' app-server");
+  const pid_t front = start("exec -a /usr/local/bin/codex sleep 60");
+  LocalProcesses processes;
+  std::optional<ProcessIdentity> frontEnd;
+  for (int i = 0; i < 200 && !frontEnd; ++i) {
+    ::usleep(10000);
+    frontEnd = processes.codexFrontEnd(folder.string());
+  }
+  ASSERT_TRUE(frontEnd);
+  EXPECT_EQ(frontEnd->pid, front);
+  const auto daemonIdentity = processes.verify(daemon, folder.string());
+  ASSERT_TRUE(daemonIdentity);
+  EXPECT_TRUE(processes.isSharedDaemon(*daemonIdentity));
+  EXPECT_FALSE(processes.isSharedDaemon(*frontEnd));
+  const TerminalHints terminal = processes.terminalOf(*frontEnd);
+  EXPECT_EQ(terminal.windowId, "4242");
+  EXPECT_EQ(terminal.tmuxPane, "%9");
+  // A second front end in the same folder: no telling which.
+  const pid_t other = start("exec -a codex sleep 60");
+  bool ambiguous = false;
+  for (int i = 0; i < 200 && !ambiguous; ++i) {
+    ::usleep(10000);
+    ambiguous = !processes.codexFrontEnd(folder.string());
+  }
+  EXPECT_TRUE(ambiguous);
+  for (pid_t child : {daemon, front, other}) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+  }
+  std::filesystem::remove_all(folder);
 }
 
 TEST(LocalProcesses, VerifiesALiveChildByItsFolderAndSeesItsEnd) {
