@@ -128,6 +128,10 @@ void AppDelegate::launch() {
     if (bar_) bar_->show();
   };
   notifier_->setEnabled(preferences_.notifyWhenWaiting() && notifier_->available());
+  notifier_->onAvailable = [this] {
+    if (preferences_.notifyWhenWaiting()) notifier_->setEnabled(true);
+    if (menu_ && menu_->isVisible()) menu_->refresh();
+  };
   actions.notifying = [this] { return notifier_->enabled(); };
   actions.setNotifying = [this](bool on) {
     notifier_->setEnabled(on);

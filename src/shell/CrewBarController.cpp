@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QVBoxLayout>
 #include <QWindow>
 #include <cmath>
@@ -409,6 +410,30 @@ void CrewBarController::refreshLoupePixels() {
   if (!picture.isNull()) loupe_.setImage(picture);
 }
 
+QString CrewBarController::emptyStateText(bool hooksInstalled, bool tray, int width,
+                                          const QFontMetrics& metrics) {
+  // The full text where it fits in two lines, shorter ones on narrower panels; never a text
+  // that sends the user to a tray icon that is not there.
+  QStringList candidates;
+  if (hooksInstalled) {
+    candidates = {kWaitingInstalled,
+                  "Waiting for an agent…\nStart a Claude Code or Codex session to see your crew.",
+                  "Waiting for an agent…\nStart a Claude Code or Codex session.",
+                  "Waiting for an agent…"};
+  } else {
+    const QString where = tray ? "tray icon" : "control panel";
+    candidates = {QString(kWaitingNoHooks).replace("tray icon", where),
+                  "Waiting for an agent…\nInstall hooks from the Tallyloft " + where + ".",
+                  "Waiting for an agent…\nInstall hooks to begin.", "Waiting for an agent…"};
+  }
+  for (const QString& text : candidates) {
+    const QRect bounds =
+        metrics.boundingRect(QRect(0, 0, std::max(width, 1), 10000), Qt::TextWordWrap, text);
+    if (bounds.height() <= 2 * metrics.lineSpacing() && bounds.width() <= width) return text;
+  }
+  return candidates.back();
+}
+
 bool CrewBarController::hooksInstalledCached() {
   // Parse the settings files only when one of them changed.
   std::array<std::pair<qint64, qint64>, 3> seen{};
@@ -426,7 +451,9 @@ bool CrewBarController::hooksInstalledCached() {
 
 void CrewBarController::refreshEmptyState() {
   if (panel_->isVisible() && crew_.sessions().empty()) {
-    panel_->emptyLabel->setText(hooksInstalledCached() ? kWaitingInstalled : kWaitingNoHooks);
+    panel_->emptyLabel->setText(
+        emptyStateText(hooksInstalledCached(), QSystemTrayIcon::isSystemTrayAvailable(),
+                       panel_->emptyLabel->width(), panel_->emptyLabel->fontMetrics()));
     panel_->emptyLabel->show();
     panel_->emptyLabel->raise();
   } else {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPointer>
 #include <QTimer>
@@ -84,6 +85,10 @@ class CrewBarController : public OfficeBar {
   std::function<void(bool shown)> onShownChanged;
   // Called with the session whose room was clicked.
   std::function<void(const std::string& sessionId)> onRoomClicked;
+
+  // What the empty office says, in at most two lines of `width` points.
+  static QString emptyStateText(bool hooksInstalled, bool tray, int width,
+                                const QFontMetrics& metrics);
 
   // The frame the panel opens at (content, Qt coordinates).
   QRectF savedFloatingFrame() const;

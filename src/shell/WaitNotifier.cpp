@@ -37,11 +37,20 @@ WaitNotifier::WaitNotifier(CrewModel& crew, QDBusConnection bus)
   bus_.connect(kService, "/org/freedesktop/Notifications", kService, "ActionInvoked", this,
                SLOT(actionInvoked(uint, QString)));
   // Asked once; the watcher follows the service coming and going.
-  available_ = bus_.isConnected() && bus_.interface() != nullptr &&
-               bus_.interface()->isServiceRegistered(kService).value();
-  connect(&watcher_, &QDBusServiceWatcher::serviceRegistered, this, [this] { available_ = true; });
-  connect(&watcher_, &QDBusServiceWatcher::serviceUnregistered, this,
-          [this] { available_ = false; });
+  // Running, or started by the bus on demand (XFCE's notification daemon is).
+  if (bus_.isConnected() && bus_.interface() != nullptr) {
+    available_ = bus_.interface()->isServiceRegistered(kService).value() ||
+                 bus_.interface()->activatableServiceNames().value().contains(kService);
+  }
+  connect(&watcher_, &QDBusServiceWatcher::serviceRegistered, this, [this] {
+    available_ = true;
+    if (onAvailable) onAvailable();
+  });
+  connect(&watcher_, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
+    // One started on demand may come back when asked.
+    available_ = bus_.interface() != nullptr &&
+                 bus_.interface()->activatableServiceNames().value().contains(kService);
+  });
 }
 
 WaitNotifier::~WaitNotifier() {
@@ -96,6 +105,16 @@ void WaitNotifier::check() {
     for (const AgentNode& sub : session.subagents) look(sub);
   }
   waiting_ = std::move(seen);
+  // What agents last ran is kept only for agents that are still there.
+  std::erase_if(lastTool_, [this](const auto& entry) {
+    for (const SessionNode& session : crew_.sessions()) {
+      if (session.main.id == entry.first) return false;
+      for (const AgentNode& sub : session.subagents) {
+        if (sub.id == entry.first) return false;
+      }
+    }
+    return true;
+  });
   if (fresh.empty()) return;
   const auto now = clock();
   if (groupStarted_ && now - *groupStarted_ <= kShareWithin) {

@@ -44,6 +44,10 @@ class WaitNotifier : public QObject {
   void setEnabled(bool enabled);
   bool enabled() const { return enabled_; }
   std::function<void()> onActivated;
+  // When a notification service appears on the bus after start (a saved "on" takes effect).
+  std::function<void()> onAvailable;
+  // The agents whose last tool is remembered (for tests).
+  std::size_t rememberedAgents() const { return lastTool_.size(); }
   // A second action, "Go to terminal", on a notification about one session whose terminal may
   // be reached; it calls this with the session.
   std::function<void(const std::string& sessionId)> onGoToTerminal;

@@ -32,6 +32,14 @@ TEST(CommandLine, TheDesktopAppWithoutADisplayPointsToServe) {
             "serve`\n");
 }
 
+TEST(CommandLine, AStaleDisplayIsNoDisplayNotACrash) {
+  const Outcome result = run("env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:7301", "");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.output,
+            "tallyloft: no display (DISPLAY=:7301 cannot be opened); for a headless hook server "
+            "run `tallyloft serve`\n");
+}
+
 TEST(CommandLine, SnapshotNeedsNoDisplayAndChecksItsInput) {
   const std::string out = ::testing::TempDir() + "tallyloft-snapshot.png";
   const Outcome made = run("env -u DISPLAY -u QT_QPA_PLATFORM XDG_RUNTIME_DIR=/tmp",

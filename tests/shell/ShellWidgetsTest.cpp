@@ -14,6 +14,7 @@
 
 #include "base/LoopScheduler.h"
 #include "hooks/HookInstaller.h"
+#include "shell/AppDelegate.h"
 #include "shell/AutostartEntry.h"
 #include "shell/CrewBarController.h"
 #include "shell/LoupeController.h"
@@ -187,6 +188,89 @@ TEST_F(Shell, OneInstanceHandsOverWithItsTokenAndNoOtherUserCanBlockIt) {
   } else {
     ::setenv("TMPDIR", oldTmp.c_str(), 1);
   }
+}
+
+TEST_F(Shell, TheEmptyOfficeSaysItInTwoLinesAtMostAndNeverPointsAtAMissingTray) {
+  QFont font;
+  font.setPixelSize(13);
+  font.setWeight(QFont::Medium);
+  const QFontMetrics metrics(font);
+  for (bool installed : {true, false}) {
+    for (bool tray : {true, false}) {
+      for (int width : {1200, 900, 600, 450, 300}) {
+        const QString text = CrewBarController::emptyStateText(installed, tray, width, metrics);
+        SCOPED_TRACE(text.toStdString() + " at " + std::to_string(width));
+        const QRect bounds =
+            metrics.boundingRect(QRect(0, 0, width, 10000), Qt::TextWordWrap, text);
+        EXPECT_LE(bounds.height(), 2 * metrics.lineSpacing());
+        EXPECT_TRUE(text.startsWith("Waiting for an agent…"));
+        if (!tray) {
+          EXPECT_FALSE(text.contains("tray"));
+        }
+      }
+    }
+  }
+  EXPECT_EQ(CrewBarController::emptyStateText(false, true, 1200, metrics),
+            "Waiting for an agent…  Open the Tallyloft tray icon and Install hooks to begin.");
+  EXPECT_EQ(CrewBarController::emptyStateText(false, false, 1200, metrics),
+            "Waiting for an agent…  Open the Tallyloft control panel and Install hooks to begin.");
+}
+
+TEST(Tray, AClickThenADoubleClickIsOneClick) {
+  const int interval = 400;
+  EXPECT_TRUE(trayTogglesPanel(QSystemTrayIcon::Trigger, -1, interval));
+  EXPECT_TRUE(trayTogglesPanel(QSystemTrayIcon::MiddleClick, 5000, interval));
+  // XEmbed trays: the click of a double click arrives first.
+  EXPECT_FALSE(trayTogglesPanel(QSystemTrayIcon::DoubleClick, 150, interval));
+  // GNOME's AppIndicator sends double clicks only.
+  EXPECT_TRUE(trayTogglesPanel(QSystemTrayIcon::DoubleClick, -1, interval));
+  EXPECT_TRUE(trayTogglesPanel(QSystemTrayIcon::DoubleClick, 2000, interval));
+  EXPECT_FALSE(trayTogglesPanel(QSystemTrayIcon::Context, -1, interval));
+}
+
+TEST(QtSchedulerTest, RunsPostsInOrderTimersAndWatchesOnTheGuiThread) {
+  QtScheduler scheduler;
+  std::string log;
+  const auto gui = std::this_thread::get_id();
+  std::thread other([&] {
+    for (char c : std::string("abc")) {
+      scheduler.post([&log, c, gui] {
+        EXPECT_EQ(std::this_thread::get_id(), gui);
+        log += c;
+      });
+    }
+  });
+  other.join();
+  int ticks = 0;
+  Scheduler::TimerId every = 0;
+  every = scheduler.every(std::chrono::milliseconds(5), [&] {
+    if (++ticks == 3) scheduler.cancel(every);  // cancelled from inside its own task
+  });
+  bool cancelledFired = false;
+  scheduler.cancel(scheduler.after(std::chrono::milliseconds(1), [&] { cancelledFired = true; }));
+  bool later = false;
+  scheduler.after(std::chrono::milliseconds(30), [&] { later = true; });
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  std::string piped;
+  Scheduler::WatchId watch = 0;
+  watch = scheduler.watchReadable(fds[0], [&] {
+    char byte;
+    if (::read(fds[0], &byte, 1) == 1) piped += byte;
+    if (piped == "xy") scheduler.unwatch(watch);
+  });
+  ASSERT_EQ(::write(fds[1], "xyz", 3), 3);
+  for (int i = 0; i < 100 && !(later && ticks >= 3 && piped == "xy"); ++i) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(5);
+  }
+  EXPECT_EQ(log, "abc");
+  EXPECT_EQ(ticks, 3);
+  EXPECT_FALSE(cancelledFired);
+  EXPECT_TRUE(later);
+  EXPECT_EQ(piped, "xy");  // unwatched from inside: the third byte stays unread
+  ::close(fds[0]);
+  ::close(fds[1]);
 }
 
 TEST_F(Shell, ControlPanelShowsServerCountsAndHooks) {

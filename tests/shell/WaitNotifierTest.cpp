@@ -147,6 +147,24 @@ TEST_F(Notifications, OnePerWaitSharedWithinTwoSecondsAndAClickShowsTheOffice) {
   EXPECT_TRUE(until([&] { return shown == 1; }));
 }
 
+TEST_F(Notifications, AServiceThatComesLaterIsTakenAndGoneAgentsAreForgotten) {
+  WaitNotifier notifier(crew_, *client_);
+  EXPECT_FALSE(notifier.available());
+  int appeared = 0;
+  notifier.onAvailable = [&] { ++appeared; };
+  startService();
+  EXPECT_TRUE(until([&] { return appeared == 1; }));
+  EXPECT_TRUE(notifier.available());
+
+  notifier.setEnabled(true);
+  post(R"({"hook_event_name":"PreToolUse","session_id":"a","tool_name":"Bash"})");
+  post(R"({"hook_event_name":"PreToolUse","session_id":"a","agent_id":"s","tool_name":"Read"})");
+  EXPECT_EQ(notifier.rememberedAgents(), 2u);
+  post(R"({"hook_event_name":"SessionEnd","session_id":"a"})");
+  loop_.advance(std::chrono::seconds(20));  // the session is removed
+  EXPECT_EQ(notifier.rememberedAgents(), 0u);
+}
+
 TEST_F(Notifications, QuietWhileItsTerminalIsActiveAndOffersTheTerminalOtherwise) {
   startService();
   WaitNotifier notifier(crew_, *client_);
