@@ -275,6 +275,7 @@ void CrewBarController::saveFloatingFrame() {
 }
 
 void CrewBarController::panelGeometryChanged() {
+  if (!panel_->emptyLabel->isHidden()) refreshEmptyState();  // the text fits the new width
   reality_->setViewSize(static_cast<float>(panel_->width()), static_cast<float>(panel_->height()));
   // Written a moment later, once a drag has settled, or on the way out (quitting hides the
   // panel first, so the frame is taken now).
@@ -426,10 +427,11 @@ QString CrewBarController::emptyStateText(bool hooksInstalled, bool tray, int wi
                   "Waiting for an agent…\nInstall hooks from the Tallyloft " + where + ".",
                   "Waiting for an agent…\nInstall hooks to begin.", "Waiting for an agent…"};
   }
+  const QRect area(0, 0, std::max(width, 1), 10000);
+  const int twoLines = metrics.boundingRect(area, 0, "X\nX").height();
   for (const QString& text : candidates) {
-    const QRect bounds =
-        metrics.boundingRect(QRect(0, 0, std::max(width, 1), 10000), Qt::TextWordWrap, text);
-    if (bounds.height() <= 2 * metrics.lineSpacing() && bounds.width() <= width) return text;
+    const QRect bounds = metrics.boundingRect(area, Qt::TextWordWrap, text);
+    if (bounds.height() <= twoLines && bounds.width() <= width) return text;
   }
   return candidates.back();
 }
