@@ -11,7 +11,7 @@ server. Once the agent is busy the tool acts and polls
   kill9-tool     SIGKILL to the CLI process while the tool runs   -> session leaving or gone
   closepty-tool  terminal closed (SIGHUP) while the tool runs     -> session leaving or gone
 
-The fake servers are the shared ones in /work/shared/realcli (imported). They always answer with
+The fake servers are the shared ones in ../shared/realcli beside the checkout (imported). They always answer with
 the tool call `echo tallyloft-real-client`; ModalFake turns it into `sleep 60`, or holds the
 request open ("stall"). Codex's hook review is answered in the terminal ("Trust all"), and when
 Codex asks what to do with the running task after Ctrl+C, Enter takes "Cancel task".
@@ -24,7 +24,8 @@ import argparse, contextlib, fcntl, glob, importlib, json, os, pty, re, select, 
 import socket, struct, subprocess, sys, tempfile, termios, threading, time
 from http.server import ThreadingHTTPServer
 
-sys.path.insert(0, "/work/shared/realcli")
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(ROOT), "shared", "realcli"))
 import clis  # noqa: E402  (per-CLI environment, settings and fake model servers)
 
 SCENARIOS = {"ctrlc-tool": ("sleep", "ctrlc", "idle"), "ctrlc-stall": ("stall", "ctrlc", "idle"),
@@ -401,7 +402,7 @@ def main():
                     help="only this CLI (repeatable; default: all three)")
     ap.add_argument("--scenario", action="append", choices=list(SCENARIOS),
                     help="only this scenario (repeatable; default: all four)")
-    ap.add_argument("--tallyloft", default="/work/main/build/dev/src/tallyloft",
+    ap.add_argument("--tallyloft", default=os.path.join(ROOT, "build", "dev", "src", "tallyloft"),
                     help="the tallyloft binary (default %(default)s)")
     ap.add_argument("--port", type=int, default=51789,
                     help="serve's port (default 51789, the app's; another one is written into "
@@ -411,7 +412,13 @@ def main():
                          "instead of reviewing its hooks; Codex then runs the session in its own "
                          "process rather than in its app-server daemon")
     ap.add_argument("--keep", action="store_true", help="keep each run's temporary directory")
+    ap.add_argument("--check", type=float, metavar="SECONDS",
+                    help="as a test: exit 1 unless every run reached its state within SECONDS; "
+                         "exit 77 (skipped) unless REALCLI_BIN names the CLIs")
     opts = ap.parse_args()
+    if opts.check is not None and not os.environ.get("REALCLI_BIN"):
+        print("skipped: set REALCLI_BIN to the folder with claude, gemini and codex", file=sys.stderr)
+        return 77
     if not os.access(opts.tallyloft, os.X_OK):
         sys.exit(f"error: no tallyloft binary at {opts.tallyloft} (pass --tallyloft)")
     for cli in opts.cli or clis.RUNNERS:
@@ -420,17 +427,22 @@ def main():
                      "@anthropic-ai/claude-code @google/gemini-cli @openai/codex")
     t0 = time.monotonic()
     rows = [("cli", "scenario", "seconds to state", "Tallyloft at the action -> last seen")]
+    timings = []
     for cli in opts.cli or clis.RUNNERS:
         for scenario in opts.scenario or SCENARIOS:
             def log(what):
                 print(f"{time.monotonic() - t0:6.1f}  {cli} {scenario}: {what}", file=sys.stderr,
                       flush=True)
             seconds, note = run(cli, scenario, opts, log)
+            timings.append(seconds)
             took = f"{seconds:.1f} s" if seconds is not None else f"not within {WAIT:.0f} s"
             rows.append((cli, scenario, f"{SCENARIOS[scenario][2]}: {took}", note))
     widths = [max(len(r[i]) for r in rows) for i in range(3)] + [0]
     for row in rows:
         print("  ".join(c.ljust(w) for c, w in zip(row, widths)).rstrip())
+    if opts.check is not None and any(s is None or s > opts.check for s in timings):
+        print(f"FAILED: a run took longer than {opts.check:g} s", file=sys.stderr)
+        return 1
     return 0
 
 
