@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "RealisticRequest.h"
+#include "base/Loopback.h"
 #include "hooks/HookCommand.h"
 
 namespace {
@@ -38,29 +39,11 @@ double percentile(std::vector<double>& values, double fraction) {
 
 // One request on a fresh connection; returns whether the full fixed reply came back.
 bool postOnce(std::uint16_t port, const std::string& request) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = false;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    const int yes = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-        static_cast<ssize_t>(request.size())) {
-      std::string reply;
-      char buffer[512];
-      ssize_t got = 0;
-      while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
-        reply.append(buffer, static_cast<std::size_t>(got));
-      }
-      ok = reply.rfind("HTTP/1.1 200 OK", 0) == 0 && reply.size() >= 2 &&
-           reply.compare(reply.size() - 2, 2, "ok") == 0;
-    }
-  }
-  ::close(fd);
-  return ok;
+  const tallyloft::Exchange exchange =
+      tallyloft::exchangeLoopback(port, request, std::chrono::seconds(5), {.noDelay = true});
+  const std::string& reply = exchange.reply.bytes;
+  return reply.rfind("HTTP/1.1 200 OK", 0) == 0 && reply.size() >= 2 &&
+         reply.compare(reply.size() - 2, 2, "ok") == 0;
 }
 
 int runHttp(std::uint16_t port, int requests, int concurrency, const std::string& label) {

@@ -32,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/Loopback.h"
 #include "hooks/HookServer.h"
 #include "hooks/RequestParser.h"
 
@@ -47,34 +48,15 @@ constexpr auto kSocketTimeout = std::chrono::seconds(15);
 // Sockets
 
 int connectTo(std::uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = tallyloft::connectLoopback(port, {.noDelay = true});
   if (fd < 0) return -1;
   timeval timeout{};
   timeout.tv_sec = std::chrono::duration_cast<std::chrono::seconds>(kSocketTimeout).count();
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-  const int yes = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return -1;
-  }
   return fd;
 }
 
-bool sendAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(sent));
-  }
-  return true;
-}
+using tallyloft::sendAll;
 
 // Sends `bytes` in `pieces` parts with a pause between them.
 bool trickle(int fd, std::string_view bytes, int pieces, std::chrono::milliseconds pause) {
@@ -90,22 +72,13 @@ enum class Reply { fixed, closedSilently, reset, timedOut, other };
 
 // Reads until the server closes.
 Reply readReply(int fd) {
-  std::string reply;
-  char buffer[256];
-  for (;;) {
-    const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-    if (got > 0) {
-      reply.append(buffer, static_cast<std::size_t>(got));
-      if (reply.size() > 4096) return Reply::other;
-      continue;
-    }
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Reply::timedOut;
-    if (got < 0) return reply.empty() ? Reply::reset : Reply::other;
-    break;
-  }
-  if (reply == HookServer::kResponse) return Reply::fixed;
-  return reply.empty() ? Reply::closedSilently : Reply::other;
+  const tallyloft::Received reply = tallyloft::receiveUntilClosed(
+      fd, std::chrono::duration_cast<std::chrono::milliseconds>(kSocketTimeout), 4096);
+  if (reply.bytes.size() > 4096) return Reply::other;
+  if (reply.timedOut) return Reply::timedOut;
+  if (reply.reset) return reply.bytes.empty() ? Reply::reset : Reply::other;
+  if (reply.bytes == HookServer::kResponse) return Reply::fixed;
+  return reply.bytes.empty() ? Reply::closedSilently : Reply::other;
 }
 
 void resetClose(int fd) {

@@ -1,10 +1,6 @@
 #include "cli/DemoCommand.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "base/Loopback.h"
 #include "cli/Recording.h"
 
 namespace tallyloft {
@@ -23,38 +20,13 @@ enum class Posted { ok, refused, failed };
 
 // One POST of `body` to 127.0.0.1:`port`/event, the reply read to its end.
 Posted post(std::uint16_t port, const std::string& body) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return Posted::failed;
-  timeval limit{2, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    const bool refused = errno == ECONNREFUSED;
-    ::close(fd);
-    return refused ? Posted::refused : Posted::failed;
-  }
   const std::string request =
       "POST /event HTTP/1.1\r\nHost: 127.0.0.1\r\n"
       "Content-Type: application/json\r\nContent-Length: " +
       std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
-  std::size_t sent = 0;
-  while (sent < request.size()) {
-    const ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) {
-      ::close(fd);
-      return Posted::failed;
-    }
-    sent += static_cast<std::size_t>(n);
-  }
-  char reply[256];
-  std::string head;
-  for (ssize_t n; (n = ::recv(fd, reply, sizeof reply, 0)) > 0;) head.append(reply, n);
-  ::close(fd);
-  return head.rfind("HTTP/1.1 200", 0) == 0 ? Posted::ok : Posted::failed;
+  const Exchange exchange = exchangeLoopback(port, request, std::chrono::seconds(2));
+  if (!exchange.connected) return errno == ECONNREFUSED ? Posted::refused : Posted::failed;
+  return exchange.reply.bytes.rfind("HTTP/1.1 200", 0) == 0 ? Posted::ok : Posted::failed;
 }
 
 // The body with its session id made distinct for loop round `round` (the first keeps it).

@@ -1,5 +1,7 @@
 #include "support/TestClient.h"
 
+#include "base/Loopback.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -10,30 +12,14 @@
 
 namespace tallyloft::test {
 
-TestClient::TestClient(std::uint16_t port) {
-  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
-}
+TestClient::TestClient(std::uint16_t port) : fd_(connectLoopback(port)) {}
 
 TestClient::~TestClient() {
   if (fd_ >= 0) ::close(fd_);
 }
 
 bool TestClient::send(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(sent));
-  }
-  return true;
+  return sendAll(fd_, bytes);
 }
 
 void TestClient::shutdownSend() {
@@ -41,23 +27,8 @@ void TestClient::shutdownSend() {
 }
 
 TestClient::Received TestClient::receive(std::chrono::milliseconds timeout) {
-  Received received;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  char buffer[65536];
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return received;
-    pollfd poller{fd_, POLLIN, 0};
-    if (::poll(&poller, 1, static_cast<int>(left.count())) <= 0) continue;
-    const ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) {
-      received.closed = true;
-      return received;
-    }
-    received.bytes.append(buffer, static_cast<std::size_t>(count));
-  }
+  const tallyloft::Received got = receiveUntilClosed(fd_, timeout);
+  return {got.bytes, got.closed || got.reset};
 }
 
 LoopbackListener::LoopbackListener() {
