@@ -3,15 +3,12 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "app/JsonValues.h"
+
 namespace tallyloft {
 namespace {
 
-using Json = nlohmann::ordered_json;
-
-template <typename T>
-Json orNull(const std::optional<T>& value) {
-  return value ? Json(*value) : Json(nullptr);
-}
+using Json = OrderedJson;
 
 Json waitReasonJson(const AgentNode& agent) {
   return agent.state == AgentState::waiting ? Json(waitReasonName(agent.waitReason))

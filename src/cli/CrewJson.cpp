@@ -2,17 +2,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/JsonValues.h"
+
 #include "cli/EventJson.h"
 
 namespace tallyloft {
 namespace {
 
-using Json = nlohmann::ordered_json;
-
-template <typename T>
-Json orNull(const std::optional<T>& value) {
-  return value ? Json(*value) : Json(nullptr);
-}
+using Json = OrderedJson;
 
 Json agentJson(const AgentNode& agent) {
   return Json{

@@ -84,12 +84,14 @@ class ServeProcess {
   std::string stderr_;
 };
 
+// A loopback port nothing listens on now.
+std::uint16_t freePort() {
+  test::LoopbackListener probe;
+  return probe.port();
+}
+
 TEST(Serve, PrintsStatusAndEventsAndStopsOnSignal) {
-  std::uint16_t port = 0;
-  {
-    test::LoopbackListener probe;
-    port = probe.port();
-  }
+  const std::uint16_t port = freePort();
   ServeProcess serve(port);
   const std::string listening = "Listening on 127.0.0.1:" + std::to_string(port) + "\n";
   ASSERT_NE(serve.waitFor(true, listening).find(listening), std::string::npos);
@@ -104,11 +106,7 @@ TEST(Serve, PrintsStatusAndEventsAndStopsOnSignal) {
 
 // The demo posts the whole built-in crew through the server, as the CLIs' hooks would.
 TEST(Serve, TakesTheDemoCrewEventByEvent) {
-  std::uint16_t port = 0;
-  {
-    test::LoopbackListener probe;
-    port = probe.port();
-  }
+  const std::uint16_t port = freePort();
   const std::string demo =
       std::string(TALLYLOFT_BINARY) + " demo --speed 1000 --port " + std::to_string(port) + " 2>&1";
   // Nobody listening yet: one line, status 1.
@@ -152,11 +150,7 @@ TEST(Serve, AnswersStatusOverTheUsersSocket) {
             "Tallyloft is not running. Start the app with `tallyloft`, or the headless engine "
             "with `tallyloft serve`.\n");
 
-  std::uint16_t port = 0;
-  {
-    test::LoopbackListener probe;
-    port = probe.port();
-  }
+  const std::uint16_t port = freePort();
   {
     ServeProcess serve(port);
     ASSERT_NE(serve.waitFor(true, "Listening").find("Listening"), std::string::npos);
@@ -198,11 +192,7 @@ TEST(Serve, AnswersStatusOverTheUsersSocket) {
               "\"class\":\"waiting\",\"percentage\":0}\n");
 
     // A second engine leaves the socket to the first.
-    std::uint16_t otherPort = 0;
-    {
-      test::LoopbackListener probe;
-      otherPort = probe.port();
-    }
+    const std::uint16_t otherPort = freePort();
     ServeProcess second(otherPort);
     EXPECT_NE(second.waitFor(true, "No status socket").find("another Tallyloft answers at"),
               std::string::npos);
