@@ -403,6 +403,10 @@ TEST(LocalProcesses, FindsCodexsFrontEndBesideItsDaemon) {
       if (::chdir(folder.c_str()) != 0) ::_exit(1);
       ::setenv("WINDOWID", "4242", 1);
       ::setenv("TMUX_PANE", "%9", 1);
+      // The stand-ins' own children outlive them a while: keep them off the test's output.
+      const int null = ::open("/dev/null", O_RDWR);
+      ::dup2(null, 1);
+      ::dup2(null, 2);
       ::execl("/bin/bash", "bash", "-c", command.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
