@@ -175,6 +175,7 @@ CrewBarController::CrewBarController(CrewModel& crew, Scheduler& scheduler,
       reality_(std::make_unique<CrewRealityController>(
           crew, scheduler, CrewRealityController::Options{reduceMotion, 1})) {
   clock_.start();
+  now = [this] { return static_cast<double>(clock_.elapsed()) / 1000; };
   panel_ = std::make_unique<FloorBackingView>(*this);
   reality_->onFrozenChanged = [this](bool) { updateViewClock(); };
   // Pictures for the magnifier are taken after a frame is drawn, never while drawing it.
@@ -344,7 +345,7 @@ void CrewBarController::officeClicked(double fraction) {
 }
 
 void CrewBarController::handleMouse(QPoint point) {
-  const double now = static_cast<double>(clock_.elapsed()) / 1000;
+  const double now = this->now();
   if (point != lastCursor_) {
     lastCursor_ = point;
     lastMouseMove_ = now;
@@ -398,7 +399,7 @@ void CrewBarController::stopLoupe() {
 
 void CrewBarController::refreshLoupePixels() {
   if (!hovering_) return;
-  const double now = static_cast<double>(clock_.elapsed()) / 1000;
+  const double now = this->now();
   if (now - lastMouseMove_ > kIdleLoupe) {
     stopLoupe();
     // The cursor rests: look for it a few times a second until it moves.
@@ -408,7 +409,10 @@ void CrewBarController::refreshLoupePixels() {
   if (now - lastSnapTime_ < kSnapInterval) return;
   lastSnapTime_ = now;
   const QImage picture = panel_->view->snapshot();
-  if (!picture.isNull()) loupe_.setImage(picture);
+  if (!picture.isNull()) {
+    loupe_.setImage(picture);
+    ++loupePictures_;
+  }
 }
 
 QString CrewBarController::emptyStateText(bool hooksInstalled, bool tray, int width,

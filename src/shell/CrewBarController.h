@@ -86,6 +86,16 @@ class CrewBarController : public OfficeBar {
   // Called with the session whose room was clicked.
   std::function<void(const std::string& sessionId)> onRoomClicked;
 
+  // The hover magnifier's steps, called by the hover poll and after each frame; public so that
+  // tests can drive them with `now`, the seconds the controller's clock reads.
+  void handleMouse(QPoint point);
+  void refreshLoupePixels();
+  std::function<double()> now;
+  // Pictures taken for the magnifier so far.
+  int loupePictures() const { return loupePictures_; }
+  bool loupeShown() const { return hovering_; }
+  bool cursorHidden() const { return cursorHidden_; }
+
   // What the empty office says, in at most two lines of `width` points.
   static QString emptyStateText(bool hooksInstalled, bool tray, int width,
                                 const QFontMetrics& metrics);
@@ -97,8 +107,6 @@ class CrewBarController : public OfficeBar {
  private:
   void applyMode();
   void saveFloatingFrame();
-  void handleMouse(QPoint point);
-  void refreshLoupePixels();
   void setPaused(bool paused);
   void updateViewClock();
   void setLoupeActive(bool on);
@@ -116,6 +124,7 @@ class CrewBarController : public OfficeBar {
   std::optional<QRectF> unsavedFrame_;  // the panel's frame since its last save
   QElapsedTimer clock_;
   bool hovering_ = false;
+  int loupePictures_ = 0;
   bool lastShown_ = false;
   bool loupeActive_ = false;
   bool cursorHidden_ = false;

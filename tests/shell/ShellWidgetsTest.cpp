@@ -417,10 +417,24 @@ TEST_F(Shell, TheOfficePanelShowsHidesAndPausesTheOffice) {
   bar.toggle();
   EXPECT_FALSE(bar.isShown());
   EXPECT_TRUE(bar.reality().paused());
-  EXPECT_FALSE(bar.loupe().isVisible());
   bar.toggle();
   EXPECT_TRUE(bar.isShown());
   EXPECT_FALSE(bar.reality().paused());
+}
+
+TEST_F(Shell, TheOfficePanelKeepsItsShapeButGivesWayToAWindowManagerThatInsists) {
+  LoopScheduler loop{Scheduler::TimePoint{}};
+  CrewModel crew(loop);
+  Preferences preferences;
+  preferences.setBarFloatingFrame("{{40, 60}, {450, 100}}");
+  CrewBarController bar(crew, loop, preferences, false);
+  bar.show();
+  QWidget* panel = bar.panel();
+  panel->resize(900, 300);  // a window manager's resize of another shape
+  EXPECT_EQ(panel->size(), QSize(900, 200));
+  // Corrections answered again and again within a second: after three, its size stands.
+  for (int i = 0; i < 5; ++i) panel->resize(900 + i, 250);
+  EXPECT_EQ(panel->height(), 250);
 }
 
 // Quitting hides every window before the panel goes: a move just before still counts.

@@ -2,6 +2,10 @@
 // xterm as the terminal, tmux inside one of them. Skipped where any of these is missing.
 #include "shell/TerminalFocus.h"
 
+#include "base/LoopScheduler.h"
+#include "shell/CrewBarController.h"
+#include "shell/Preferences.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -13,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProcess>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
@@ -240,6 +245,63 @@ TEST_F(TerminalFocusTest, FloatingPanelsStayOnEveryWorkspaceAndOffTheTaskbar) {
     panel.hide();
     QCoreApplication::processEvents();
   }
+}
+
+// The magnifier on a real X display, where the office has a picture (Mesa draws it).
+TEST_F(TerminalFocusTest, TheMagnifierFollowsTheCursorBetweenTheSideZonesAndRestsWhenItDoes) {
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.filePath("config"));
+  LoopScheduler loop{Scheduler::TimePoint{}};
+  CrewModel crew(loop);
+  Preferences preferences;
+  preferences.setBarFloatingFrame("{{40, 60}, {450, 100}}");
+  CrewBarController bar(crew, loop, preferences, false);
+  double now = 100;
+  bar.now = [&] { return now; };
+  bar.show();
+  const QRect frame = bar.panel()->geometry();
+  const QPoint middle = frame.center();
+  // A picture to magnify, where OpenGL can be had.
+  for (int i = 0; i < 100 && bar.backing()->view->snapshot().isNull(); ++i) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(10);
+  }
+  if (bar.backing()->view->snapshot().isNull()) {
+    // Without a picture there is nothing to magnify, and the cursor stays.
+    bar.handleMouse(middle);
+    EXPECT_FALSE(bar.loupeShown());
+    EXPECT_FALSE(bar.cursorHidden());
+    return;
+  }
+  bar.handleMouse(middle);
+  EXPECT_TRUE(bar.loupeShown());
+  EXPECT_TRUE(bar.cursorHidden());
+  // The side zones belong to the resize: no magnifier there, and the cursor comes back.
+  for (int x : {frame.left() + 2, frame.right() - 2}) {
+    bar.handleMouse(QPoint(x, middle.y()));
+    EXPECT_FALSE(bar.loupeShown()) << x;
+    EXPECT_FALSE(bar.cursorHidden()) << x;
+  }
+  bar.handleMouse(QPoint(frame.left() + 12, middle.y()));
+  EXPECT_TRUE(bar.loupeShown());
+  // At most 15 pictures a second, however often frames come.
+  const int before = bar.loupePictures();
+  for (int frame60 = 0; frame60 < 60; ++frame60) {
+    now += 1.0 / 60;
+    bar.refreshLoupePixels();
+  }
+  EXPECT_LE(bar.loupePictures() - before, 15);
+  EXPECT_GE(bar.loupePictures() - before, 10);
+  // A cursor that rests 5 s lets it go.
+  now += 5.1;
+  bar.refreshLoupePixels();
+  EXPECT_FALSE(bar.loupeShown());
+  EXPECT_FALSE(bar.cursorHidden());
+  // Leaving the panel ends it too.
+  now += 1;
+  bar.handleMouse(middle + QPoint(1, 0));
+  EXPECT_TRUE(bar.loupeShown());
+  bar.handleMouse(frame.bottomRight() + QPoint(20, 20));
+  EXPECT_FALSE(bar.loupeShown());
 }
 
 TEST_F(TerminalFocusTest, ReportsAnActivationThatDidNotTake) {
