@@ -52,6 +52,7 @@ class MenuContent : public QWidget {
 
   // Visible for tests.
   QLabel* serverLine() const { return server_; }
+  QLabel* serverDot() const { return dot_; }
   QLabel* countsLine() const { return counts_; }
   QWidget* warningRow() const { return warning_; }
   SessionList* sessionList() const { return sessions_; }

@@ -437,6 +437,51 @@ TEST_F(Shell, TheOfficePanelKeepsItsShapeButGivesWayToAWindowManagerThatInsists)
   EXPECT_EQ(panel->height(), 250);
 }
 
+TEST_F(Shell, TheControlPanelsDotAndWindowItemFollowTheServerAndThePanel) {
+  LoopScheduler loop{Scheduler::TimePoint{}};
+  AppModel model(loop, std::nullopt);
+  Preferences preferences;
+  preferences.setBarFloatingFrame("{{40, 60}, {450, 100}}");
+  CrewBarController bar(model.crew(), loop, preferences, false);
+  MenuContent::Actions actions;
+  actions.bar = [&] { return &bar; };
+  MenuContent menu(model, actions);
+  bar.onShownChanged = [&](bool) { menu.refresh(); };
+  EXPECT_TRUE(menu.serverDot()->styleSheet().contains("#FF9500"));
+  model.store().setServer(true, "Listening");
+  menu.refresh();
+  EXPECT_TRUE(menu.serverDot()->styleSheet().contains("#34C759"));
+
+  // Shown or hidden by anyone (the tray, a second launch, a notification): the item follows.
+  EXPECT_EQ(menu.windowButton()->text(), "Show window");
+  bar.show();
+  EXPECT_EQ(menu.windowButton()->text(), "Hide window");
+  bar.panel()->hide();
+  EXPECT_EQ(menu.windowButton()->text(), "Show window");
+  bar.toggle();
+  EXPECT_EQ(menu.windowButton()->text(), "Hide window");
+}
+
+// Hooks in and the first-run window done: the office; no hooks: the first-run window.
+TEST_F(Shell, LaunchShowsTheOfficeWhenHooksAreInTheOnboardingOtherwise) {
+  for (bool installed : {true, false}) {
+    SCOPED_TRACE(installed ? "hooks installed" : "no hooks");
+    std::filesystem::remove_all(home() / ".claude");
+    write(home() / ".claude" / "settings.json", "{}\n");
+    if (installed) HookInstaller::install(HookEngine::claude);
+    Preferences().setDidCompleteOnboarding(installed);
+    AppDelegate delegate({false, std::nullopt, home() / "run" / "tallyloft.sock"});
+    delegate.launch();
+    ASSERT_NE(delegate.bar(), nullptr);
+    EXPECT_EQ(delegate.bar()->isShown(), installed);
+    const OnboardingView* onboarding = delegate.onboarding().window();
+    EXPECT_EQ(onboarding != nullptr && onboarding->isVisible(), !installed);
+    // `tallyloft status` finds it.
+    EXPECT_NE(delegate.model().statusServer(), nullptr);
+    EXPECT_TRUE(delegate.model().statusServer()->listening());
+  }
+}
+
 // Quitting hides every window before the panel goes: a move just before still counts.
 TEST_F(Shell, TheOfficePanelKeepsAFrameMovedJustBeforeQuitting) {
   LoopScheduler loop{Scheduler::TimePoint{}};
