@@ -482,6 +482,34 @@ TEST_F(Shell, LaunchShowsTheOfficeWhenHooksAreInTheOnboardingOtherwise) {
   }
 }
 
+TEST_F(Shell, TheOfficePausesWhileMinimisedAndItsHintGoesOnceASessionIsThere) {
+  LoopScheduler loop{Scheduler::TimePoint{}};
+  CrewModel crew(loop);
+  Preferences preferences;
+  preferences.setBarFloatingFrame("{{40, 60}, {450, 100}}");
+  CrewBarController bar(crew, loop, preferences, false);
+  bar.show();
+  EXPECT_FALSE(bar.reality().paused());
+  bar.panel()->showMinimized();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(bar.reality().paused()) << "nothing to see: nothing drawn";
+  bar.show();  // restores it
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(bar.panel()->isMinimized());
+  EXPECT_FALSE(bar.reality().paused());
+
+  // With hooks installed the hint says to start a session; once one is there it goes.
+  write(home() / ".claude" / "settings.json", "{}\n");
+  HookInstaller::install(HookEngine::claude);
+  bar.refreshEmptyState();
+  EXPECT_FALSE(bar.backing()->emptyLabel->isHidden());
+  EXPECT_TRUE(bar.backing()->emptyLabel->text().contains("Start a Claude Code or Codex session"));
+  crew.reduce(
+      *HookEvent::decode(R"({"hook_event_name":"SessionStart","session_id":"s"})", loop.now()));
+  bar.refreshEmptyState();
+  EXPECT_TRUE(bar.backing()->emptyLabel->isHidden());
+}
+
 // Quitting hides every window before the panel goes: a move just before still counts.
 TEST_F(Shell, TheOfficePanelKeepsAFrameMovedJustBeforeQuitting) {
   LoopScheduler loop{Scheduler::TimePoint{}};
