@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 
+#include "support/ChildProcess.h"
 #include "support/TestClient.h"
 
 namespace tallyloft {
@@ -18,70 +19,34 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// `tallyloft serve` as a child process, with its stdout and stderr read through pipes.
+// `tallyloft serve` as a child process, its standard output and error in files of its own.
 class ServeProcess {
  public:
-  explicit ServeProcess(std::uint16_t port) {
-    int out[2];
-    int err[2];
-    EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
-    EXPECT_EQ(::pipe2(err, O_CLOEXEC), 0);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out[1], 1);
-      ::dup2(err[1], 2);
-      const std::string portText = std::to_string(port);
-      ::execl(TALLYLOFT_BINARY, TALLYLOFT_BINARY, "serve", "--port", portText.c_str(),
-              "--print-events", static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    out_ = out[0];
-    err_ = err[0];
-  }
+  explicit ServeProcess(std::uint16_t port)
+      : folder_(makeFolder()),
+        program_({TALLYLOFT_BINARY, "serve", "--port", std::to_string(port), "--print-events"}, {},
+                 folder_ / "out", folder_ / "err") {}
   ~ServeProcess() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    ::close(out_);
-    ::close(err_);
+    program_.stop();
+    std::filesystem::remove_all(folder_);
   }
 
-  // Reads `fd` until `text` has appeared or 3 s have passed.
+  // What it has printed once `text` has appeared, or after 3 s.
   std::string waitFor(bool fromStderr, const std::string& text) {
-    std::string& seen = fromStderr ? stderr_ : stdout_;
-    const int fd = fromStderr ? err_ : out_;
-    const auto deadline = std::chrono::steady_clock::now() + 3s;
-    while (seen.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-      pollfd poller{fd, POLLIN, 0};
-      if (::poll(&poller, 1, 100) <= 0) continue;
-      char buffer[4096];
-      const ssize_t count = ::read(fd, buffer, sizeof buffer);
-      if (count <= 0) break;
-      seen.append(buffer, static_cast<std::size_t>(count));
-    }
-    return seen;
+    return fromStderr ? program_.waitForErrors(text) : program_.waitForOutput(text);
   }
-
-  int terminate() {
-    ::kill(pid_, SIGTERM);
-    return wait();
-  }
-  int wait() {
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
+  int terminate() { return program_.stop(); }
+  int wait() { return program_.wait(); }
 
  private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  int err_ = -1;
-  std::string stdout_;
-  std::string stderr_;
+  static std::filesystem::path makeFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tallyloft-serve-XXXXXX");
+    return ::mkdtemp(pattern.data()) != nullptr ? std::filesystem::path(pattern)
+                                                : std::filesystem::temp_directory_path();
+  }
+
+  std::filesystem::path folder_;
+  test::Program program_;
 };
 
 // A loopback port nothing listens on now.

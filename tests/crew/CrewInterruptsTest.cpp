@@ -11,6 +11,7 @@
 
 #include "base/LoopScheduler.h"
 #include "crew/CrewModel.h"
+#include "support/ChildProcess.h"
 #include "support/TempHome.h"
 
 namespace tallyloft {
@@ -397,24 +398,14 @@ TEST(LocalProcesses, FindsCodexsFrontEndBesideItsDaemon) {
   const std::filesystem::path folder =
       std::filesystem::temp_directory_path() / ("codex-" + std::to_string(::getpid()));
   std::filesystem::create_directories(folder);
-  const auto start = [&](const std::string& command) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-      if (::chdir(folder.c_str()) != 0) ::_exit(1);
-      ::setenv("WINDOWID", "4242", 1);
-      ::setenv("TMUX_PANE", "%9", 1);
-      // The stand-ins' own children outlive them a while: keep them off the test's output.
-      const int null = ::open("/dev/null", O_RDWR);
-      ::dup2(null, 1);
-      ::dup2(null, 2);
-      ::execl("/bin/bash", "bash", "-c", command.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    return child;
-  };
+  const std::vector<std::string> terminal = {"WINDOWID=4242", "TMUX_PANE=%9"};
   // Stand-ins named as Codex names them: `codex … app-server` and `codex`.
-  const pid_t daemon = start("exec -a codex bash -c 'sleep 60; :' app-server");
-  const pid_t front = start("exec -a /usr/local/bin/codex sleep 60");
+  const auto start = [&](const std::string& command) {
+    return std::make_unique<test::Program>(std::vector<std::string>{"bash", "-c", command},
+                                           terminal, "/dev/null", "/dev/null", folder);
+  };
+  const auto daemon = start("exec -a codex bash -c 'sleep 60; :' app-server");
+  const auto front = start("exec -a /usr/local/bin/codex sleep 60");
   LocalProcesses processes;
   std::optional<ProcessIdentity> frontEnd;
   for (int i = 0; i < 200 && !frontEnd; ++i) {
@@ -422,38 +413,31 @@ TEST(LocalProcesses, FindsCodexsFrontEndBesideItsDaemon) {
     frontEnd = processes.codexFrontEnd(folder.string());
   }
   ASSERT_TRUE(frontEnd);
-  EXPECT_EQ(frontEnd->pid, front);
-  const auto daemonIdentity = processes.verify(daemon, folder.string());
+  EXPECT_EQ(frontEnd->pid, front->pid());
+  const auto daemonIdentity = processes.verify(daemon->pid(), folder.string());
   ASSERT_TRUE(daemonIdentity);
   EXPECT_TRUE(processes.isSharedDaemon(*daemonIdentity));
   EXPECT_FALSE(processes.isSharedDaemon(*frontEnd));
-  const TerminalHints terminal = processes.terminalOf(*frontEnd);
-  EXPECT_EQ(terminal.windowId, "4242");
-  EXPECT_EQ(terminal.tmuxPane, "%9");
+  const TerminalHints hints = processes.terminalOf(*frontEnd);
+  EXPECT_EQ(hints.windowId, "4242");
+  EXPECT_EQ(hints.tmuxPane, "%9");
   // A second front end in the same folder: no telling which.
-  const pid_t other = start("exec -a codex sleep 60");
+  const auto other = start("exec -a codex sleep 60");
   bool ambiguous = false;
   for (int i = 0; i < 200 && !ambiguous; ++i) {
     ::usleep(10000);
     ambiguous = !processes.codexFrontEnd(folder.string());
   }
   EXPECT_TRUE(ambiguous);
-  for (pid_t child : {daemon, front, other}) {
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
-  }
+  for (test::Program* program : {daemon.get(), front.get(), other.get()}) program->kill();
   std::filesystem::remove_all(folder);
 }
 
 TEST(LocalProcesses, VerifiesALiveChildByItsFolderAndSeesItsEnd) {
   const std::filesystem::path folder = std::filesystem::temp_directory_path();
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (::chdir(folder.c_str()) != 0) ::_exit(1);
-    ::pause();
-    ::_exit(0);
-  }
+  test::Program sleeper({"sleep", "60"}, {}, "/dev/null", "/dev/null", folder);
+  ASSERT_TRUE(sleeper.started());
+  const pid_t child = sleeper.pid();
   LocalProcesses processes;
   std::optional<ProcessIdentity> identity;
   for (int i = 0; i < 200 && !identity; ++i) {
@@ -474,8 +458,7 @@ TEST(LocalProcesses, VerifiesALiveChildByItsFolderAndSeesItsEnd) {
   });
   loop.runPending();
   EXPECT_FALSE(ended);
-  ::kill(child, SIGKILL);
-  ::waitpid(child, nullptr, 0);
+  sleeper.kill();
   loop.runPending();
   EXPECT_TRUE(ended);
   EXPECT_FALSE(processes.alive(*identity));

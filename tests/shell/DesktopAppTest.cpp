@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,9 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/ChildProcess.h"
 #include "support/TestClient.h"
-
-extern char** environ;
 
 namespace {
 
@@ -45,51 +43,7 @@ bool onPath(const std::string& program) {
   return false;
 }
 
-// A child process with extra environment entries and its standard error in a file; stopped with
-// SIGTERM when it goes out of scope.
-class Child {
- public:
-  Child(std::vector<std::string> arguments, const std::vector<std::string>& extraEnvironment,
-        const fs::path& errorFile) {
-    std::vector<std::string> environment(extraEnvironment);
-    for (char** entry = environ; *entry != nullptr; ++entry) environment.emplace_back(*entry);
-    std::vector<char*> argv, envp;
-    for (auto& each : arguments) argv.push_back(each.data());
-    for (auto& each : environment) envp.push_back(each.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Child() { stop(); }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  bool started() const { return pid_ > 0; }
-  // Stops the child; its exit status, or -1 when it did not exit normally.
-  int stop() {
-    if (pid_ > 0) ::kill(pid_, SIGTERM);
-    return wait();
-  }
-  // Waits for the child to exit by itself; its exit status, or -1.
-  int wait() {
-    if (pid_ <= 0) return status_;
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return status_;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int status_ = -1;
-};
+using Child = tallyloft::test::Program;
 
 std::string readFile(const fs::path& path) {
   std::ifstream in(path);
@@ -123,7 +77,8 @@ TEST(DesktopApp, ShowsThePostedCrewInItsPanel) {
   int display = 90 + static_cast<int>(getpid() % 400);
   while (fs::exists("/tmp/.X11-unix/X" + std::to_string(display))) ++display;
   const std::string name = ":" + std::to_string(display);
-  Child xvfb({"Xvfb", name, "-screen", "0", kScreen, "-nolisten", "tcp"}, {}, home / "xvfb.log");
+  Child xvfb({"Xvfb", name, "-screen", "0", kScreen, "-nolisten", "tcp"}, {}, "/dev/null",
+             home / "xvfb.log");
   ASSERT_TRUE(xvfb.started());
   ASSERT_TRUE(
       waitFor([&] { return fs::exists("/tmp/.X11-unix/X" + std::to_string(display)); }, 10s));
@@ -135,18 +90,20 @@ TEST(DesktopApp, ShowsThePostedCrewInItsPanel) {
                                                 "DISPLAY=" + name,
                                                 "QT_QPA_PLATFORM=xcb",
                                                 "TALLYLOFT_REPORT_FRAMES=1"};
-  Child install({TALLYLOFT_BINARY, "hooks", "install"}, environment, home / "install.log");
+  Child install({TALLYLOFT_BINARY, "hooks", "install"}, environment, "/dev/null",
+                home / "install.log");
   ASSERT_EQ(install.wait(), 0) << readFile(home / "install.log");
 
   const fs::path log = home / "app.log";
-  Child app({TALLYLOFT_BINARY}, environment, log);
+  Child app({TALLYLOFT_BINARY}, environment, "/dev/null", log);
   ASSERT_TRUE(app.started());
   ASSERT_TRUE(waitFor([&] { return readFile(log).find("first frame") != std::string::npos; }, 20s))
       << readFile(log);
 
   // The demo crew at ten times its pace (about five seconds), then a moment for the robots to
   // reach their desks.
-  Child demo({TALLYLOFT_BINARY, "demo", "--speed", "10"}, environment, home / "demo.log");
+  Child demo({TALLYLOFT_BINARY, "demo", "--speed", "10"}, environment, "/dev/null",
+             home / "demo.log");
   ASSERT_EQ(demo.wait(), 0) << readFile(home / "demo.log");
   std::this_thread::sleep_for(3s);
 
