@@ -112,6 +112,8 @@ void CrewRealityController::driveCompaction(const SessionNode& session, float T)
     room.vacuum->attachTo(*sceneAnchor_);
     room.vacuum->root->setPosition(room.doorPosition.value_or(glm::vec3(0, 0, -0.03f)));
     room.vacuum->scaleVal = room.roomScale ? std::max(0.8f * *room.roomScale, 0.3f) : 0.8f;
+    // The robot's size follows the room's: in a crowded room its hand and nozzle move with it.
+    room.vacuum->root->setScale(glm::vec3(room.vacuum->scaleVal));
     room.chainT = 0;
   }
   VacuumBotEntity& vacuum = *room.vacuum;

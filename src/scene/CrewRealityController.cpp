@@ -382,7 +382,8 @@ void CrewRealityController::placeRoomProps(const SessionNode& session, Room& roo
 
   decor.coffee->setPosition(f.coffee);
   decor.couch->setPosition(f.couch);
-  decor.couch->setOrientation(about(f.couchAngle, {0, 1, 0}) * about(0.7f, {1, 0, 0}));
+  // Turned toward the camera about Y, then tipped back about the world X axis.
+  decor.couch->setOrientation(about(0.7f, {1, 0, 0}) * about(f.couchAngle, {0, 1, 0}));
   decor.decorL->setPosition(worldPoint(lo + 0.03f * slotW, 34, 0.06f));
   decor.decorR->setPosition(worldPoint(lo + 0.96f * slotW, 34, 0.06f));
   decor.decorL->setScale(glm::vec3(f.base));

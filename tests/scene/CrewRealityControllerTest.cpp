@@ -278,6 +278,22 @@ TEST_F(Office, CompactionLinesEveryoneUpAndReportsBackOnlyAfterDelivery) {
   EXPECT_EQ(office.bench("s")->size(), 1u);
 }
 
+TEST_F(Office, TheCleaningRobotIsSizedToACrowdedRoom) {
+  start("s", 11);  // a crowded room: small furniture and robots
+  event("PreCompact", "s", R"(,"trigger":"auto")");
+  run(0.2);
+  ASSERT_NE(office.vacuum("s"), nullptr);
+  ASSERT_TRUE(office.roomScale("s"));
+  const float expected = std::max(0.8f * *office.roomScale("s"), 0.3f);
+  EXPECT_LT(expected, 0.8f);
+  EXPECT_FLOAT_EQ(office.vacuum("s")->scaleVal, expected);
+  EXPECT_FLOAT_EQ(office.vacuum("s")->root->scale().x, expected);
+  // Its hand sits where the scaled robot's hand is, not where a full-sized one's would be.
+  const glm::vec3 hand = office.vacuum("s")->handWorld();
+  const glm::vec3 base = office.vacuum("s")->root->position(nullptr);
+  EXPECT_LT(glm::length(hand - base), 40 * 0.01f * expected + 1e-4f);
+}
+
 TEST_F(Office, SheetsInFlightFallWhenACompactionStopsAndNothingTurnsNaN) {
   start("s");
   for (int i = 0; i < 14; ++i) {
