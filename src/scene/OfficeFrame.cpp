@@ -22,7 +22,8 @@ float planarDistance(glm::vec3 a, glm::vec3 b) {
 }  // namespace
 
 void CrewRealityController::frame(float dt) {
-  if (paused_ || frozen_) return;
+  // A step that is not a number (a clock gone wrong) never reaches an animation.
+  if (paused_ || frozen_ || !std::isfinite(dt)) return;
   const float step = std::clamp(dt, 0.0001f, 0.1f);
   if (pendingSync_) {
     pendingSync_ = false;

@@ -278,6 +278,16 @@ TEST_F(Office, CompactionLinesEveryoneUpAndReportsBackOnlyAfterDelivery) {
   EXPECT_EQ(office.bench("s")->size(), 1u);
 }
 
+TEST_F(Office, AStepThatIsNotANumberNeverReachesTheAnimations) {
+  start("s", 2);
+  event("PreToolUse", "s", R"(,"tool_name":"Bash")");
+  run(1);
+  for (float bad : {std::nanf(""), INFINITY, -INFINITY}) office.frame(bad);
+  EXPECT_TRUE(allFinite(office.scene().root()));
+  run(1);
+  EXPECT_TRUE(allFinite(office.scene().root()));
+}
+
 TEST_F(Office, TheCleaningRobotIsSizedToACrowdedRoom) {
   start("s", 11);  // a crowded room: small furniture and robots
   event("PreCompact", "s", R"(,"trigger":"auto")");
