@@ -176,7 +176,8 @@ void CrewRealityController::sync() {
     }
   }
 
-  // Leaving robots follow their room's door; a robot whose room is gone shrinks away.
+  // Leaving robots follow their room's door. One whose room has gone keeps walking to where its
+  // door was, whether or not other rooms remain; only one that never set out shrinks away.
   for (const auto& robot : dying_) {
     const auto sid = robotSession_.find(robot->id);
     const auto room = sid == robotSession_.end() ? rooms_.end() : rooms_.find(sid->second);
@@ -186,7 +187,7 @@ void CrewRealityController::sync() {
       const auto lane = exitLane_.find(robot.get());
       const float dx = lane == exitLane_.end() ? 0 : lane->second;
       robot->refreshExit(*room->second.doorPosition + glm::vec3(dx, 0, 0), lo.x, hi.x, lo.y, hi.y);
-    } else if (!robot->poofing) {
+    } else if (!robot->poofing && !robot->exitTarget) {
       robot->startPoof();
     }
   }

@@ -129,6 +129,25 @@ TEST_F(Office, LeavingRobotsQueueAtTheDoorInThreeLanes) {
   EXPECT_NE(office.sign("s"), nullptr);
 }
 
+TEST_F(Office, RobotsOfTheLastSessionWalkOutEvenOnceItIsGone) {
+  start("s", 3);
+  run(2);
+  event("SessionEnd", "s", R"(,"reason":"exit")");
+  office.frame(0.001f);
+  ASSERT_EQ(office.dying().size(), 4u);
+  // The session is removed while they are still on their way (the office drew nothing meanwhile).
+  loop.advance(std::chrono::seconds(15));
+  ASSERT_TRUE(crew.sessions().empty());
+  office.frame(0.001f);
+  ASSERT_EQ(office.dying().size(), 4u);
+  for (const auto& robot : office.dying()) {
+    EXPECT_FALSE(robot->poofing);
+    EXPECT_TRUE(robot->exitTarget);
+  }
+  const double gone = run(20, [&] { return office.dying().empty(); });
+  EXPECT_LT(gone, 20) << "they reach where the door was and leave";
+}
+
 TEST_F(Office, ClampsLongFramesAndStepsAtMostSeventyFiveTimesASecond) {
   start("s");
   office.frame(0.02f);  // the pending sync
