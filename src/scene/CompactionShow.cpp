@@ -52,10 +52,13 @@ void CrewRealityController::reconcilePapers(const std::string& sid, Room& room,
     room.papers.pop_back();
   }
   const std::string seedBase = sid + "#";
-  for (int i = static_cast<int>(room.papers.size()); i < piles; ++i) {
+  // How many sheets pile i holds at the current fill: piles grow as the context fills.
+  const auto sheetsFor = [&](int i) {
     const float j = (jitter(sid, 2 * static_cast<std::uint64_t>(i) + 47) + 1) / 2;
-    const int sheets =
-        std::clamp(static_cast<int>(fill * 5) + 4 + static_cast<int>(j * j * 6), 1, 12);
+    return std::clamp(static_cast<int>(fill * 5) + 4 + static_cast<int>(j * j * 6), 1, 12);
+  };
+  for (int i = static_cast<int>(room.papers.size()); i < piles; ++i) {
+    const int sheets = sheetsFor(i);
     auto pile = std::make_unique<Entity>();
     const std::string seed = seedBase + std::to_string(i);
     for (int k = 0; k < sheets; ++k) pile->addChild(makeSheet(seed, k));
@@ -67,15 +70,19 @@ void CrewRealityController::reconcilePapers(const std::string& sid, Room& room,
     pile->move(home, sceneAnchor_, 0.45f, TimingFunction::easeOut);
     room.papers.push_back({sceneAnchor_->addChild(std::move(pile)), sheets});
   }
-  // Piles that lost sheets to the cleaning robot grow back one sheet per pass.
+  // A pile with fewer sheets than the fill asks for (it filled up, or lost sheets to the cleaning
+  // robot) gains one sheet per pass, dropped from just above its current top.
   for (std::size_t i = 0; i < room.papers.size(); ++i) {
     PaperPile& pile = room.papers[i];
+    pile.sheets = sheetsFor(static_cast<int>(i));
     const int have = static_cast<int>(pile.e->children().size());
     if (have >= pile.sheets) continue;
+    float top = 0;
+    for (const auto& child : pile.e->children()) top = std::max(top, child->position().y);
     auto sheet = makeSheet(seedBase + std::to_string(i), have);
     Transform rest = sheet->transform();
     Transform start = rest;
-    start.translation.y += 9 * kSc;
+    start.translation.y = top + 9 * kSc;
     sheet->setTransform(start);
     Entity* added = pile.e->addChild(std::move(sheet));
     added->move(rest, pile.e, 0.35f, TimingFunction::easeOut);
@@ -175,10 +182,15 @@ void CrewRealityController::feedVacuum(Room& room, VacuumBotEntity& vacuum, floa
         std::unique_ptr<Entity> sheet = top->removeFromParent();
         sheet->setTransform(world);
         Entity* e = sceneAnchor_->addChild(std::move(sheet));
+        // The lift, then a bow sideways and a little toward the camera, drawn in this order.
+        const float lift = uniform(20, 38) * kSc;
+        const float across = uniform(-9, 9);
+        const float deep = uniform(2, 6);
+        const glm::vec3 bow = glm::vec3(across, 0, deep) * kSc;
         FlyingSheet flying{e,
                            world.translation,
-                           uniform(20, 38) * kSc,
-                           glm::vec3(uniform(-9, 9), uniform(2, 6), 0) * kSc,
+                           lift,
+                           bow,
                            uniform(0.8f, 1.2f),
                            glm::vec3(uniform(-1, 1), uniform(-0.3f, 0.3f), uniform(-1, 1)),
                            uniform(5, 11),

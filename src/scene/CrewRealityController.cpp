@@ -473,6 +473,16 @@ const ShopSign* CrewRealityController::sign(const std::string& sid) const {
   return it == rooms_.end() ? nullptr : it->second.sign.get();
 }
 
+std::vector<std::pair<int, int>> CrewRealityController::paperSheets(const std::string& sid) const {
+  std::vector<std::pair<int, int>> sheets;
+  const auto room = rooms_.find(sid);
+  if (room == rooms_.end()) return sheets;
+  for (const PaperPile& pile : room->second.papers) {
+    sheets.emplace_back(static_cast<int>(pile.e->children().size()), pile.sheets);
+  }
+  return sheets;
+}
+
 int CrewRealityController::paperPileCount(const std::string& sid) const {
   const auto it = rooms_.find(sid);
   return it == rooms_.end() ? 0 : static_cast<int>(it->second.papers.size());

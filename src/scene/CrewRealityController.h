@@ -88,6 +88,8 @@ class CrewRealityController {
   std::optional<std::string> swarmLabel(const std::string& sid) const;
   const ShopSign* sign(const std::string& sid) const;
   int paperPileCount(const std::string& sid) const;
+  // The sheets each pile holds now, and the sheets each should hold.
+  std::vector<std::pair<int, int>> paperSheets(const std::string& sid) const;
   const VacuumBotEntity* vacuum(const std::string& sid) const;
   std::optional<glm::vec3> mainLinePos(const std::string& sid) const;
   std::optional<glm::vec3> vacuumStation(const std::string& sid) const;

@@ -307,6 +307,25 @@ TEST_F(Office, AStepThatIsNotANumberNeverReachesTheAnimations) {
   EXPECT_TRUE(allFinite(office.scene().root()));
 }
 
+TEST_F(Office, PaperPilesGrowAsTheContextFills) {
+  start("s");
+  const auto work = [&](int events) {
+    for (int i = 0; i < events; ++i) {
+      event("PreToolUse", "s", R"(,"tool_name":"Bash")");
+      run(0.5);  // each activity event adds a sheet's worth of clutter
+    }
+    run(2);
+  };
+  work(2);
+  ASSERT_GT(office.paperPileCount("s"), 0);
+  const int early = office.paperSheets("s").front().first;
+  work(13);  // up to the window's paper cap: full
+  ASSERT_EQ(session("s")->clutter, session("s")->paperCap());
+  const auto piles = office.paperSheets("s");
+  EXPECT_GT(piles.front().first, early) << "the first pile grew with the fill";
+  for (const auto& [have, wanted] : piles) EXPECT_EQ(have, wanted);
+}
+
 TEST_F(Office, TheCleaningRobotIsSizedToACrowdedRoom) {
   start("s", 11);  // a crowded room: small furniture and robots
   event("PreCompact", "s", R"(,"trigger":"auto")");
