@@ -1,5 +1,8 @@
 #include "cli/SnapshotCommand.h"
 
+#include <cstdlib>
+#include <ctime>
+
 #include <QImage>
 #include <algorithm>
 #include <cstdio>
@@ -14,6 +17,9 @@
 namespace tallyloft {
 
 int runSnapshot(const SnapshotOptions& options) {
+  // The same recording gives the same picture on every machine: the rooms' wall clocks read UTC.
+  ::setenv("TZ", "UTC", 1);
+  ::tzset();
   const auto size = parseImageSize(options.size);
   if (!size) {
     std::fprintf(stderr, "--size must be WIDTHxHEIGHT, each 16 to 8192 (got %s)\n",

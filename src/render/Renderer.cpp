@@ -111,6 +111,10 @@ struct Renderer::Impl {
 
   // Frame scratch, kept to avoid allocating every frame.
   std::unordered_map<BatchKey, std::vector<Instance>, BatchKeyHash> solid;
+  // The solid keys in the order the traversal first met them this frame. The map's own order
+  // follows mesh addresses, which differ from run to run: drawn in it, surfaces at equal depth
+  // would win differently and the same scene would not give the same picture.
+  std::vector<BatchKey> solidOrder;
   struct Blended {
     float depth;
     std::size_t order;  // ties keep the order of the traversal
@@ -230,6 +234,7 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
   lightToward.clear();
   lightRadiance.clear();
   for (auto& [key, list] : r.solid) list.clear();
+  r.solidOrder.clear();
   r.blended.clear();
   auto& stack = r.stack;  // kept between frames: no allocation on the steady path
   stack.clear();
@@ -284,7 +289,9 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
         r.blended.push_back(
             {depth, r.blended.size(), key, instance, screenRect(world, mesh, shape), 0});
       } else {
-        r.solid[key].push_back(instance);
+        std::vector<Instance>& list = r.solid[key];
+        if (list.empty()) r.solidOrder.push_back(key);
+        list.push_back(instance);
       }
     };
     if (const auto* text = std::get_if<TextMesh>(&model.mesh)) {
@@ -331,7 +338,8 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
   r.upload.clear();
   r.batches.clear();
   for (Pass pass : {Pass::opaque, Pass::alphaTest}) {
-    for (auto& [key, list] : r.solid) {
+    for (const BatchKey& key : r.solidOrder) {
+      const std::vector<Instance>& list = r.solid[key];
       if (key.pass != pass || list.empty()) continue;
       r.batches.push_back({key, r.upload.size(), list.size()});
       r.upload.insert(r.upload.end(), list.begin(), list.end());
@@ -465,7 +473,10 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
   glDepthMask(GL_TRUE);
   glBindVertexArray(0);
   // Batch keys point at meshes: forget them all once some have gone.
-  if (r.cache.evict()) r.solid.clear();
+  if (r.cache.evict()) {
+    r.solid.clear();
+    r.solidOrder.clear();
+  }
   return stats;
 }
 

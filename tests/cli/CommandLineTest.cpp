@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 #include <array>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 namespace tallyloft {
 namespace {
@@ -30,6 +34,25 @@ TEST(CommandLine, TheDesktopAppWithoutADisplayPointsToServe) {
   EXPECT_EQ(result.output,
             "tallyloft: no display (DISPLAY is not set); for a headless hook server run `tallyloft "
             "serve`\n");
+}
+
+// The same recording, moment and seed give the same file, byte for byte, from separate
+// processes (their heaps laid out differently) and in any time zone.
+TEST(CommandLine, ASnapshotIsTheSamePictureEveryTime) {
+  const std::string out = "/tmp/tallyloft-same-" + std::to_string(::getpid());
+  const std::string arguments = "snapshot --replay " + std::string(TALLYLOFT_SOURCE_DIR) +
+                                "/examples/three-clis.jsonl --at 26 --seed 7 --size 1800x400";
+  std::vector<std::string> files;
+  const char* zones[] = {"TZ=UTC", "TZ=Asia/Kolkata", "TZ=America/Los_Angeles", "TZ=UTC"};
+  for (int i = 0; i < 4; ++i) {
+    const std::string file = out + "-" + std::to_string(i) + ".png";
+    ASSERT_EQ(run(std::string("env ") + zones[i], arguments + " --out " + file).status, 0);
+    std::ifstream in(file, std::ios::binary);
+    files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::remove(file.c_str());
+  }
+  ASSERT_FALSE(files[0].empty());
+  for (int i = 1; i < 4; ++i) EXPECT_TRUE(files[i] == files[0]) << "run " << i << " differs";
 }
 
 TEST(CommandLine, AStaleDisplayIsNoDisplayNotACrash) {
