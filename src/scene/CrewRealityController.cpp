@@ -483,6 +483,19 @@ std::vector<std::pair<int, int>> CrewRealityController::paperSheets(const std::s
   return sheets;
 }
 
+std::optional<CrewRealityController::RoomPropsShown> CrewRealityController::roomProps(
+    const std::string& sid) const {
+  const auto it = rooms_.find(sid);
+  if (it == rooms_.end() || !it->second.decor) return std::nullopt;
+  const Room& room = it->second;
+  RoomPropsShown shown;
+  shown.clock = room.clock && room.clock->root->isEnabled();
+  shown.board = room.board && room.board->root->isEnabled();
+  shown.divider = room.decor->divider != nullptr && room.decor->divider->isEnabled();
+  if (room.decor->couch != nullptr) shown.couch = room.decor->couch->orientation();
+  return shown;
+}
+
 int CrewRealityController::paperPileCount(const std::string& sid) const {
   const auto it = rooms_.find(sid);
   return it == rooms_.end() ? 0 : static_cast<int>(it->second.papers.size());

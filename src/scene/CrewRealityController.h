@@ -87,6 +87,14 @@ class CrewRealityController {
   std::optional<float> doorAngle(const std::string& sid) const;
   std::optional<std::string> swarmLabel(const std::string& sid) const;
   const ShopSign* sign(const std::string& sid) const;
+  // Which of a room's props show, and how its couch stands.
+  struct RoomPropsShown {
+    bool clock = false;
+    bool board = false;
+    bool divider = false;
+    glm::quat couch{1, 0, 0, 0};
+  };
+  std::optional<RoomPropsShown> roomProps(const std::string& sid) const;
   int paperPileCount(const std::string& sid) const;
   // The sheets each pile holds now, and the sheets each should hold.
   std::vector<std::pair<int, int>> paperSheets(const std::string& sid) const;

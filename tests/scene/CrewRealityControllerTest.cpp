@@ -297,6 +297,36 @@ TEST_F(Office, CompactionLinesEveryoneUpAndReportsBackOnlyAfterDelivery) {
   EXPECT_EQ(office.bench("s")->size(), 1u);
 }
 
+TEST_F(Office, RoomPropsFollowTheRoomsWidthAndTheCouchStandsUpright) {
+  // 900 layout units across: one room of 900, three of 300, four of 225.
+  office.setViewSize(1800, 400);
+  start("a");
+  run(0.1);
+  auto props = office.roomProps("a");
+  ASSERT_TRUE(props);
+  EXPECT_TRUE(props->clock);  // only above 420
+  EXPECT_TRUE(props->board);  // only above 280
+  EXPECT_FALSE(props->divider) << "no divider before the first room";
+  start("b");
+  start("c");
+  run(0.1);
+  props = office.roomProps("a");
+  EXPECT_FALSE(props->clock);
+  EXPECT_TRUE(props->board);
+  EXPECT_TRUE(office.roomProps("b")->divider);
+  start("d");
+  run(0.1);
+  EXPECT_FALSE(office.roomProps("d")->clock);
+  EXPECT_FALSE(office.roomProps("d")->board);
+  // Turned about Y, then tipped back 0.7 rad about the world X axis: its up leans toward the
+  // camera only, never sideways (which is how a couch lies on its side), whatever its turn.
+  for (const char* sid : {"a", "d"}) {
+    const glm::vec3 up = office.roomProps(sid)->couch * glm::vec3(0, 1, 0);
+    EXPECT_NEAR(up.x, 0, 1e-5) << sid;
+    EXPECT_NEAR(up.y, std::cos(0.7f), 1e-5) << sid;
+  }
+}
+
 TEST_F(Office, AStepThatIsNotANumberNeverReachesTheAnimations) {
   start("s", 2);
   event("PreToolUse", "s", R"(,"tool_name":"Bash")");
