@@ -14,6 +14,8 @@ inline constexpr std::string_view kDidCompleteOnboarding = "didCompleteOnboardin
 inline constexpr std::string_view kBarFloatingFrame = "barFloatingFrame";
 // bool, default false: desktop notifications when an agent starts waiting.
 inline constexpr std::string_view kNotifyWhenWaiting = "notifyWhenWaiting";
+// bool, default false: the office panel hides itself while no session is open.
+inline constexpr std::string_view kHideWhenIdle = "hideWhenIdle";
 // string "bottom" or "top", default "bottom": never written by the app.
 inline constexpr std::string_view kBarEdge = "barEdge";
 }  // namespace preferences

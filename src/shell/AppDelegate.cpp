@@ -141,6 +141,11 @@ void AppDelegate::launch() {
     return notifier_->available() ? QString() : QString("no notification service is running");
   };
   actions.goToTerminal = [this](const std::string& sessionId) { goToTerminal(sessionId); };
+  bar_->setHideWhenIdle(preferences_.hideWhenIdle());
+  actions.setHideWhenIdle = [this](bool on) {
+    preferences_.setHideWhenIdle(on);
+    bar_->setHideWhenIdle(on);
+  };
   actions.terminalUnreachable = [](const SessionNode& session) {
     return TerminalFocus::unreachable(session);
   };

@@ -214,6 +214,16 @@ CrewBarController::CrewBarController(CrewModel& crew, Scheduler& scheduler,
     const QPoint at = QCursor::pos();
     if (at != lastCursor_ || !panel_->geometry().contains(at)) handleMouse(at);
   });
+  idleHideTimer_.setSingleShot(true);
+  QObject::connect(&idleHideTimer_, &QTimer::timeout, [this] {
+    if (!hideWhenIdle_ || !crew_.sessions().empty() || !isShown()) return;
+    panel_->hide();
+    stopLoupe();
+    setPaused(true);
+    autoHidden_ = true;
+    if (onShownChanged) onShownChanged(false);
+  });
+  crewObserver_ = crew_.observe([this] { crewChanged(); });
   saveTimer_.setSingleShot(true);
   saveTimer_.setInterval(250);
   QObject::connect(&saveTimer_, &QTimer::timeout, [this] { saveFloatingFrame(); });
@@ -222,6 +232,7 @@ CrewBarController::CrewBarController(CrewModel& crew, Scheduler& scheduler,
 }
 
 CrewBarController::~CrewBarController() {
+  crew_.unobserve(crewObserver_);
   saveFloatingFrame();  // a move just before quitting still counts
   stopLoupe();
   panel_.reset();  // the view draws the scene: it goes before the scene's controller
@@ -243,6 +254,7 @@ void CrewBarController::applyMode() {
 }
 
 void CrewBarController::show() {
+  autoHidden_ = false;
   applyMode();
   // On every workspace, as a floating panel should be; set again before each mapping, since
   // the window manager drops the states of a window it unmaps.
@@ -254,7 +266,40 @@ void CrewBarController::show() {
   refreshEmptyState();
 }
 
+void CrewBarController::setHideWhenIdle(bool on) {
+  hideWhenIdle_ = on;
+  if (!on) {
+    idleHideTimer_.stop();
+    if (autoHidden_) {
+      autoHidden_ = false;
+      show();
+    }
+    return;
+  }
+  crewChanged();
+}
+
+void CrewBarController::crewChanged() {
+  if (!hideWhenIdle_) return;
+  if (crew_.sessions().empty()) {
+    if (isShown() && !idleHideTimer_.isActive()) idleHideTimer_.start(idleHideDelayMs);
+    return;
+  }
+  idleHideTimer_.stop();
+  if (autoHidden_) {
+    autoHidden_ = false;
+    show();
+  }
+}
+
 void CrewBarController::toggle() {
+  // The user's choice wins over the idle hiding, either way.
+  idleHideTimer_.stop();
+  if (autoHidden_) {
+    autoHidden_ = false;  // hidden already: now because the user asked
+    if (onShownChanged) onShownChanged(false);
+    return;
+  }
   if (isShown()) {
     panel_->hide();
     stopLoupe();

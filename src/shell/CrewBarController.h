@@ -60,8 +60,19 @@ class CrewBarController : public OfficeBar {
 
   // Puts the panel on screen (where it was left) and wakes the office.
   void show();
-  // Shows the panel when hidden; hides it (and pauses the office) when shown.
+  // Shows the panel when hidden; hides it (and pauses the office) when shown. This is the user's
+  // choice: a panel hidden this way stays hidden when sessions come.
   void toggle() override;
+  // "Hide the office while no agent works": the panel hides itself `idleHideDelay` after the
+  // last session has left the model, and shows itself again when one appears. That hiding is
+  // not the user's: the window item goes on saying what the user chose.
+  void setHideWhenIdle(bool on);
+  bool hideWhenIdle() const { return hideWhenIdle_; }
+  // Hidden only because no session is open.
+  bool autoHidden() const { return autoHidden_; }
+  // Shown, or hidden only while no session is open: what the window item reports.
+  bool shownByChoice() const { return isShown() || autoHidden_; }
+  int idleHideDelayMs = 10'000;
   void stopLoupe();
   bool isShown() const;
   QWidget* panel() { return panel_.get(); }
@@ -126,6 +137,11 @@ class CrewBarController : public OfficeBar {
   bool hovering_ = false;
   int loupePictures_ = 0;
   bool lastShown_ = false;
+  bool hideWhenIdle_ = false;
+  bool autoHidden_ = false;
+  QTimer idleHideTimer_;
+  std::size_t crewObserver_ = 0;
+  void crewChanged();
   bool loupeActive_ = false;
   bool cursorHidden_ = false;
   double lastSnapTime_ = -1;

@@ -119,6 +119,11 @@ MenuContent::MenuContent(AppModel& model, Actions actions, QWidget* parent)
   launch_->setChecked(autostart::isEnabled());
   connect(launch_, &QCheckBox::toggled, this, &MenuContent::launchChanged);
   column->addWidget(launch_);
+  hideWhenIdle_ = new QCheckBox("Hide the office while no agent works");
+  connect(hideWhenIdle_, &QCheckBox::toggled, this, [this](bool on) {
+    if (actions_.setHideWhenIdle) actions_.setHideWhenIdle(on);
+  });
+  column->addWidget(hideWhenIdle_);
 
   auto* heading = caption("HOOKS", "palette(mid)", 8);
   heading->setContentsMargins(0, 2, 0, 0);
@@ -236,7 +241,11 @@ void MenuContent::refresh() {
     notify_->setChecked(unavailable.isEmpty() && actions_.notifying && actions_.notifying());
   }
   const CrewBarController* bar = actions_.bar ? actions_.bar() : nullptr;
-  windowButton_->setText(bar != nullptr && bar->isShown() ? "Hide window" : "Show window");
+  windowButton_->setText(bar != nullptr && bar->shownByChoice() ? "Hide window" : "Show window");
+  if (bar != nullptr) {
+    const QSignalBlocker quiet(hideWhenIdle_);
+    hideWhenIdle_->setChecked(bar->hideWhenIdle());
+  }
   message_->setVisible(!message_->text().isEmpty());
   if (sessions_->setSessions(model_.crew().sessions(), model_.scheduler().now(),
                              actions_.terminalUnreachable) &&

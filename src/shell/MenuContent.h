@@ -39,6 +39,8 @@ class MenuContent : public QWidget {
     // reached (empty when it may be).
     std::function<void(const std::string& sessionId)> goToTerminal;
     std::function<QString(const SessionNode&)> terminalUnreachable;
+    // The "Hide the office while no agent works" switch.
+    std::function<void(bool)> setHideWhenIdle;
   };
 
   MenuContent(AppModel& model, Actions actions, QWidget* parent = nullptr);
@@ -62,6 +64,7 @@ class MenuContent : public QWidget {
   QPushButton* removedInstall(HookEngine engine) const { return removed_.at(engine).install; }
   QPushButton* windowButton() const { return windowButton_; }
   QCheckBox* launchAtLogin() const { return launch_; }
+  QCheckBox* hideWhenIdleSwitch() const { return hideWhenIdle_; }
   QCheckBox* notifySwitch() const { return notify_; }
   QLabel* notifyReason() const { return notifyReason_; }
   QPushButton* engineButton(HookEngine engine) const { return rows_.at(engine).button; }
@@ -104,6 +107,7 @@ class MenuContent : public QWidget {
   QWidget* warning_ = nullptr;
   QPushButton* windowButton_ = nullptr;
   QCheckBox* launch_ = nullptr;
+  QCheckBox* hideWhenIdle_ = nullptr;
   QCheckBox* notify_ = nullptr;
   QLabel* notifyReason_ = nullptr;
   std::map<HookEngine, Row> rows_;

@@ -27,6 +27,13 @@ class Preferences {
     settings_.setValue(key(preferences::kNotifyWhenWaiting), on);
     settings_.sync();
   }
+  bool hideWhenIdle() const {
+    return settings_.value(key(preferences::kHideWhenIdle), false).toBool();
+  }
+  void setHideWhenIdle(bool on) {
+    settings_.setValue(key(preferences::kHideWhenIdle), on);
+    settings_.sync();
+  }
   std::optional<QString> barFloatingFrame() const {
     const QVariant value = settings_.value(key(preferences::kBarFloatingFrame));
     if (!value.isValid()) return std::nullopt;

@@ -445,8 +445,14 @@ TEST_F(Shell, TheControlPanelsDotAndWindowItemFollowTheServerAndThePanel) {
   CrewBarController bar(model.crew(), loop, preferences, false);
   MenuContent::Actions actions;
   actions.bar = [&] { return &bar; };
+  actions.setHideWhenIdle = [&](bool on) { bar.setHideWhenIdle(on); };
   MenuContent menu(model, actions);
   bar.onShownChanged = [&](bool) { menu.refresh(); };
+  EXPECT_FALSE(menu.hideWhenIdleSwitch()->isChecked()) << "off by default";
+  menu.hideWhenIdleSwitch()->click();
+  EXPECT_TRUE(bar.hideWhenIdle());
+  menu.hideWhenIdleSwitch()->click();
+  EXPECT_FALSE(bar.hideWhenIdle());
   EXPECT_TRUE(menu.serverDot()->styleSheet().contains("#FF9500"));
   model.store().setServer(true, "Listening");
   menu.refresh();
@@ -508,6 +514,60 @@ TEST_F(Shell, TheOfficePausesWhileMinimisedAndItsHintGoesOnceASessionIsThere) {
       *HookEvent::decode(R"({"hook_event_name":"SessionStart","session_id":"s"})", loop.now()));
   bar.refreshEmptyState();
   EXPECT_TRUE(bar.backing()->emptyLabel->isHidden());
+}
+
+TEST_F(Shell, TheOfficeHidesWhileNoAgentWorksButNeverAgainstTheUsersChoice) {
+  LoopScheduler loop{Scheduler::TimePoint{}};
+  CrewModel crew(loop);
+  Preferences preferences;
+  preferences.setBarFloatingFrame("{{40, 60}, {450, 100}}");
+  CrewBarController bar(crew, loop, preferences, false);
+  bar.idleHideDelayMs = 30;
+  const auto settle = [] {
+    for (int i = 0; i < 20; ++i) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+      QThread::msleep(5);
+    }
+  };
+  const auto post = [&](const char* json) { crew.reduce(*HookEvent::decode(json, loop.now())); };
+  bar.show();
+  post(R"({"hook_event_name":"SessionStart","session_id":"a"})");
+  bar.setHideWhenIdle(true);
+  settle();
+  EXPECT_TRUE(bar.isShown()) << "a session is open";
+
+  // The last session leaves the model: hidden a moment later, though not by the user.
+  post(R"({"hook_event_name":"SessionEnd","session_id":"a"})");
+  loop.advance(std::chrono::seconds(15));
+  ASSERT_TRUE(crew.sessions().empty());
+  settle();
+  EXPECT_FALSE(bar.isShown());
+  EXPECT_TRUE(bar.autoHidden());
+  EXPECT_TRUE(bar.shownByChoice()) << "the window item still says what the user chose";
+  post(R"({"hook_event_name":"SessionStart","session_id":"b"})");
+  EXPECT_TRUE(bar.isShown()) << "a new session brings it back";
+  EXPECT_FALSE(bar.autoHidden());
+
+  // Hidden by the user: sessions coming and going leave it hidden.
+  bar.toggle();
+  EXPECT_FALSE(bar.shownByChoice());
+  post(R"({"hook_event_name":"SessionEnd","session_id":"b"})");
+  loop.advance(std::chrono::seconds(15));
+  settle();
+  post(R"({"hook_event_name":"SessionStart","session_id":"c"})");
+  EXPECT_FALSE(bar.isShown());
+  // Hidden while idle, then hidden by the user's click: also stays hidden.
+  bar.toggle();
+  EXPECT_TRUE(bar.isShown());
+  post(R"({"hook_event_name":"SessionEnd","session_id":"c"})");
+  loop.advance(std::chrono::seconds(15));
+  settle();
+  ASSERT_TRUE(bar.autoHidden());
+  bar.toggle();
+  EXPECT_FALSE(bar.autoHidden());
+  EXPECT_FALSE(bar.shownByChoice());
+  post(R"({"hook_event_name":"SessionStart","session_id":"d"})");
+  EXPECT_FALSE(bar.isShown());
 }
 
 // Quitting hides every window before the panel goes: a move just before still counts.
