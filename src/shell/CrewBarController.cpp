@@ -258,9 +258,11 @@ void CrewBarController::show() {
   applyMode();
   // On every workspace, as a floating panel should be; set again before each mapping, since
   // the window manager drops the states of a window it unmaps.
-  if (!panel_->isVisible()) X11Windows().setOnEveryWorkspace(panel_->winId());
+  const bool mapping = !panel_->isVisible();
+  if (mapping) X11Windows().setOnEveryWorkspace(panel_->winId());
   if (panel_->isMinimized()) panel_->showNormal();
   panel_->show();
+  if (mapping) X11Windows().requestOnEveryWorkspace(panel_->winId());
   panel_->raise();
   setPaused(false);
   refreshEmptyState();

@@ -45,6 +45,7 @@ void LoupeController::focus(QPointF barPoint, QPoint cursor, QSizeF contentSize)
   if (!isVisible()) {
     X11Windows().setOnEveryWorkspace(winId());
     show();
+    X11Windows().requestOnEveryWorkspace(winId());
   }
   update();
 }

@@ -161,6 +161,21 @@ void X11Windows::setOnEveryWorkspace(Window window) const {
   xcb_flush(connection_);
 }
 
+void X11Windows::requestOnEveryWorkspace(Window window) const {
+  if (!available() || window == 0) return;
+  xcb_client_message_event_t message{};
+  message.response_type = XCB_CLIENT_MESSAGE;
+  message.format = 32;
+  message.window = window;
+  message.type = atom("_NET_WM_DESKTOP");
+  message.data.data32[0] = 0xFFFFFFFF;
+  message.data.data32[1] = 2;  // from a pager: the user's wish
+  xcb_send_event(connection_, 0, root(),
+                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                 reinterpret_cast<const char*>(&message));
+  xcb_flush(connection_);
+}
+
 void X11Windows::setStartupId(Window window, const std::string& token) const {
   if (!available() || window == 0 || token.empty()) return;
   xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window, atom("_NET_STARTUP_ID"),

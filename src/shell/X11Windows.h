@@ -42,6 +42,9 @@ class X11Windows {
   // Hands a launch's activation token to the window manager with `window` (_NET_STARTUP_ID), so
   // that the window may take focus as that launch asked.
   void setStartupId(Window window, const std::string& token) const;
+  // Once `window` is mapped: asks the window manager to keep it on every workspace (a
+  // _NET_WM_DESKTOP request), in case the toolkit set the current workspace while mapping it.
+  void requestOnEveryWorkspace(Window window) const;
   // The atoms of a window's _NET_WM_STATE, by name (tests), and its _NET_WM_DESKTOP.
   std::vector<std::string> states(Window window) const;
   std::optional<std::uint32_t> desktop(Window window) const;

@@ -232,8 +232,13 @@ TEST_F(TerminalFocusTest, FloatingPanelsStayOnEveryWorkspaceAndOffTheTaskbar) {
   for (int round = 0; round < 2; ++round) {  // shown, hidden and shown again
     windows.setOnEveryWorkspace(panel.winId());
     panel.show();
+    windows.requestOnEveryWorkspace(panel.winId());
     const auto window = static_cast<X11Windows::Window>(panel.winId());
-    ASSERT_TRUE(waitUntil([&]() -> bool { return windows.desktop(window).has_value(); }, 3000));
+    ASSERT_TRUE(waitUntil(
+        [&]() -> bool {
+          return windows.desktop(window) == std::optional<std::uint32_t>(0xFFFFFFFF);
+        },
+        3000));
     // Openbox keeps a window on every workspace through its desktop alone, and drops the
     // sticky state it does not list among those it supports.
     EXPECT_EQ(windows.desktop(window), 0xFFFFFFFFu);
