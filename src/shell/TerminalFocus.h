@@ -30,7 +30,7 @@ class TerminalFocus : public QObject {
  public:
   static constexpr const char* kCannot = "Can't bring that terminal forward on this desktop";
   // How long the window manager may take to activate the window.
-  static constexpr int kConfirmMs = 400;
+  static constexpr int kConfirmMs = 1000;
 
   struct Result {
     bool ok = false;
