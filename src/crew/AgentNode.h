@@ -36,6 +36,13 @@ struct AgentNode {
   Timestamp startedAt;
   Timestamp lastActivity;
 
+  // Thinking or working: busy with a turn.
+  bool isBusy() const { return state == AgentState::thinking || state == AgentState::working; }
+  // No current tool or target (a wait reason is never cleared, only overwritten).
+  void clearTool() {
+    currentTool.reset();
+    currentTarget.reset();
+  }
   // A new agent: thinking, waiting reason permission, no tool, created `now`.
   static AgentNode make(std::string id, std::string type, bool isMain, Timestamp now);
 

@@ -77,7 +77,7 @@ MenuContent::MenuContent(AppModel& model, Actions actions, QWidget* parent)
   column->addWidget(sessions_);
   ticker_ = new QTimer(this);
   ticker_->setInterval(1000);
-  connect(ticker_, &QTimer::timeout, this, [this] { refresh(); });
+  connect(ticker_, &QTimer::timeout, this, [this] { refreshSessions(); });
 
   warning_ = new QWidget;
   auto* warningRow = new QHBoxLayout(warning_);
@@ -247,6 +247,10 @@ void MenuContent::refresh() {
     hideWhenIdle_->setChecked(bar->hideWhenIdle());
   }
   message_->setVisible(!message_->text().isEmpty());
+  refreshSessions();
+}
+
+void MenuContent::refreshSessions() {
   if (sessions_->setSessions(model_.crew().sessions(), model_.scheduler().now(),
                              actions_.terminalUnreachable) &&
       isVisible()) {

@@ -92,6 +92,8 @@ class MenuContent : public QWidget {
     QPushButton* button;
   };
   void setMessage(const QString& text);
+  // Only the session list (its "12 s ago"), once a second while open.
+  void refreshSessions();
   void launchChanged(bool on);
   void showBar();
 

@@ -7,7 +7,9 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+
 #include <vector>
+#include "support/ChildProcess.h"
 
 namespace tallyloft {
 namespace {
@@ -19,13 +21,8 @@ struct Outcome {
 
 // Runs the tallyloft binary through the shell with `environment` set before it.
 Outcome run(const std::string& environment, const std::string& arguments) {
-  const std::string command = environment + " " + TALLYLOFT_BINARY + " " + arguments + " 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  std::string output;
-  std::array<char, 512> buffer{};
-  while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) output += buffer.data();
-  const int status = ::pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+  const test::ShellRun ran = test::runShell(environment + " " + TALLYLOFT_BINARY + " " + arguments);
+  return {ran.status, ran.output};
 }
 
 TEST(CommandLine, TheDesktopAppWithoutADisplayPointsToServe) {

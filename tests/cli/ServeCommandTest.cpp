@@ -93,13 +93,8 @@ TEST(Serve, TakesTheDemoCrewEventByEvent) {
 
 // Runs `tallyloft ARGS` and returns its status and everything it printed.
 std::pair<int, std::string> runTallyloft(const std::string& arguments) {
-  const std::string command = std::string(TALLYLOFT_BINARY) + " " + arguments + " 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  std::string output;
-  char line[4096];
-  while (std::fgets(line, sizeof line, pipe) != nullptr) output += line;
-  const int status = ::pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+  const test::ShellRun ran = test::runShell(std::string(TALLYLOFT_BINARY) + " " + arguments);
+  return {ran.status, ran.output};
 }
 
 TEST(Serve, AnswersStatusOverTheUsersSocket) {

@@ -530,6 +530,13 @@ TEST_F(Shell, TheOfficeHidesWhileNoAgentWorksButNeverAgainstTheUsersChoice) {
     }
   };
   const auto post = [&](const char* json) { crew.reduce(*HookEvent::decode(json, loop.now())); };
+  // The session ends and leaves the model; the office has a moment to react.
+  const auto endAndRemove = [&](const std::string& sid) {
+    crew.reduce(*HookEvent::decode(
+        R"({"hook_event_name":"SessionEnd","session_id":")" + sid + R"("})", loop.now()));
+    loop.advance(std::chrono::seconds(15));
+    settle();
+  };
   bar.show();
   post(R"({"hook_event_name":"SessionStart","session_id":"a"})");
   bar.setHideWhenIdle(true);
@@ -537,10 +544,8 @@ TEST_F(Shell, TheOfficeHidesWhileNoAgentWorksButNeverAgainstTheUsersChoice) {
   EXPECT_TRUE(bar.isShown()) << "a session is open";
 
   // The last session leaves the model: hidden a moment later, though not by the user.
-  post(R"({"hook_event_name":"SessionEnd","session_id":"a"})");
-  loop.advance(std::chrono::seconds(15));
+  endAndRemove("a");
   ASSERT_TRUE(crew.sessions().empty());
-  settle();
   EXPECT_FALSE(bar.isShown());
   EXPECT_TRUE(bar.autoHidden());
   EXPECT_TRUE(bar.shownByChoice()) << "the window item still says what the user chose";
@@ -551,17 +556,13 @@ TEST_F(Shell, TheOfficeHidesWhileNoAgentWorksButNeverAgainstTheUsersChoice) {
   // Hidden by the user: sessions coming and going leave it hidden.
   bar.toggle();
   EXPECT_FALSE(bar.shownByChoice());
-  post(R"({"hook_event_name":"SessionEnd","session_id":"b"})");
-  loop.advance(std::chrono::seconds(15));
-  settle();
+  endAndRemove("b");
   post(R"({"hook_event_name":"SessionStart","session_id":"c"})");
   EXPECT_FALSE(bar.isShown());
   // Hidden while idle, then hidden by the user's click: also stays hidden.
   bar.toggle();
   EXPECT_TRUE(bar.isShown());
-  post(R"({"hook_event_name":"SessionEnd","session_id":"c"})");
-  loop.advance(std::chrono::seconds(15));
-  settle();
+  endAndRemove("c");
   ASSERT_TRUE(bar.autoHidden());
   bar.toggle();
   EXPECT_FALSE(bar.autoHidden());

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -34,6 +35,23 @@ bool inChild(Work work, bool unprivileged = false) {
   int status = 0;
   ::waitpid(child, &status, 0);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// What a shell command printed (standard error joined to its output) and its exit status (-1
+// when it did not exit normally).
+struct ShellRun {
+  int status = -1;
+  std::string output;
+};
+inline ShellRun runShell(const std::string& command) {
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return {};
+  ShellRun ran;
+  char buffer[4096];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) ran.output += buffer;
+  const int status = ::pclose(pipe);
+  ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return ran;
 }
 
 // A program the tests start, the one way they start programs: posix_spawn on PATH, with
