@@ -333,6 +333,11 @@ void RobotEntity::tick(float dt) {
       bubbleClosing = true;
       bubbleT = 0;
     }
+  } else if (settling) {
+    if (chatterBubble != nullptr && !bubbleClosing) {
+      bubbleClosing = true;
+      bubbleT = 0;
+    }
   } else if (!exiting && cheerT <= 0) {
     if (chatterHold > 0) {
       chatterHold = std::max(0.0f, chatterHold - dt);
@@ -417,21 +422,24 @@ void RobotEntity::tick(float dt) {
       turnTowards(goal, 4, dt);
     }
   } else if ((state == AgentState::thinking || state == AgentState::idle) && usable) {
-    if (!haveTarget) {
+    if (!haveTarget && !settling) {
       target = {uniform(minX, maxX), uniform(minY, std::max(minY, maxY))};
       haveTarget = true;
     }
-    const float distance = glm::distance(glm::vec2(at), target);
-    if (distance < 0.005f) {
-      haveTarget = false;
-    } else {
-      walked = stepTowards(target, 0.5f * dt);
-      moved = walked > 0;
+    if (haveTarget) {
+      const float distance = glm::distance(glm::vec2(at), target);
+      if (distance < 0.005f) {
+        haveTarget = false;
+      } else {
+        walked = stepTowards(target, 0.5f * dt);
+        moved = walked > 0;
+      }
     }
   } else {
     turnTowards(0, 4, dt);
   }
   if (state == AgentState::waiting && !moved && !exiting) turnTowards(0, 4, dt);
+  walking = moved;
 
   // Sitting.
   const bool spinning = doneSpinT > 0;
@@ -453,7 +461,7 @@ void RobotEntity::tick(float dt) {
 
   // Idle micro-movements.
   const bool microOk = seated && sitT > 0.8f && !moved && !lounging && stretchT <= 0 && !exiting;
-  if (microOk) {
+  if (microOk && !settling) {
     microT -= dt;
     if (microT <= 0) {
       microT = uniform(8, 18);
@@ -503,6 +511,25 @@ void RobotEntity::tick(float dt) {
     root->setPosition(now);
   }
   poseBody(dt, moved, walked, exiting);
+}
+
+bool RobotEntity::atRest() const {
+  if (poofing || spawnHold > 0 || assemble < 1 || exitTarget || entranceOrigin || walking)
+    return false;
+  if (chatterBubble != nullptr || !particles.empty() || (permBanner != nullptr && bannerT < 1))
+    return false;
+  if (clinkT > 0 || toastT > 0 || cheerT > 0 || doneSpinT > 0 || stretchT > 0 || surpriseT > 0 ||
+      hop > 0 || (waveT > 0 && !seated) || blinkDur > 0 || microDur > 0 || wakeShakeT > 0)
+    return false;
+  const bool onCouch = inCouchRoutine && couchPhase == 1;
+  if (inCouchRoutine && (!onCouch || sitT < 1)) return false;
+  if (seated && sitT < 1) return false;
+  if ((isLounging() || onCouch) && std::fmod(drinkPhase, 4.0f) > (onCouch ? 3.4f : 2.6f))
+    return false;
+  // The eased parts have come to rest.
+  return std::fabs(bodyScale - bodyScaleTarget) < 0.002f &&
+         std::fabs(microYawS) + std::fabs(microPitchS) < 0.01f &&
+         std::fabs(jPos) + std::fabs(jVel) < 0.01f;
 }
 
 void RobotEntity::updateBubble(float dt) {
@@ -629,7 +656,7 @@ void RobotEntity::poseBody(float dt, bool moved, float walked, bool exiting) {
   mouthSX = approach(mouthSX, face.mouthSX, kFaceRate, dt);
   mouthSY = approach(mouthSY, face.mouthSY, kFaceRate, dt);
   mouthOY = approach(mouthOY, face.mouthOY, kFaceRate, dt);
-  blinkT -= dt;
+  if (!settling) blinkT -= dt;
   if (blinkT <= 0 && blinkDur <= 0) {
     blinkDur = 0.13f;
     blinkT = uniform(2, 5.5f);
@@ -639,7 +666,7 @@ void RobotEntity::poseBody(float dt, bool moved, float walked, bool exiting) {
     blinkDur = std::max(0.0f, blinkDur - dt);
     blink = 1 - 0.92f * std::sin(kPi * (1 - blinkDur / 0.13f));
   }
-  gazeTimer -= dt;
+  if (!settling) gazeTimer -= dt;
   if (gazeTimer <= 0) {
     const bool focused = state == AgentState::working || state == AgentState::waiting;
     gazeTX = (focused ? uniform(-0.4f, 0.4f) : uniform(-1.6f, 1.6f)) * s;
@@ -677,9 +704,11 @@ void RobotEntity::poseBody(float dt, bool moved, float walked, bool exiting) {
   } else if (stretchT > 0 || surpriseT > 0) {
     leftZ = -2.8f, rightZ = 2.8f;
   } else if (mugShown) {
-    drinkPhase = std::fmod(drinkPhase + dt, 4000.0f);  // whole drink cycles of 4 s
-    const float cycle = std::fmod(drinkPhase, 4.0f);
-    const bool sip = cycle > (onCouch ? 3.4f : 2.6f);
+    // Whole drink cycles of 4 s; settling, a sip under way ends and no new one starts.
+    const float sipFrom = onCouch ? 3.4f : 2.6f;
+    if (!settling || std::fmod(drinkPhase, 4.0f) > sipFrom)
+      drinkPhase = std::fmod(drinkPhase + dt, 4000.0f);
+    const bool sip = std::fmod(drinkPhase, 4.0f) > sipFrom;
     rightX = clinkT > 0 ? -1.6f : toastT > 0 ? -2.4f : sip ? -1.9f : -0.9f;
   } else if (moved) {
     leftX = std::sin(walkPhase) * 0.6f, rightX = -std::sin(walkPhase) * 0.6f;

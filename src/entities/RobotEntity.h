@@ -195,6 +195,14 @@ class RobotEntity {
 
   // Bookkeeping.
   float lastDt = 1.0f / 60;
+  bool walking = false;  // it moved on its last tick
+
+  // The office is calm and about to stop its frame clock: the robot starts nothing new (no
+  // chatter, sip, wander, blink, glance or fidget of the head) and finishes what it is doing.
+  bool settling = false;
+  // Nothing about the robot changes any more while nothing outside it does (checked while
+  // settling).
+  bool atRest() const;
 
   // Behaviour: what the scene controller calls (main thread).
   void placeAt(float x, float y, float z);

@@ -79,4 +79,14 @@ QImage OffscreenRenderer::render(const Scene& scene, QSize size, Renderer::Stats
   return target_->read();
 }
 
+QImage OffscreenRenderer::renderThrough(FrameReadback& readback, const Scene& scene, QSize size,
+                                        bool latest) {
+  draw(scene, size);
+  target_->resolve();
+  QImage picture(size, QImage::Format_ARGB32_Premultiplied);
+  picture.fill(Qt::transparent);
+  readback.read(size, picture, latest);
+  return picture;
+}
+
 }  // namespace tallyloft

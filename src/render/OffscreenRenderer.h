@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "render/FrameReadback.h"
 #include "render/MultisampleTarget.h"
 #include "render/Renderer.h"
 
@@ -23,6 +24,9 @@ class OffscreenRenderer {
 
   // One frame of `scene` at `size` pixels, premultiplied RGBA.
   QImage render(const Scene& scene, QSize size, Renderer::Stats* stats = nullptr);
+  // One frame read back through `readback` (made on this renderer's context), premultiplied
+  // ARGB32: the picture `readback` gives, which may be the frame before.
+  QImage renderThrough(FrameReadback& readback, const Scene& scene, QSize size, bool latest);
   // Draws without reading back (for timing); finishes the GPU work before returning.
   Renderer::Stats draw(const Scene& scene, QSize size);
   Renderer& renderer() { return *renderer_; }

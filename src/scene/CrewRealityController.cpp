@@ -37,6 +37,7 @@ CrewRealityController::CrewRealityController(CrewModel& crew, Scheduler& schedul
 
 CrewRealityController::~CrewRealityController() {
   if (crew_ != nullptr) crew_->unobserve(observer_);
+  if (clockRefresh_ != 0) scheduler_.cancel(clockRefresh_);
   scene_.unsubscribeUpdate(updateHandler_);
 }
 

@@ -17,6 +17,7 @@
 #include "entities/RobotEntity.h"
 #include "entities/VacuumBotEntity.h"
 #include "graph/Scene.h"
+#include "scene/FramePacing.h"
 #include "scene/OfficeLayout.h"
 #include "scene/RoomProps.h"
 #include "scene/ShopSign.h"
@@ -66,9 +67,16 @@ class CrewRealityController {
   bool paused() const { return paused_; }
   void setLoupeActive(bool on);
   void setReduceMotion(bool on);
-  // Frozen: the office was idle for 2 s, so its owner stops the frame clock and keeps the last
-  // picture. A model change, the magnifier or showing the panel unfreezes it.
+  // Frozen: the office was idle for 2 s, or calm for 20 s and its robots have settled, so its
+  // owner stops the frame clock and keeps the last picture. A model change, the magnifier, a new
+  // size or showing the panel wakes it; while rooms show wall clocks, one frame a minute keeps
+  // them right.
   bool frozen() const { return frozen_; }
+  // What moves in the office, as of the last frame.
+  OfficeActivity activity() const { return activity_; }
+  // How long the office has been calm, and whether its robots are settling before it freezes.
+  float calmSeconds() const { return calmT_; }
+  bool settling() const { return settling_; }
   // Called with true when the frame clock should stop, false when it should run again.
   std::function<void(bool frozen)> onFrozenChanged;
   // Called once per accepted frame, after a pending sync.
@@ -95,6 +103,8 @@ class CrewRealityController {
     glm::quat couch{1, 0, 0, 0};
   };
   std::optional<RoomPropsShown> roomProps(const std::string& sid) const;
+  // The wall clock's hour, minute and second hands (radians clockwise from twelve).
+  std::optional<glm::vec3> clockHands(const std::string& sid) const;
   int paperPileCount(const std::string& sid) const;
   // The sheets each pile holds now, and the sheets each should hold.
   std::vector<std::pair<int, int>> paperSheets(const std::string& sid) const;
@@ -209,6 +219,15 @@ class CrewRealityController {
   // Frame effects.
   void unfreeze();
   void freeze();
+  OfficeActivity measureActivity() const;
+  // Counts calm time, settles the robots after a while and freezes once they are at rest;
+  // true when the office has frozen.
+  bool settleWhenCalm(float step);
+  void setSettling(bool on);
+  bool everyRobotAtRest() const;
+  // Turns the wall clocks on by the time spent frozen.
+  void catchUpClocks();
+  void refreshFrozen();
   void tickDesks(float T);
   void tickLoose(float T);
   void coffeeClink(float T);
@@ -275,6 +294,12 @@ class CrewRealityController {
   bool reduceMotion_ = false;
   bool frozen_ = false;
   float idleSettle_ = 0;
+  OfficeActivity activity_ = OfficeActivity::busy;
+  float calmT_ = 0;
+  float restT_ = 0;
+  bool settling_ = false;
+  Scheduler::TimePoint frozenAt_{};
+  Scheduler::TimerId clockRefresh_ = 0;
   int syncs_ = 0;
   int steps_ = 0;
 };

@@ -1,5 +1,5 @@
 // The office's frame loop: time stepping, ticking, doors, loose paper and smoke, coffee clinks,
-// sway and freezing when nothing can move.
+// sway, and freezing when nothing can move.
 #include <algorithm>
 #include <cmath>
 
@@ -39,6 +39,7 @@ void CrewRealityController::frame(float dt) {
   } else {
     idleSettle_ = 0;
   }
+  if (settleWhenCalm(step)) return;
   tickAccum_ += step;
   if (tickAccum_ < kMinStep) return;
   const float T = tickAccum_;
@@ -101,20 +102,6 @@ bool CrewRealityController::sceneIsIdle() const {
   return live == 0;
 }
 
-void CrewRealityController::freeze() {
-  if (frozen_ || !sceneIsIdle()) return;
-  frozen_ = true;
-  if (onFrozenChanged) onFrozenChanged(true);
-}
-
-void CrewRealityController::unfreeze() {
-  if (!frozen_) return;
-  frozen_ = false;
-  idleSettle_ = 0;
-  pendingSync_ = true;
-  if (onFrozenChanged) onFrozenChanged(false);
-}
-
 void CrewRealityController::tickDesks(float T) {
   for (auto& [id, desk] : desks_) {
     desk->tick(T);
@@ -168,6 +155,7 @@ void CrewRealityController::tickLoose(float T) {
 }
 
 void CrewRealityController::coffeeClink(float T) {
+  if (settling_) return;  // the loungers are finishing what they do
   clinkCooldown_ -= T;
   if (clinkCooldown_ > 0) return;
   clinkCooldown_ = uniform(3, 6);

@@ -58,6 +58,12 @@ std::optional<CrewRealityController::RoomPropsShown> CrewRealityController::room
   return shown;
 }
 
+std::optional<glm::vec3> CrewRealityController::clockHands(const std::string& sid) const {
+  const auto it = rooms_.find(sid);
+  if (it == rooms_.end() || !it->second.clock) return std::nullopt;
+  return it->second.clock->handAngles();
+}
+
 int CrewRealityController::paperPileCount(const std::string& sid) const {
   const auto it = rooms_.find(sid);
   return it == rooms_.end() ? 0 : static_cast<int>(it->second.papers.size());

@@ -4,6 +4,7 @@
 
 #include <QContextMenuEvent>
 #include <QCursor>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -172,28 +173,35 @@ CrewBarController::CrewBarController(CrewModel& crew, Scheduler& scheduler,
   clock_.start();
   now = [this] { return static_cast<double>(clock_.elapsed()) / 1000; };
   panel_ = std::make_unique<FloorBackingView>(*this);
-  reality_->onFrozenChanged = [this](bool) { updateViewClock(); };
+  reality_->onFrozenChanged =
+      [this, report = qEnvironmentVariableIsSet("TALLYLOFT_REPORT_FRAMES")](bool frozen) {
+        if (!frozen) wokeAt_ = QDateTime::currentMSecsSinceEpoch();
+        if (frozen && report) std::fprintf(stderr, "tallyloft: office frozen\n");
+        updateViewClock();
+      };
+  // Frames by need: fewer while little moves, and fewer when the GL driver draws on the CPU.
+  QObject::connect(panel_->view, &RenderView::frameRendered, panel_.get(), [this] {
+    panel_->view->setFrameInterval(
+        frameInterval(reality_->activity(), panel_->view->softwareRendering()));
+  });
   // Pictures for the magnifier are taken after a frame is drawn, never while drawing it.
   QObject::connect(
       panel_->view, &RenderView::frameRendered, panel_.get(), [this] { refreshLoupePixels(); },
       Qt::QueuedConnection);
-  // For measuring: say when the first frame is on screen, then the frame rate every 5 s.
+  // For measuring: a line for every frame drawn (the first one says so), and when the office
+  // wakes, the wall clock of the first frame after.
   if (qEnvironmentVariableIsSet("TALLYLOFT_REPORT_FRAMES")) {
     QObject::connect(
         panel_->view, &RenderView::frameRendered, panel_.get(),
         [this] {
-          static int frames = -1;
-          static double since = 0;
-          const double now = static_cast<double>(clock_.elapsed()) / 1000;
-          if (frames < 0) {
-            std::fprintf(stderr, "tallyloft: first frame\n");
-            frames = 0;
-            since = now;
-          } else if (++frames, now - since >= 5) {
-            std::fprintf(stderr, "tallyloft: %.1f frames per second\n", frames / (now - since));
-            frames = 0;
-            since = now;
+          static bool first = true;
+          if (wokeAt_ != 0) {
+            std::fprintf(stderr, "tallyloft: first frame after waking at %lld ms\n",
+                         static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+            wokeAt_ = 0;
           }
+          std::fprintf(stderr, first ? "tallyloft: first frame\n" : "tallyloft: frame\n");
+          first = false;
         },
         Qt::QueuedConnection);
   }

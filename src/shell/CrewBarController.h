@@ -134,6 +134,7 @@ class CrewBarController : public OfficeBar {
   QTimer saveTimer_;
   std::optional<QRectF> unsavedFrame_;  // the panel's frame since its last save
   QElapsedTimer clock_;
+  qint64 wokeAt_ = 0;  // when the office last woke, for the frame report
   bool hovering_ = false;
   int loupePictures_ = 0;
   bool lastShown_ = false;

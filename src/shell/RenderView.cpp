@@ -16,6 +16,7 @@ namespace tallyloft {
 RenderView::RenderView(Scene& scene, QWidget* parent) : QWidget(parent), scene_(scene) {
   // Every pixel is painted from the picture; the panel's backdrop shows through its alpha.
   setAttribute(Qt::WA_NoSystemBackground);
+  cadence_.start();
   nextFrame_.setSingleShot(true);
   nextFrame_.setTimerType(Qt::PreciseTimer);
   connect(&nextFrame_, &QTimer::timeout, this, [this] {
@@ -27,6 +28,7 @@ RenderView::~RenderView() {
   if (context_ && context_->makeCurrent(surface_.get())) {
     renderer_.reset();
     target_.reset();
+    readback_.reset();
     context_->doneCurrent();
   }
 }
@@ -38,8 +40,13 @@ void RenderView::setPaused(bool paused) {
     nextFrame_.stop();
   } else {
     clock_.restart();
+    nextDue_ = cadence_.nsecsElapsed();
     update();
   }
+}
+
+void RenderView::setFrameInterval(std::chrono::microseconds interval) {
+  interval_ = std::clamp<qint64>(interval.count(), 1000, 1000000) * 1000;
 }
 
 void RenderView::setRenderScale(double scale) {
@@ -77,14 +84,16 @@ bool RenderView::makeCurrent() {
   clock_.start();
   const auto* name = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
   const QByteArray renderer(name != nullptr ? name : "");
-  software_ = renderer.contains("llvmpipe") || renderer.contains("softpipe");
+  software_ =
+      renderer.contains("llvmpipe") || renderer.contains("softpipe") || renderer.contains("swrast");
+  readback_ = std::make_unique<FrameReadback>(software_ ? FrameReadback::Mode::synchronous
+                                                        : FrameReadback::Mode::pixelBuffers);
   emit rendererKnown(software_);
   return true;
 }
 
 void RenderView::drawFrame() {
   if (!makeCurrent()) return;
-  sinceFrame_.restart();
   const double step = static_cast<double>(clock_.restart()) / 1000.0;
   scene_.update(step);
   const QSize size(std::max(1, static_cast<int>(std::lround(width() * renderScale_))),
@@ -103,11 +112,9 @@ void RenderView::drawFrame() {
     }
     frame_.fill(Qt::transparent);  // what shows should the driver fail to read back
   }
-  glPixelStorei(GL_PACK_ALIGNMENT, 4);
-  // As 32-bit words 0xAARRGGBB, the layout of the image whatever the byte order.
-  glReadPixels(0, 0, size.width(), size.height(), GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
-               frame_.bits());
-  frame_.mirror();  // GL rows run bottom-up
+  // A frame after which the clock stops (the office froze in it) is the one left on screen: it
+  // is read at once rather than one frame behind.
+  readback_->read(size, frame_, paused_);
   context_->doneCurrent();
   emit frameRendered();
 }
@@ -115,9 +122,15 @@ void RenderView::drawFrame() {
 void RenderView::paintEvent(QPaintEvent* /*event*/) {
   // Qt also repaints the view for reasons of its own (exposure, the hint above it): a frame is
   // drawn only when one is due, and the last picture is shown otherwise.
-  const bool due = !paused_ && (frame_.isNull() || !sinceFrame_.isValid() ||
-                                sinceFrame_.elapsed() >= kFrameMilliseconds - 2);
-  if (due) drawFrame();
+  // Frames keep to a cadence, not to the time since the last one: the rate asked for is the rate
+  // drawn, whatever each frame costs below it.
+  constexpr qint64 kSlack = 1000000;  // a timer may fire a millisecond early
+  const qint64 now = cadence_.nsecsElapsed();
+  const bool due = !paused_ && (frame_.isNull() || now + kSlack >= nextDue_);
+  if (due) {
+    drawFrame();
+    nextDue_ = std::max(nextDue_ + interval_, now);
+  }
   QPainter painter(this);
   if (frame_.isNull()) {
     painter.fillRect(rect(), palette().window());
@@ -125,8 +138,8 @@ void RenderView::paintEvent(QPaintEvent* /*event*/) {
     painter.setRenderHint(QPainter::SmoothPixmapTransform, frame_.size() != size());
     painter.drawImage(rect(), frame_);
   }
-  if (!paused_ && context_ && sinceFrame_.isValid() && !nextFrame_.isActive()) {
-    const qint64 wait = kFrameMilliseconds - sinceFrame_.elapsed();
+  if (!paused_ && context_ && !nextFrame_.isActive()) {
+    const qint64 wait = (nextDue_ - cadence_.nsecsElapsed()) / 1000000;
     nextFrame_.start(static_cast<int>(std::max<qint64>(wait, 0)));
   }
 }

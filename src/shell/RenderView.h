@@ -4,9 +4,11 @@
 #include <QImage>
 #include <QTimer>
 #include <QWidget>
+#include <chrono>
 #include <memory>
 
 #include "graph/Scene.h"
+#include "render/FrameReadback.h"
 #include "render/MultisampleTarget.h"
 #include "render/Renderer.h"
 
@@ -15,10 +17,12 @@ class QOffscreenSurface;
 
 namespace tallyloft {
 
-// The office panel's 3D view: draws a Scene at most 60 times a second, calling the scene's
+// The office panel's 3D view: draws a Scene at most once per frame interval (16 ms, 60 times a
+// second, unless its owner asks for fewer), calling the scene's
 // update with the time step first. Renders at `renderScale` pixels per logical pixel (2
 // normally, 3 while the magnifier is active) with 4x multisampling into its own offscreen
-// OpenGL context, reads the picture back and paints it scaled onto the widget. The window thus
+// OpenGL context, reads the picture back (with a GPU, one frame behind, so that no frame waits
+// for the GPU) and paints it scaled onto the widget. The window thus
 // stays an ordinary raster window: no second context composes it, which matters most where the
 // GL driver draws on the CPU. A paused view draws no frames at all and keeps its last picture.
 // Main-thread only; the scene must outlive the view.
@@ -31,10 +35,15 @@ class RenderView : public QWidget {
 
   void setPaused(bool paused);
   bool isPaused() const { return paused_; }
+  // The time from one frame to the next; the next frame already due is not delayed.
+  void setFrameInterval(std::chrono::microseconds interval);
+  std::chrono::microseconds frameInterval() const {
+    return std::chrono::microseconds(interval_ / 1000);
+  }
   void setRenderScale(double scale);
   double renderScale() const { return renderScale_; }
-  // Whether the GL driver draws on the CPU (Mesa's llvmpipe or softpipe); known once the view has
-  // drawn its first frame.
+  // Whether the GL driver draws on the CPU (Mesa's llvmpipe, softpipe or swrast); known once the
+  // view has drawn its first frame.
   bool softwareRendering() const { return software_; }
   // The last frame drawn, premultiplied ARGB at the render scale, top row first.
   QImage snapshot() const { return frame_; }
@@ -59,13 +68,15 @@ class RenderView : public QWidget {
   std::unique_ptr<QOffscreenSurface> surface_;
   std::unique_ptr<Renderer> renderer_;
   std::unique_ptr<MultisampleTarget> target_;
+  std::unique_ptr<FrameReadback> readback_;
   bool failed_ = false;
   QImage frame_;
-  QImage spare_;  // the picture before, while the magnifier may still hold it
-  static constexpr qint64 kFrameMilliseconds = 16;
+  QImage spare_;                // the picture before, while the magnifier may still hold it
+  qint64 interval_ = 16666667;  // nanoseconds
+  QElapsedTimer cadence_;
+  qint64 nextDue_ = 0;  // when the next frame is due on the cadence, in nanoseconds
   QTimer nextFrame_;
   QElapsedTimer clock_;
-  QElapsedTimer sinceFrame_;
   bool paused_ = false;
   bool software_ = false;
   double renderScale_ = 2;

@@ -246,5 +246,32 @@ TEST(Renderer, PrimitivesCardMatchesItsGoldenImage) {
   expectMatchesGolden(gl().render(scene, size), "primitives-900x200.png");
 }
 
+// Read back at once or through pixel buffers one frame behind, a frame is the same picture (the
+// one render() gives, in the panel's byte order).
+TEST(FrameReadback, BothPathsGiveTheSamePicture) {
+  const QSize size(300, 120);
+  Scene first;
+  buildPrimitivesCard(first, size);
+  const QImage expected =
+      gl().render(first, size).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  const auto second = officeScene();
+  const QImage other =
+      gl().render(*second, size).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  ASSERT_NE(expected, other);
+
+  FrameReadback now(FrameReadback::Mode::synchronous);
+  EXPECT_EQ(gl().renderThrough(now, first, size, false), expected);
+
+  FrameReadback behind(FrameReadback::Mode::pixelBuffers);
+  EXPECT_EQ(gl().renderThrough(behind, first, size, false), expected) << "nothing before it";
+  EXPECT_EQ(gl().renderThrough(behind, *second, size, false), expected) << "one frame behind";
+  EXPECT_EQ(gl().renderThrough(behind, *second, size, true), other) << "the latest, asked for";
+  EXPECT_EQ(gl().renderThrough(behind, first, size, false), other);
+  // A new size: no frame before it.
+  const QSize larger(320, 120);
+  EXPECT_EQ(gl().renderThrough(behind, first, larger, false),
+            gl().render(first, larger).convertToFormat(QImage::Format_ARGB32_Premultiplied));
+}
+
 }  // namespace
 }  // namespace tallyloft
