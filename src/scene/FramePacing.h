@@ -16,10 +16,12 @@ enum class OfficeActivity {
 };
 
 // The time from one frame to the next for the office's activity: 60 frames a second while it is
-// busy (30 when the GL driver draws on the CPU), and 20 a second while only waiting agents and
-// loungers move. Motion is time-based, so fewer frames show the same movement.
+// busy, and 20 while only waiting agents and loungers move; half those where the GL driver draws
+// on the CPU, and every frame costs real processor time. Motion is time-based, so fewer frames
+// show the same movement.
 constexpr std::chrono::microseconds frameInterval(OfficeActivity activity, bool softwareRendering) {
-  if (activity != OfficeActivity::busy) return std::chrono::microseconds(50000);
+  if (activity != OfficeActivity::busy)
+    return std::chrono::microseconds(softwareRendering ? 100000 : 50000);
   return std::chrono::microseconds(softwareRendering ? 33334 : 16667);
 }
 
