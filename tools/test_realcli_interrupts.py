@@ -32,6 +32,10 @@ def post(port, path, body, timeout=5.0):
         conn.close()
 
 
+NO_REALCLI = (rc.clis is None, "no scripted model services beside the checkout")
+
+
+@unittest.skipIf(*NO_REALCLI)
 class ModalFakeTest(unittest.TestCase):
     def test_sleep_mode_turns_each_clis_tool_call_into_sleep(self):
         for cli, (path, body) in REQUESTS.items():
@@ -135,6 +139,7 @@ class StatusTest(unittest.TestCase):
             with self.assertRaisesRegex(SystemExit, "already in use"), open(os.devnull, "w") as log:
                 rc.start_serve(self.opts, self.home, log)
 
+    @unittest.skipIf(*NO_REALCLI)
     def test_logging_hook_follows_tallyloft_and_the_port_follows_the_option(self):
         self.fake_tallyloft('mkdir -p "$HOME/.claude"; printf \'{"hooks":{"PreToolUse":[{"matcher":'
                             '"*","hooks":[{"type":"command","command":"curl 127.0.0.1:51789/event"}'
