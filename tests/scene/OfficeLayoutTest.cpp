@@ -63,6 +63,18 @@ TEST(OfficeLayout, JitterHueAndPiles) {
     }
   }
   EXPECT_NE(jitter("abc", 1), jitter("abc", 2));
+  // Unsalted, the hash is 64-bit FNV-1a: its published values for "a" (0xaf63dc4c8601ec8c) and
+  // "foobar" (0x85944171f73967e8) give these offsets and hues (196° and 168°).
+  EXPECT_FLOAT_EQ(jitter("a", 0), 406 / 1000.0f - 1);
+  EXPECT_FLOAT_EQ(jitter("foobar", 0), 1587 / 1000.0f - 1);
+  const Color azure = sessionHue("a");
+  EXPECT_NEAR(azure.r, 0.25f, 1e-5);
+  EXPECT_NEAR(azure.g, 0.8f, 1e-5);
+  EXPECT_NEAR(azure.b, 1, 1e-5);
+  const Color teal = sessionHue("foobar");
+  EXPECT_NEAR(teal.r, 0.25f, 1e-5);
+  EXPECT_NEAR(teal.g, 1, 1e-5);
+  EXPECT_NEAR(teal.b, 0.85f, 1e-5);
   // An empty id is amber: 43° at saturation 0.75 and full brightness.
   const Color amber = sessionHue("");
   EXPECT_FLOAT_EQ(amber.r, 1);
