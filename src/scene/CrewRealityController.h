@@ -225,6 +225,10 @@ class CrewRealityController {
   bool settleWhenCalm(float step);
   void setSettling(bool on);
   bool everyRobotAtRest() const;
+  // Whether `test` holds for any robot of the office (agents', bench and lobby robots), asked
+  // in turn until one answers yes.
+  template <typename Test>
+  bool anyRobot(Test&& test) const;
   // Turns the wall clocks on by the time spent frozen.
   void catchUpClocks();
   void refreshFrozen();

@@ -15,6 +15,22 @@ constexpr auto kClockRefresh = std::chrono::seconds(60);
 
 }  // namespace
 
+template <typename Test>
+bool CrewRealityController::anyRobot(Test&& test) const {
+  for (const auto& [id, robot] : robots_) {
+    if (test(*robot)) return true;
+  }
+  for (const auto& robot : lobby_) {
+    if (test(*robot)) return true;
+  }
+  for (const auto& [sid, room] : rooms_) {
+    for (const auto& robot : room.bench) {
+      if (test(*robot)) return true;
+    }
+  }
+  return false;
+}
+
 OfficeActivity CrewRealityController::measureActivity() const {
   if (loupeActive_ || pendingSync_ || !dying_.empty() || !deskRetiring_.empty() ||
       !fallingSheets_.empty() || !puffs_.empty())
@@ -58,17 +74,7 @@ OfficeActivity CrewRealityController::measureActivity() const {
     return robot.exitTarget || robot.entranceOrigin || robot.walking || robot.returning ||
            robot.surpriseT > 0 || robot.cheerT > 0 || robot.toastT > 0 || robot.spawnHold > 0;
   };
-  for (const auto& [id, robot] : robots_) {
-    if (moving(*robot)) return OfficeActivity::busy;
-  }
-  for (const auto& robot : lobby_) {
-    if (moving(*robot)) return OfficeActivity::busy;
-  }
-  for (const auto& [sid, room] : rooms_) {
-    for (const auto& robot : room.bench) {
-      if (moving(*robot)) return OfficeActivity::busy;
-    }
-  }
+  if (anyRobot(moving)) return OfficeActivity::busy;
   return waiting ? OfficeActivity::waiting : OfficeActivity::calm;
 }
 
@@ -91,26 +97,14 @@ bool CrewRealityController::settleWhenCalm(float step) {
 
 void CrewRealityController::setSettling(bool on) {
   settling_ = on;
-  for (auto& [id, robot] : robots_) robot->settling = on;
-  for (auto& robot : lobby_) robot->settling = on;
-  for (auto& [sid, room] : rooms_) {
-    for (auto& robot : room.bench) robot->settling = on;
-  }
+  anyRobot([on](RobotEntity& robot) {
+    robot.settling = on;
+    return false;
+  });
 }
 
 bool CrewRealityController::everyRobotAtRest() const {
-  for (const auto& [id, robot] : robots_) {
-    if (!robot->atRest()) return false;
-  }
-  for (const auto& robot : lobby_) {
-    if (!robot->atRest()) return false;
-  }
-  for (const auto& [sid, room] : rooms_) {
-    for (const auto& robot : room.bench) {
-      if (!robot->atRest()) return false;
-    }
-  }
-  return true;
+  return !anyRobot([](const RobotEntity& robot) { return !robot.atRest(); });
 }
 
 void CrewRealityController::freeze() {

@@ -173,12 +173,11 @@ CrewBarController::CrewBarController(CrewModel& crew, Scheduler& scheduler,
   clock_.start();
   now = [this] { return static_cast<double>(clock_.elapsed()) / 1000; };
   panel_ = std::make_unique<FloorBackingView>(*this);
-  reality_->onFrozenChanged =
-      [this, report = qEnvironmentVariableIsSet("TALLYLOFT_REPORT_FRAMES")](bool frozen) {
-        if (!frozen) wokeAt_ = QDateTime::currentMSecsSinceEpoch();
-        if (frozen && report) std::fprintf(stderr, "tallyloft: office frozen\n");
-        updateViewClock();
-      };
+  reality_->onFrozenChanged = [this](bool frozen) {
+    if (!frozen) wokeAt_ = QDateTime::currentMSecsSinceEpoch();
+    if (frozen && reportFrames_) std::fprintf(stderr, "tallyloft: office frozen\n");
+    updateViewClock();
+  };
   // Frames by need: fewer while little moves, and fewer when the GL driver draws on the CPU.
   QObject::connect(panel_->view, &RenderView::frameRendered, panel_.get(), [this] {
     panel_->view->setFrameInterval(
@@ -190,7 +189,7 @@ CrewBarController::CrewBarController(CrewModel& crew, Scheduler& scheduler,
       Qt::QueuedConnection);
   // For measuring: a line for every frame drawn (the first one says so), and when the office
   // wakes, the wall clock of the first frame after.
-  if (qEnvironmentVariableIsSet("TALLYLOFT_REPORT_FRAMES")) {
+  if (reportFrames_) {
     QObject::connect(
         panel_->view, &RenderView::frameRendered, panel_.get(),
         [this] {

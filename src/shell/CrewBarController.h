@@ -134,6 +134,9 @@ class CrewBarController : public OfficeBar {
   QTimer saveTimer_;
   std::optional<QRectF> unsavedFrame_;  // the panel's frame since its last save
   QElapsedTimer clock_;
+  // For measuring (TALLYLOFT_REPORT_FRAMES): every frame, freezing, and the first frame after
+  // waking are reported on standard error.
+  const bool reportFrames_ = qEnvironmentVariableIsSet("TALLYLOFT_REPORT_FRAMES");
   qint64 wokeAt_ = 0;  // when the office last woke, for the frame report
   bool hovering_ = false;
   int loupePictures_ = 0;

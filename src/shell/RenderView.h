@@ -37,9 +37,6 @@ class RenderView : public QWidget {
   bool isPaused() const { return paused_; }
   // The time from one frame to the next; the next frame already due is not delayed.
   void setFrameInterval(std::chrono::microseconds interval);
-  std::chrono::microseconds frameInterval() const {
-    return std::chrono::microseconds(interval_ / 1000);
-  }
   void setRenderScale(double scale);
   double renderScale() const { return renderScale_; }
   // Whether the GL driver draws on the CPU (Mesa's llvmpipe, softpipe or swrast); known once the
