@@ -163,12 +163,17 @@ DeskEntity::DeskEntity(float worldScale, std::mt19937& random)
   auto* shadow = add(*root, generateHorizontalPlane(44 * s, 18 * s, 6 * s), unlit(palette::black),
                      {0, -15.5f, 0});
   shadow->setOpacity(0.12f);
-  add(*root, box({44, 2, 18}, 0.6f), LitMaterial{grey(0.34f), 0.6f, false}, {0, 0, 0});
-  add(*root, box({40, 14, 15}, 0.5f), LitMaterial{grey(0.22f), 0.7f, false}, {0, -8, -0.5f});
-  add(*root, box({4, 6, 3}, 0.5f), LitMaterial{{0.12f, 0.13f, 0.16f, 1}, 0.5f, false}, {0, 4, -5});
-  add(*root, box({27, 17.5f, 2}, 1), LitMaterial{grey(0.06f), 0.4f, false}, {0, kScreenY, -4});
-  add(*root, box({25, 15.5f, 1}, 0.8f), LitMaterial{{0.15f, 0.16f, 0.2f, 1}, 0.5f, false},
-      {0, kScreenY, -5.3f});
+  // The body, the monitor's case and the lamp never change on their own: still (the screen, the
+  // chair, the glow and the plant do).
+  const auto still = [](ModelEntity* part) { part->setStill(true); };
+  still(add(*root, box({44, 2, 18}, 0.6f), LitMaterial{grey(0.34f), 0.6f, false}, {0, 0, 0}));
+  still(add(*root, box({40, 14, 15}, 0.5f), LitMaterial{grey(0.22f), 0.7f, false}, {0, -8, -0.5f}));
+  still(add(*root, box({4, 6, 3}, 0.5f), LitMaterial{{0.12f, 0.13f, 0.16f, 1}, 0.5f, false},
+            {0, 4, -5}));
+  still(
+      add(*root, box({27, 17.5f, 2}, 1), LitMaterial{grey(0.06f), 0.4f, false}, {0, kScreenY, -4}));
+  still(add(*root, box({25, 15.5f, 1}, 0.8f), LitMaterial{{0.15f, 0.16f, 0.2f, 1}, 0.5f, false},
+            {0, kScreenY, -5.3f}));
   screen = add(*root, generatePlane(24 * s, 14.5f * s, 0.8f * s), unlit(grey(0.05f)),
                {0, kScreenY, kScreenZ});
   accent = add(*root, generateSphere(0.7f * s), unlit(grey(0.3f)), {11.5f, kScreenY - 7.9f, -2.8f});
@@ -182,10 +187,10 @@ DeskEntity::DeskEntity(float worldScale, std::mt19937& random)
   add(*seat_, box({13, 12, 2}, 1), LitMaterial{{0.2f, 0.24f, 0.32f, 1}, 0.7f, false}, {0, 6, 5.5f});
 
   // Lamp and plant.
-  add(*root, box({5, 1, 4}, 0.4f), LitMaterial{grey(0.2f), 0.4f, true}, {-17, 1.5f, -3});
-  add(*root, box({0.8f, 11, 0.8f}), LitMaterial{grey(0.25f), 0.4f, true}, {-17, 7, -3});
-  add(*root, box({5, 2.4f, 3.6f}, 0.8f), LitMaterial{grey(0.2f), 0.4f, true},
-      {-15.5f, 12.6f, -2.5f});
+  still(add(*root, box({5, 1, 4}, 0.4f), LitMaterial{grey(0.2f), 0.4f, true}, {-17, 1.5f, -3}));
+  still(add(*root, box({0.8f, 11, 0.8f}), LitMaterial{grey(0.25f), 0.4f, true}, {-17, 7, -3}));
+  still(add(*root, box({5, 2.4f, 3.6f}, 0.8f), LitMaterial{grey(0.2f), 0.4f, true},
+            {-15.5f, 12.6f, -2.5f}));
   lampGlow =
       add(*root, generateSphere(1.6f * s), unlit({1.0f, 0.86f, 0.42f, 1}), {-15.5f, 11.2f, -2.2f});
   plant = root->addChild(std::make_unique<Entity>());

@@ -65,6 +65,11 @@ class Entity {
   // Enabled, and so are all its ancestors.
   bool isEnabledInHierarchy() const;
 
+  // Still: this entity and its subtree change seldom (walls, floors, furniture). A renderer may
+  // keep the opaque ones drawn in a cached layer, which it redraws whenever any of them changed.
+  bool isStill() const { return still_; }
+  void setStill(bool still) { still_ = still; }
+
   // Fades the whole subtree: multiplies with the ancestors' opacities. 1 by default.
   float opacity() const { return opacity_; }
   void setOpacity(float opacity) { opacity_ = glm::clamp(opacity, 0.0f, 1.0f); }
@@ -133,6 +138,7 @@ class Entity {
   std::vector<std::unique_ptr<Entity>> children_;
   Transform transform_;
   bool enabled_ = true;
+  bool still_ = false;
   float opacity_ = 1;
   std::optional<Animation> animation_;
 };

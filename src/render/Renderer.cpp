@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <glm/gtc/matrix_transform.hpp>
 #include <glm/gtc/type_ptr.hpp>
 #include <stdexcept>
@@ -135,7 +136,71 @@ struct Renderer::Impl {
     const Entity* entity;
     glm::mat4 parent;
     float opacity;
+    bool still;
   };
+
+  // The still layer: the opaque and cut-out surfaces of still entities, drawn into a framebuffer
+  // of their own and copied under each frame for as long as nothing about them changes.
+  bool stillLayer = true;
+  std::unordered_map<BatchKey, std::vector<Instance>, BatchKeyHash> still;
+  std::vector<BatchKey> stillOrder;
+  std::vector<Batch> stillBatches;
+  std::vector<float> frameParameters;  // camera, background and lights, as the layer needs them
+  struct Layer {
+    GLuint framebuffer = 0, color = 0, depth = 0;
+    int width = 0, height = 0, samples = -1;
+    // What it holds: drawn again when any of it differs.
+    std::vector<Instance> instances;
+    std::vector<Batch> batches;
+    std::vector<float> frameParameters;
+  } layer;
+
+  void releaseLayer() {
+    if (layer.framebuffer == 0) return;
+    glDeleteFramebuffers(1, &layer.framebuffer);
+    glDeleteRenderbuffers(1, &layer.color);
+    glDeleteRenderbuffers(1, &layer.depth);
+    layer = Layer{};
+  }
+
+  // Allocates the layer's framebuffer like the one bound for drawing (size and samples), and
+  // leaves it bound.
+  void bindLayer(int width, int height, int samples) {
+    if (layer.framebuffer == 0 || layer.width != width || layer.height != height ||
+        layer.samples != samples) {
+      releaseLayer();
+      layer.width = width, layer.height = height, layer.samples = samples;
+      glGenFramebuffers(1, &layer.framebuffer);
+      glGenRenderbuffers(1, &layer.color);
+      glGenRenderbuffers(1, &layer.depth);
+      glBindRenderbuffer(GL_RENDERBUFFER, layer.color);
+      glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples, GL_RGBA8, width, height);
+      glBindRenderbuffer(GL_RENDERBUFFER, layer.depth);
+      glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples, GL_DEPTH_COMPONENT24, width,
+                                       height);
+      glBindFramebuffer(GL_FRAMEBUFFER, layer.framebuffer);
+      glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, layer.color);
+      glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, layer.depth);
+    }
+    glBindFramebuffer(GL_FRAMEBUFFER, layer.framebuffer);
+  }
+
+  // Whether the layer holds exactly this frame's still surfaces.
+  bool layerHolds(const std::vector<Instance>& upload, int width, int height, int samples) const {
+    if (layer.framebuffer == 0 || layer.width != width || layer.height != height ||
+        layer.samples != samples || layer.frameParameters != frameParameters ||
+        layer.batches.size() != stillBatches.size())
+      return false;
+    for (std::size_t i = 0; i < stillBatches.size(); ++i) {
+      const Batch& a = stillBatches[i];
+      const Batch& b = layer.batches[i];
+      if (!(a.key == b.key) || a.first != b.first || a.count != b.count) return false;
+    }
+    const std::size_t count =
+        stillBatches.empty() ? 0 : stillBatches.back().first + stillBatches.back().count;
+    return layer.instances.size() == count &&
+           std::memcmp(layer.instances.data(), upload.data(), count * sizeof(Instance)) == 0;
+  }
   std::vector<Visit> stack;
   std::vector<glm::vec3> towardLights;
   std::vector<glm::vec3> lightColors;
@@ -170,6 +235,7 @@ struct Renderer::Impl {
   }
 
   ~Impl() {
+    releaseLayer();
     glDeleteBuffers(1, &instanceBuffer);
     glDeleteProgram(program);
   }
@@ -179,6 +245,10 @@ Renderer::Renderer() : impl_(std::make_unique<Impl>()) {}
 Renderer::~Renderer() = default;
 void Renderer::setInstancing(bool instancing) {
   impl_->instancing = instancing;
+}
+void Renderer::setStillLayer(bool on) {
+  impl_->stillLayer = on;
+  if (!on) impl_->releaseLayer();
 }
 std::size_t Renderer::cachedMeshCount() const {
   return impl_->cache.meshCount();
@@ -235,11 +305,13 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
   lightRadiance.clear();
   for (auto& [key, list] : r.solid) list.clear();
   r.solidOrder.clear();
+  for (auto& [key, list] : r.still) list.clear();
+  r.stillOrder.clear();
   r.blended.clear();
   auto& stack = r.stack;  // kept between frames: no allocation on the steady path
   stack.clear();
   for (const auto& anchor : scene.root().children())
-    stack.push_back({anchor.get(), glm::mat4(1), 1});
+    stack.push_back({anchor.get(), glm::mat4(1), 1, false});
   while (!stack.empty()) {
     const Impl::Visit frame = stack.back();
     stack.pop_back();
@@ -247,7 +319,9 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
     if (!entity.isEnabled()) continue;
     const glm::mat4 world = frame.parent * entity.transform().matrix();
     const float opacity = frame.opacity * entity.opacity();
-    for (const auto& child : entity.children()) stack.push_back({child.get(), world, opacity});
+    const bool still = r.stillLayer && (frame.still || entity.isStill());
+    for (const auto& child : entity.children())
+      stack.push_back({child.get(), world, opacity, still});
     if (entity.kind() == Entity::Kind::light && lightToward.size() < 4) {
       const auto& light = static_cast<const DirectionalLight&>(entity);
       lightToward.push_back(glm::normalize(glm::vec3(world[2])));
@@ -289,8 +363,8 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
         r.blended.push_back(
             {depth, r.blended.size(), key, instance, screenRect(world, mesh, shape), 0});
       } else {
-        std::vector<Instance>& list = r.solid[key];
-        if (list.empty()) r.solidOrder.push_back(key);
+        std::vector<Instance>& list = still ? r.still[key] : r.solid[key];
+        if (list.empty()) (still ? r.stillOrder : r.solidOrder).push_back(key);
         list.push_back(instance);
       }
     };
@@ -334,9 +408,19 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
     }
   }
 
-  // Batches: solid ones grouped, blended ones from back to front in runs that share a key.
+  // Batches: the still layer's first, then solid ones grouped, then blended ones from back to
+  // front in runs that share a key.
   r.upload.clear();
   r.batches.clear();
+  r.stillBatches.clear();
+  for (Pass pass : {Pass::opaque, Pass::alphaTest}) {
+    for (const BatchKey& key : r.stillOrder) {
+      const std::vector<Instance>& list = r.still[key];
+      if (key.pass != pass || list.empty()) continue;
+      r.stillBatches.push_back({key, r.upload.size(), list.size()});
+      r.upload.insert(r.upload.end(), list.begin(), list.end());
+    }
+  }
   for (Pass pass : {Pass::opaque, Pass::alphaTest}) {
     for (const BatchKey& key : r.solidOrder) {
       const std::vector<Instance>& list = r.solid[key];
@@ -397,18 +481,18 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
 
   // Draw.
-  glViewport(0, 0, width, height);
   const Color& background = scene.background;
-  glClearColor(background.r * background.a, background.g * background.a,
-               background.b * background.a, background.a);
-  glDepthMask(GL_TRUE);
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-  glEnable(GL_DEPTH_TEST);
-  glDepthFunc(GL_LEQUAL);
-  glDisable(GL_CULL_FACE);
-  glCullFace(GL_BACK);
-  glFrontFace(GL_CCW);
-  bool culling = false;
+  r.frameParameters.clear();
+  const auto keep = [&](const float* values, std::size_t count) {
+    r.frameParameters.insert(r.frameParameters.end(), values, values + count);
+  };
+  keep(glm::value_ptr(viewProjection), 16);
+  keep(glm::value_ptr(eye), 3);
+  keep(&background.r, 1), keep(&background.g, 1), keep(&background.b, 1), keep(&background.a, 1);
+  for (std::size_t i = 0; i < lightToward.size(); ++i) {
+    keep(glm::value_ptr(lightToward[i]), 3);
+    keep(glm::value_ptr(lightRadiance[i]), 3);
+  }
   glUseProgram(r.program);
   glUniformMatrix4fv(r.viewProjection, 1, GL_FALSE, glm::value_ptr(viewProjection));
   glUniform3fv(r.cameraPosition, 1, glm::value_ptr(eye));
@@ -421,53 +505,99 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
   }
   glUniform1i(r.texture, 0);
   glActiveTexture(GL_TEXTURE0);
-  bool blending = false;
-  for (const Batch& batch : r.batches) {
-    if ((batch.key.pass == Pass::blend) != blending) {
-      blending = !blending;
-      if (blending) {
-        glEnable(GL_BLEND);
-        glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
-        glDepthMask(GL_FALSE);
-      } else {
-        glDisable(GL_BLEND);
-        glDepthMask(GL_TRUE);
+  const auto clear = [&] {
+    glViewport(0, 0, width, height);
+    glClearColor(background.r * background.a, background.g * background.a,
+                 background.b * background.a, background.a);
+    glDepthMask(GL_TRUE);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  };
+  glEnable(GL_DEPTH_TEST);
+  glDepthFunc(GL_LEQUAL);
+  glCullFace(GL_BACK);
+  glFrontFace(GL_CCW);
+  const auto draw = [&](const std::vector<Batch>& batches) {
+    bool blending = false;
+    bool culling = false;
+    glDisable(GL_BLEND);
+    glDisable(GL_CULL_FACE);
+    glDepthMask(GL_TRUE);
+    for (const Batch& batch : batches) {
+      if ((batch.key.pass == Pass::blend) != blending) {
+        blending = !blending;
+        if (blending) {
+          glEnable(GL_BLEND);
+          glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+          glDepthMask(GL_FALSE);
+        } else {
+          glDisable(GL_BLEND);
+          glDepthMask(GL_TRUE);
+        }
       }
+      if (batch.key.cullBack != culling) {
+        culling = batch.key.cullBack;
+        if (culling) {
+          glEnable(GL_CULL_FACE);
+        } else {
+          glDisable(GL_CULL_FACE);
+        }
+      }
+      glBindVertexArray(batch.key.mesh->vao);
+      glUniform1i(r.lit, batch.key.lit);
+      glUniform1i(r.textured, batch.key.texture != 0);
+      glBindTexture(GL_TEXTURE_2D, batch.key.texture);
+      const std::size_t step = r.instancing ? batch.count : 1;
+      for (std::size_t first = batch.first; first < batch.first + batch.count; first += step) {
+        const std::size_t base = first * sizeof(Instance);
+        for (GLuint column = 0; column < 6; ++column) {
+          glVertexAttribPointer(3 + column, 4, GL_FLOAT, GL_FALSE, sizeof(Instance),
+                                reinterpret_cast<void*>(base + column * 4 * sizeof(float)));
+        }
+        for (GLuint column = 0; column < 3; ++column) {
+          glVertexAttribPointer(9 + column, 3, GL_FLOAT, GL_FALSE, sizeof(Instance),
+                                reinterpret_cast<void*>(base + offsetof(Instance, normal) +
+                                                        column * 3 * sizeof(float)));
+        }
+        glVertexAttribPointer(12, 4, GL_FLOAT, GL_FALSE, sizeof(Instance),
+                              reinterpret_cast<void*>(base + offsetof(Instance, shape)));
+        glDrawElementsInstanced(
+            GL_TRIANGLES, batch.key.mesh->indexCount, GL_UNSIGNED_INT, nullptr,
+            static_cast<GLsizei>(std::min(step, batch.first + batch.count - first)));
+        ++stats.drawCalls;
+      }
+      stats.instances += static_cast<int>(batch.count);
+      stats.vertices += static_cast<long long>(batch.count) * batch.key.mesh->vertexCount;
     }
-    if (batch.key.cullBack != culling) {
-      culling = batch.key.cullBack;
-      if (culling) {
-        glEnable(GL_CULL_FACE);
-      } else {
-        glDisable(GL_CULL_FACE);
-      }
+  };
+  if (r.stillBatches.empty()) {
+    r.releaseLayer();
+    clear();
+  } else {
+    // The still layer, drawn anew only when something in it, the camera, the lights or the size
+    // changed; copied under the frame, depth and all, so that what moves is hidden behind it as
+    // if drawn with it.
+    GLint target = 0;
+    GLint samples = 0;
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &target);
+    glGetIntegerv(GL_SAMPLES, &samples);
+    if (!r.layerHolds(r.upload, width, height, samples)) {
+      r.bindLayer(width, height, samples);
+      clear();
+      draw(r.stillBatches);
+      const std::size_t count = r.stillBatches.back().first + r.stillBatches.back().count;
+      r.layer.instances.assign(r.upload.begin(), r.upload.begin() + static_cast<long>(count));
+      r.layer.batches = r.stillBatches;
+      r.layer.frameParameters = r.frameParameters;
+      stats.stillLayerDrawn = true;
     }
-    glBindVertexArray(batch.key.mesh->vao);
-    glUniform1i(r.lit, batch.key.lit);
-    glUniform1i(r.textured, batch.key.texture != 0);
-    glBindTexture(GL_TEXTURE_2D, batch.key.texture);
-    const std::size_t step = r.instancing ? batch.count : 1;
-    for (std::size_t first = batch.first; first < batch.first + batch.count; first += step) {
-      const std::size_t base = first * sizeof(Instance);
-      for (GLuint column = 0; column < 6; ++column) {
-        glVertexAttribPointer(3 + column, 4, GL_FLOAT, GL_FALSE, sizeof(Instance),
-                              reinterpret_cast<void*>(base + column * 4 * sizeof(float)));
-      }
-      for (GLuint column = 0; column < 3; ++column) {
-        glVertexAttribPointer(9 + column, 3, GL_FLOAT, GL_FALSE, sizeof(Instance),
-                              reinterpret_cast<void*>(base + offsetof(Instance, normal) +
-                                                      column * 3 * sizeof(float)));
-      }
-      glVertexAttribPointer(12, 4, GL_FLOAT, GL_FALSE, sizeof(Instance),
-                            reinterpret_cast<void*>(base + offsetof(Instance, shape)));
-      glDrawElementsInstanced(
-          GL_TRIANGLES, batch.key.mesh->indexCount, GL_UNSIGNED_INT, nullptr,
-          static_cast<GLsizei>(std::min(step, batch.first + batch.count - first)));
-      ++stats.drawCalls;
-    }
-    stats.instances += static_cast<int>(batch.count);
-    stats.vertices += static_cast<long long>(batch.count) * batch.key.mesh->vertexCount;
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, r.layer.framebuffer);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, static_cast<GLuint>(target));
+    glBlitFramebuffer(0, 0, width, height, 0, 0, width, height,
+                      GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT, GL_NEAREST);
+    glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(target));
+    glViewport(0, 0, width, height);
   }
+  draw(r.batches);
   glDisable(GL_BLEND);
   glDisable(GL_CULL_FACE);
   glDepthMask(GL_TRUE);
@@ -476,6 +606,9 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
   if (r.cache.evict()) {
     r.solid.clear();
     r.solidOrder.clear();
+    r.still.clear();
+    r.stillOrder.clear();
+    r.layer.batches.clear();  // its keys may name meshes now gone: it is drawn again
   }
   return stats;
 }

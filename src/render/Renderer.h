@@ -8,7 +8,9 @@ namespace tallyloft {
 
 // Draws a Scene with OpenGL 3.3 core. Meshes are generated once per descriptor and cached;
 // entities that share a mesh, a material kind and a texture are drawn with one instanced call.
-// Opaque and alpha-tested surfaces are drawn first, then blended ones from back to front.
+// Opaque and alpha-tested surfaces are drawn first, then blended ones from back to front. The
+// opaque and alpha-tested surfaces of still entities are kept drawn in a layer of their own, with
+// its depth, and copied under each frame until any of them, the camera or the lights change.
 // Text is set by QPainter at the density it appears on screen.
 //
 // Needs the same current OpenGL context for its whole life, and a QGuiApplication for text.
@@ -18,8 +20,9 @@ class Renderer {
   struct Stats {
     int drawCalls = 0;
     int instances = 0;
-    long long vertices = 0;      // submitted: each batch's mesh times its instances
-    double cpuMilliseconds = 0;  // traversal, sorting and instance upload
+    long long vertices = 0;        // submitted: each batch's mesh times its instances
+    double cpuMilliseconds = 0;    // traversal, sorting and instance upload
+    bool stillLayerDrawn = false;  // the still layer was drawn anew, not only copied
   };
 
   Renderer();
@@ -32,6 +35,9 @@ class Renderer {
 
   // One draw call per entity instead of per batch (for comparison).
   void setInstancing(bool instancing);
+  // Whether still entities are kept drawn in a cached layer (on by default); off, they are
+  // drawn with everything else every frame.
+  void setStillLayer(bool on);
   // Meshes generated so far and still cached.
   std::size_t cachedMeshCount() const;
 

@@ -60,6 +60,7 @@ void CrewRealityController::reconcilePapers(const std::string& sid, Room& room,
   for (int i = static_cast<int>(room.papers.size()); i < piles; ++i) {
     const int sheets = sheetsFor(i);
     auto pile = std::make_unique<Entity>();
+    pile->setStill(true);  // it changes only as it grows, shrinks or moves
     const std::string seed = seedBase + std::to_string(i);
     for (int k = 0; k < sheets; ++k) pile->addChild(makeSheet(seed, k));
     const Transform home = spot(i);

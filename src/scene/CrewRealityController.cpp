@@ -59,6 +59,7 @@ glm::vec3 CrewRealityController::worldPoint(float x, float y, float z) const {
 
 void CrewRealityController::setReduceMotion(bool on) {
   reduceMotion_ = on;
+  swayShown_ = -1;  // set again at the next step
   dust_->root->setEnabled(!on);
   if (on) sceneAnchor_->setOrientation(about(kRestingTilt, {1, 0, 0}));
 }
@@ -333,6 +334,7 @@ void CrewRealityController::placeRoomProps(const SessionNode& session, Room& roo
   const float lo = f.lo, hi = f.hi, slotW = f.slotW;
   if (!room.decor) {
     room.decor = std::make_unique<RoomDecor>();
+    room.decor->root->setStill(true);  // walls, floor and furniture: the still layer
     room.decor->attachTo(*sceneAnchor_);
   }
   RoomDecor& decor = *room.decor;
@@ -343,6 +345,7 @@ void CrewRealityController::placeRoomProps(const SessionNode& session, Room& roo
 
   if (!room.sign) {
     room.sign = std::make_unique<ShopSign>(kSc, session.projectName());
+    room.sign->root->setStill(true);  // it moves only as it drops in and when its count changes
     room.sign->attachTo(*sceneAnchor_);
   }
   room.sign->setName(session.projectName());
@@ -401,6 +404,7 @@ void CrewRealityController::placeRoomProps(const SessionNode& session, Room& roo
   const float doorX = lo + 0.018f * slotW + 15;
   if (!room.door) {
     room.door = std::make_unique<DoorEntity>(kSc);
+    room.door->root->setStill(true);  // swung only while a robot passes
     room.door->attachTo(*sceneAnchor_);
   }
   room.door->setSize(0.3f, 0.44f);

@@ -289,6 +289,7 @@ class CrewRealityController {
   std::vector<RobotEntity*> chainRobots_;
 
   float swayT_ = 0;
+  float swayShown_ = -1;  // the sway clock the office's turn was last set for
   float clinkCooldown_ = 4;
   bool pendingSync_ = false;
   bool loupeActive_ = false;

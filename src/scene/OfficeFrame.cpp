@@ -14,6 +14,7 @@ constexpr float kRestingTilt = -0.05f;
 constexpr float kMinStep = 1.0f / 75;
 constexpr float kFreezeAfter = 2.0f;
 constexpr float kDoorReach = 0.38f;
+constexpr float kSwayStep = 0.25f;  // seconds between turns of the sway
 
 float planarDistance(glm::vec3 a, glm::vec3 b) {
   return glm::distance(glm::vec2(a), glm::vec2(b));
@@ -74,8 +75,14 @@ void CrewRealityController::frame(float dt) {
   finishDying();
   if (!reduceMotion_) {
     swayT_ += T;
-    sceneAnchor_->setOrientation(about(std::sin(swayT_ * 0.3f) * 0.022f, {0, 1, 0}) *
-                                 about(std::sin(swayT_ * 0.2f) * 0.01f + kRestingTilt, {1, 0, 0}));
+    // The sway moves the whole office, so the renderer's still layer is drawn anew whenever it
+    // moves: it turns a few times a second, each step far under a pixel.
+    const float shown = std::floor(swayT_ / kSwayStep) * kSwayStep;
+    if (shown != swayShown_) {
+      swayShown_ = shown;
+      sceneAnchor_->setOrientation(about(std::sin(shown * 0.3f) * 0.022f, {0, 1, 0}) *
+                                   about(std::sin(shown * 0.2f) * 0.01f + kRestingTilt, {1, 0, 0}));
+    }
   }
   if (crew_ == nullptr) return;
   const std::vector<SessionNode>& sessions = crew_->sessions();

@@ -6,11 +6,13 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "base/LoopScheduler.h"
 #include "cli/GalleryCommand.h"
 #include "entities/DeskEntity.h"
 #include "graph/OfficeRig.h"
 #include "render/MeshGeometry.h"
 #include "render/OffscreenRenderer.h"
+#include "scene/CrewRealityController.h"
 #include "support/GoldenImage.h"
 
 namespace tallyloft {
@@ -271,6 +273,53 @@ TEST(FrameReadback, BothPathsGiveTheSamePicture) {
   const QSize larger(320, 120);
   EXPECT_EQ(gl().renderThrough(behind, first, larger, false),
             gl().render(first, larger).convertToFormat(QImage::Format_ARGB32_Premultiplied));
+}
+
+// The still layer (walls, floors, furniture) is drawn once and copied under later frames; it is
+// drawn again when the size changes or a room appears, and the picture is the one drawn without it.
+TEST(Renderer, TheStillLayerIsKeptUntilSomethingInItChanges) {
+  LoopScheduler loop{Scheduler::TimePoint{}};
+  CrewModel crew{loop};
+  CrewRealityController office{crew, loop, {true, 3}};  // reduced motion: no sway
+  office.setViewSize(900, 200);
+  const auto post = [&](const std::string& json) {
+    crew.reduce(*HookEvent::decode(json, loop.now()));
+  };
+  const auto frames = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      loop.advance(std::chrono::milliseconds(17));
+      loop.runPending();
+      office.scene().update(1.0 / 60);
+    }
+  };
+  const auto session = [&](const std::string& sid) {
+    post(R"({"hook_event_name":"SessionStart","session_id":")" + sid + R"(","cwd":"/p/)" + sid +
+         R"("})");
+    post(R"({"hook_event_name":"PreToolUse","session_id":")" + sid +
+         R"(","tool_name":"Bash","tool_input":{"command":"make"}})");
+    frames(120);  // everyone in, the signs dropped
+  };
+  const auto expectSameAsWithout = [&](QSize size, const char* when) {
+    Renderer::Stats stats;
+    const QImage kept = gl().render(office.scene(), size, &stats);
+    EXPECT_FALSE(stats.stillLayerDrawn) << when;
+    gl().renderer().setStillLayer(false);
+    const QImage drawn = gl().render(office.scene(), size);
+    gl().renderer().setStillLayer(true);
+    EXPECT_EQ(kept, drawn) << when;
+  };
+  session("a");
+  Renderer::Stats stats;
+  gl().render(office.scene(), {450, 100}, &stats);
+  EXPECT_TRUE(stats.stillLayerDrawn);
+  expectSameAsWithout({450, 100}, "one room");
+  gl().render(office.scene(), {500, 100}, &stats);
+  EXPECT_TRUE(stats.stillLayerDrawn) << "a new size";
+  expectSameAsWithout({500, 100}, "resized");
+  session("b");
+  gl().render(office.scene(), {500, 100}, &stats);
+  EXPECT_TRUE(stats.stillLayerDrawn) << "a room appeared";
+  expectSameAsWithout({500, 100}, "two rooms");
 }
 
 }  // namespace
