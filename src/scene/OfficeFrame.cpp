@@ -248,6 +248,9 @@ void CrewRealityController::swingDoors(float T) {
     float a = room.doorAngle.value_or(0);
     const float k = target < a ? std::min(6 * T, 1.0f) : std::min(2.5f * T, 1.0f);
     a += (target - a) * k;
+    // Eased, it would close a little more every frame for ever, and the still layer (the door
+    // is in it) would be drawn anew every frame: a hair from shut is shut.
+    if (std::fabs(target - a) < 1e-4f) a = target;
     room.doorAngle = a;
     room.door->setSwing(a);
   }
