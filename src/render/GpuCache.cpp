@@ -52,8 +52,9 @@ const GpuMesh& GpuCache::shapedMesh(const MeshDescriptor& descriptor, float pixe
   }
   if (const auto* sphere = std::get_if<SphereMesh>(&descriptor)) {
     shape = glm::vec4(glm::vec3(sphere->radius), 0);
-    return shared(sphereTemplates_, quarterSegmentsAt(sphere->radius * pixelsPerUnit),
-                  sphereTemplate);
+    // Under 4 pixels of radius a hexagon strays at most half a pixel from the circle.
+    const float pixels = sphere->radius * pixelsPerUnit;
+    return shared(sphereTemplates_, pixels < 4 ? 0 : quarterSegmentsAt(pixels), sphereTemplate);
   }
   return mesh(descriptor);
 }

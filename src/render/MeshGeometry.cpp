@@ -116,7 +116,8 @@ MeshGeometry plane(const PlaneMesh& plane) {
 MeshGeometry sphere(const SphereMesh& sphere, int forcedSegments = -1) {
   MeshGeometry mesh;
   const int quarter = forcedSegments >= 0 ? forcedSegments : quarterSegments(sphere.radius);
-  const int around = std::max(4 * quarter, 8);
+  // Forced to none, the smallest: six around and three rings (a chord strays 0.13 r).
+  const int around = quarter == 0 ? 6 : std::max(4 * quarter, 8);
   const int ringCount = around / 2;
   for (int ring = 0; ring <= ringCount; ++ring) {
     const float phi = glm::pi<float>() * static_cast<float>(ring) / static_cast<float>(ringCount);

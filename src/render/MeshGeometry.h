@@ -36,7 +36,8 @@ int quarterSegments(float radius);
 // A rounded box of inner half-size h (its half-size less the radius) and radius r, with
 // `segments` per rounded quarter (0: sharp); positions are the inner corners' signs (±1).
 MeshGeometry roundedBoxTemplate(int segments);
-// A sphere of radius h (all three alike) and r 0: positions are the unit normals.
+// A sphere of radius h (all three alike) and r 0: positions are the unit normals. With 0 segments,
+// the coarsest: six around, for spheres a few pixels across.
 MeshGeometry sphereTemplate(int segments);
 
 }  // namespace tallyloft
