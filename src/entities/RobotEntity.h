@@ -74,8 +74,9 @@ class RobotEntity {
   // The head's pivot, in robot units above the body's centre.
   static constexpr float kNeckHeight = 8;
 
-  // Identity and skeleton.
+  // Identity and skeleton: the agent's id and its session's (empty for decorative robots).
   std::string id;
+  std::string session;
   Entity* root = nullptr;
   Entity* rig = nullptr;
   ModelEntity* body = nullptr;

@@ -73,7 +73,7 @@ void CrewRealityController::benchStep(const SessionNode& session, Room& room, co
   std::vector<RobotEntity*> group;
   if (!session.compacting) {
     for (const AgentNode* agent : shown) {
-      if (atCoffee(*agent)) group.push_back(robotFor(agent->id));
+      if (atCoffee(*agent)) group.push_back(robotFor({session.id, agent->id}));
     }
   }
   for (const auto& robot : room.bench) group.push_back(robot.get());
@@ -85,15 +85,16 @@ void CrewRealityController::benchStep(const SessionNode& session, Room& room, co
   }
 }
 
-void CrewRealityController::celebrate(const std::vector<const AgentNode*>& shown,
+void CrewRealityController::celebrate(const std::string& sid,
+                                      const std::vector<const AgentNode*>& shown,
                                       const std::vector<const AgentNode*>& finished) {
   for (const AgentNode* done : finished) {
-    const RobotEntity* star = robotFor(done->id);
+    const RobotEntity* star = robotFor({sid, done->id});
     if (star == nullptr) continue;
     const glm::vec3 p = star->worldPos();
     for (const AgentNode* other : shown) {
       if (other == done) continue;
-      RobotEntity* robot = robotFor(other->id);
+      RobotEntity* robot = robotFor({sid, other->id});
       if (robot == nullptr) continue;
       if (robot->isLounging() && !robot->exitTarget) {
         robot->toastT = 1.4f;

@@ -246,7 +246,7 @@ void CrewRealityController::layChain(const SessionNode& session, Room& room,
   chainRobots_.clear();
   chainScratch_.push_back(vacuum.hand->position(sceneAnchor_));
   const auto addHead = [&](const AgentNode& agent) {
-    RobotEntity* robot = robotFor(agent.id);
+    RobotEntity* robot = robotFor({session.id, agent.id});
     if (robot == nullptr) return;
     chainRobots_.push_back(robot);
     chainScratch_.push_back(robot->worldPos() + glm::vec3(0, 20 * robot->s * robot->bodyScale,
@@ -341,7 +341,7 @@ void CrewRealityController::clearCompaction(const SessionNode& session, Room& ro
     room.vacuumExiting->leaving = true;
   }
   const auto wake = [&](const AgentNode& agent) {
-    if (RobotEntity* robot = robotFor(agent.id)) robot->clearCompactPose();
+    if (RobotEntity* robot = robotFor({session.id, agent.id})) robot->clearCompactPose();
   };
   wake(session.main);
   for (const AgentNode& sub : session.subagents) wake(sub);

@@ -84,8 +84,8 @@ float CrewRealityController::uniform(float low, float high) {
   return std::uniform_real_distribution<float>(low, high)(random_);
 }
 
-RobotEntity* CrewRealityController::robotFor(const std::string& id) const {
-  const auto it = robots_.find(id);
+RobotEntity* CrewRealityController::robotFor(const AgentKey& key) const {
+  const auto it = robots_.find(key);
   return it == robots_.end() ? nullptr : it->second.get();
 }
 
@@ -98,7 +98,7 @@ void CrewRealityController::sync() {
 
   // Shown agents: the main agent and its subagents, at most twelve; none while leaving.
   std::vector<std::vector<const AgentNode*>> shown(sessions.size());
-  std::set<std::string> live;
+  std::set<AgentKey> live;
   std::set<std::string> present;
   for (std::size_t i = 0; i < sessions.size(); ++i) {
     const SessionNode& session = sessions[i];
@@ -109,7 +109,7 @@ void CrewRealityController::sync() {
       if (shown[i].size() >= kSwarmCap) break;
       shown[i].push_back(&sub);
     }
-    for (const AgentNode* agent : shown[i]) live.insert(agent->id);
+    for (const AgentNode* agent : shown[i]) live.insert({session.id, agent->id});
   }
 
   // Departures: up to three side by side through the door, later ones waiting in 0.45 s steps.
@@ -122,10 +122,10 @@ void CrewRealityController::sync() {
     std::unique_ptr<RobotEntity> robot = std::move(it->second);
     lastStates_.erase(it->first);
     robot->clearCompactPose();
-    const auto sid = robotSession_.find(it->first);
-    const auto room = sid == robotSession_.end() ? rooms_.end() : rooms_.find(sid->second);
+    const std::string& sid = it->first.first;
+    const auto room = rooms_.find(sid);
     if (room != rooms_.end() && room->second.doorPosition) {
-      const int k = leavingPerRoom[sid->second]++;
+      const int k = leavingPerRoom[sid]++;
       const float lane = static_cast<float>(k % 3 - 1) * 0.04f;
       exitLane_[robot.get()] = lane;
       robot->setExit(*room->second.doorPosition + glm::vec3(lane, 0, 0),
@@ -136,8 +136,8 @@ void CrewRealityController::sync() {
     dying_.push_back(std::move(robot));
     it = robots_.erase(it);
   }
-  std::set<std::string> dyingIds;
-  for (const auto& robot : dying_) dyingIds.insert(robot->id);
+  std::set<AgentKey> dyingIds;
+  for (const auto& robot : dying_) dyingIds.insert({robot->session, robot->id});
 
   // Rooms, labels and props of sessions that are gone.
   for (auto it = rooms_.begin(); it != rooms_.end();) {
@@ -155,8 +155,7 @@ void CrewRealityController::sync() {
       ++it;
       continue;
     }
-    const auto sid = robotSession_.find(it->first);
-    retireDesk(std::move(it->second), sid == robotSession_.end() ? std::string() : sid->second);
+    retireDesk(std::move(it->second), it->first.first);
     it = desks_.erase(it);
   }
   for (auto it = deskSlot_.begin(); it != deskSlot_.end();) {
@@ -181,8 +180,7 @@ void CrewRealityController::sync() {
   // Leaving robots follow their room's door. One whose room has gone keeps walking to where its
   // door was, whether or not other rooms remain; only one that never set out shrinks away.
   for (const auto& robot : dying_) {
-    const auto sid = robotSession_.find(robot->id);
-    const auto room = sid == robotSession_.end() ? rooms_.end() : rooms_.find(sid->second);
+    const auto room = rooms_.find(robot->session);
     if (room != rooms_.end() && room->second.doorPosition && room->second.slotBounds) {
       // Re-aimed at the door where it is now, each keeping its lane.
       const auto& [lo, hi] = *room->second.slotBounds;
@@ -213,26 +211,25 @@ void CrewRealityController::layoutRoom(const SessionNode& session,
   const float slotW = hi - lo;
 
   // Desk slots: kept while an agent lives; newcomers take the smallest free index.
-  std::vector<std::string> needing;
-  for (const AgentNode* agent : shown) needing.push_back(agent->id);
+  std::vector<AgentKey> needing;
+  for (const AgentNode* agent : shown) needing.emplace_back(sid, agent->id);
   for (const auto& robot : dying_) {
-    const auto it = robotSession_.find(robot->id);
-    if (it != robotSession_.end() && it->second == sid &&
-        std::find(needing.begin(), needing.end(), robot->id) == needing.end())
-      needing.push_back(robot->id);
+    const AgentKey key{robot->session, robot->id};
+    if (key.first == sid && std::find(needing.begin(), needing.end(), key) == needing.end())
+      needing.push_back(key);
   }
   std::set<int> used;
-  for (const std::string& id : needing) {
-    if (const auto it = deskSlot_.find(id); it != deskSlot_.end()) used.insert(it->second);
+  for (const AgentKey& key : needing) {
+    if (const auto it = deskSlot_.find(key); it != deskSlot_.end()) used.insert(it->second);
   }
   int largest = 0;
-  for (const std::string& id : needing) {
-    auto it = deskSlot_.find(id);
+  for (const AgentKey& key : needing) {
+    auto it = deskSlot_.find(key);
     if (it == deskSlot_.end()) {
       int free = 0;
       while (used.count(free) != 0) ++free;
       used.insert(free);
-      it = deskSlot_.emplace(id, free).first;
+      it = deskSlot_.emplace(key, free).first;
     }
     largest = std::max(largest, it->second);
   }
@@ -262,7 +259,8 @@ void CrewRealityController::layoutRoom(const SessionNode& session,
   for (const AgentNode* agent : shown) shownSubagents += agent->isMain ? 0 : 1;
   for (std::size_t k = 0; k < shown.size(); ++k) {
     const AgentNode& agent = *shown[k];
-    const int slot = deskSlot_.at(agent.id);
+    const AgentKey key{sid, agent.id};
+    const int slot = deskSlot_.at(key);
     const auto [r, c] = rows.place(slot);
     const RoomRows::Row& row = rows.rows[static_cast<std::size_t>(r)];
     const float t = rowCount > 1 ? static_cast<float>(r) / static_cast<float>(rowCount - 1) : 0;
@@ -275,13 +273,13 @@ void CrewRealityController::layoutRoom(const SessionNode& session,
     const float zRow = (-3 - 9 * t) * kSc;
     const float ds = 1.2f * base * (1 - 0.12f * t);
 
-    auto desk = desks_.find(agent.id);
+    auto desk = desks_.find(key);
     if (desk == desks_.end()) {
       auto made = std::make_unique<DeskEntity>(kSc, random_);
       made->attachTo(*sceneAnchor_);
       made->setAngle(kDeskAngle);
       made->snap({(hi + 80 - rw / 2) * kSc, p.y, zRow}, ds);
-      desk = desks_.emplace(agent.id, std::move(made)).first;
+      desk = desks_.emplace(key, std::move(made)).first;
     }
     desk->second->setAngle(kDeskAngle);
     desk->second->glide({p.x, p.y, zRow}, ds);
@@ -290,12 +288,13 @@ void CrewRealityController::layoutRoom(const SessionNode& session,
     const glm::vec3 seat = glm::vec3(p.x, p.y + 0.12f * ds, zRow) +
                            about(kDeskAngle, {0, 1, 0}) * glm::vec3(0, -0.05f * ds, 0.02f * ds);
 
-    RobotEntity* robot = robotFor(agent.id);
+    RobotEntity* robot = robotFor(key);
     if (robot == nullptr) {
       auto made = std::make_unique<RobotEntity>(agent, kSc, false, random_);
+      made->session = sid;
       made->attachTo(*sceneAnchor_);
       robot = made.get();
-      robots_.emplace(agent.id, std::move(made));
+      robots_.emplace(key, std::move(made));
       const glm::vec3 door = *room.doorPosition;
       if (!agent.isMain && shownSubagents < 4) {
         glm::vec3 from = f.coffee;
@@ -310,23 +309,22 @@ void CrewRealityController::layoutRoom(const SessionNode& session,
         robot->setSpawnHold(agent.isMain ? 0.6f : 0.4f + 0.12f * static_cast<float>(k));
       }
     }
-    robotSession_[agent.id] = sid;
     robot->update(agent);
     robot->setBodyTint(sessionHue(sid));
     robot->setScale(ds);
     robot->setTerritory(f.walkLo.x, f.walkHi.x, f.walkLo.y, f.walkHi.y);
     posture(session, room, f, agent, *robot, seat, static_cast<int>(k),
             static_cast<int>(shown.size()));
-    const auto last = lastStates_.find(agent.id);
+    const auto last = lastStates_.find(key);
     if ((last == lastStates_.end() || last->second != agent.state) &&
         agent.state == AgentState::done) {
       robot->triggerHop();
       finished.push_back(&agent);
     }
-    lastStates_[agent.id] = agent.state;
+    lastStates_[key] = agent.state;
   }
   benchStep(session, room, f, shown);
-  celebrate(shown, finished);
+  celebrate(sid, shown, finished);
 }
 
 void CrewRealityController::placeRoomProps(const SessionNode& session, Room& room,

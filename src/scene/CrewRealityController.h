@@ -82,11 +82,15 @@ class CrewRealityController {
   // Called once per accepted frame, after a pending sync.
   std::function<void()> onFrame;
 
-  // A stable id-keyed view of what the scene holds (for tests, benchmarks and tools).
-  const std::map<std::string, std::unique_ptr<RobotEntity>>& robots() const { return robots_; }
+  // An agent of a session: agent ids are the CLIs' own, and two sessions may use the same one.
+  using AgentKey = std::pair<std::string, std::string>;  // session id, agent id
+
+  // A stable view of what the scene holds, keyed by session and agent (for tests, benchmarks
+  // and tools).
+  const std::map<AgentKey, std::unique_ptr<RobotEntity>>& robots() const { return robots_; }
   const std::vector<std::unique_ptr<RobotEntity>>& dying() const { return dying_; }
-  const std::map<std::string, std::unique_ptr<DeskEntity>>& desks() const { return desks_; }
-  const std::map<std::string, int>& deskSlots() const { return deskSlot_; }
+  const std::map<AgentKey, std::unique_ptr<DeskEntity>>& desks() const { return desks_; }
+  const std::map<AgentKey, int>& deskSlots() const { return deskSlot_; }
   int retiringDeskCount() const { return static_cast<int>(deskRetiring_.size()); }
   const std::vector<std::unique_ptr<RobotEntity>>* bench(const std::string& sid) const;
   const std::vector<std::unique_ptr<RobotEntity>>& lobby() const { return lobby_; }
@@ -210,7 +214,7 @@ class CrewRealityController {
                RobotEntity& robot, glm::vec3 seat, int k, int m);
   void benchStep(const SessionNode& session, Room& room, const RoomFrame& f,
                  const std::vector<const AgentNode*>& shown);
-  void celebrate(const std::vector<const AgentNode*>& shown,
+  void celebrate(const std::string& sid, const std::vector<const AgentNode*>& shown,
                  const std::vector<const AgentNode*>& finished);
   void layoutBench(RobotEntity& robot, int idx, int total, const RoomFrame& f, float scale);
   void ensureLobby(float w, float h);
@@ -252,7 +256,7 @@ class CrewRealityController {
   void spawnPuff(glm::vec3 at);
 
   float uniform(float low, float high);
-  RobotEntity* robotFor(const std::string& id) const;
+  RobotEntity* robotFor(const AgentKey& key) const;
 
   // The scene goes last: every scene object below removes itself from it when destroyed.
   Scene scene_;
@@ -265,14 +269,13 @@ class CrewRealityController {
   float viewWidth_ = 900;
   float viewHeight_ = 200;
 
-  std::map<std::string, std::unique_ptr<RobotEntity>> robots_;
+  std::map<AgentKey, std::unique_ptr<RobotEntity>> robots_;
   std::vector<std::unique_ptr<RobotEntity>> dying_;
   std::map<const RobotEntity*, float> exitLane_;  // a leaving robot's x offset from the door
-  std::map<std::string, AgentState> lastStates_;
+  std::map<AgentKey, AgentState> lastStates_;
   std::map<std::string, Room> rooms_;
-  std::map<std::string, std::unique_ptr<DeskEntity>> desks_;
-  std::map<std::string, std::string> robotSession_;
-  std::map<std::string, int> deskSlot_;
+  std::map<AgentKey, std::unique_ptr<DeskEntity>> desks_;
+  std::map<AgentKey, int> deskSlot_;
   std::vector<std::unique_ptr<RobotEntity>> lobby_;
   std::unique_ptr<DustMotes> dust_;
   struct RetiringDesk {

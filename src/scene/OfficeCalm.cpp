@@ -60,7 +60,7 @@ OfficeActivity CrewRealityController::measureActivity() const {
         // An agent due at the coffee corner is on its way until its robot lounges there; an idle
         // main agent walks there after a while.
         if (agent.isMain && agent.state == AgentState::idle && !atCoffee(agent)) return true;
-        const RobotEntity* robot = robotFor(agent.id);
+        const RobotEntity* robot = robotFor({session.id, agent.id});
         return robot != nullptr && atCoffee(agent) && !robot->isLounging() &&
                !robot->inCouchRoutine;
       };

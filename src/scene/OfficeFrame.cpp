@@ -172,10 +172,8 @@ void CrewRealityController::coffeeClink(float T) {
   clinkRooms_.clear();
   for (const auto& [sid, room] : rooms_) {
     const std::size_t first = clinkScratch_.size();
-    for (const auto& [id, robot] : robots_) {
-      const auto it = robotSession_.find(id);
-      if (it != robotSession_.end() && it->second == sid && robot->isLounging() &&
-          !robot->exitTarget)
+    for (const auto& [key, robot] : robots_) {
+      if (key.first == sid && robot->isLounging() && !robot->exitTarget)
         clinkScratch_.push_back(robot.get());
     }
     if (clinkScratch_.size() - first >= 2) clinkRooms_.emplace_back(first, clinkScratch_.size());
@@ -208,18 +206,16 @@ void CrewRealityController::finishDying() {
       ++it;
       continue;
     }
-    const std::string id = robot.id;
+    const AgentKey key{robot.session, robot.id};
     exitLane_.erase(&robot);
     it = dying_.erase(it);
-    // A session revived while leaving has a new robot under the same id: its desk stays.
-    if (robots_.count(id) != 0) continue;
-    if (const auto desk = desks_.find(id); desk != desks_.end()) {
-      const auto sid = robotSession_.find(id);
-      retireDesk(std::move(desk->second), sid == robotSession_.end() ? std::string() : sid->second);
+    // A session revived while leaving has a new robot under the same key: its desk stays.
+    if (robots_.count(key) != 0) continue;
+    if (const auto desk = desks_.find(key); desk != desks_.end()) {
+      retireDesk(std::move(desk->second), key.first);
       desks_.erase(desk);
     }
-    robotSession_.erase(id);
-    deskSlot_.erase(id);
+    deskSlot_.erase(key);
   }
 }
 
@@ -228,17 +224,13 @@ void CrewRealityController::swingDoors(float T) {
     if (!room.door || !room.doorPosition) continue;
     const glm::vec3 door = *room.doorPosition;
     bool open = false;
-    for (const auto& [id, robot] : robots_) {
+    for (const auto& [key, robot] : robots_) {
       if (open) break;
-      const auto it = robotSession_.find(id);
-      open = it != robotSession_.end() && it->second == sid &&
-             planarDistance(robot->worldPos(), door) < kDoorReach;
+      open = key.first == sid && planarDistance(robot->worldPos(), door) < kDoorReach;
     }
     for (const auto& robot : dying_) {
       if (open) break;
-      const auto it = robotSession_.find(robot->id);
-      open = it != robotSession_.end() && it->second == sid &&
-             planarDistance(robot->worldPos(), door) < kDoorReach;
+      open = robot->session == sid && planarDistance(robot->worldPos(), door) < kDoorReach;
     }
     for (const auto* vacuum : {room.vacuum.get(), room.vacuumExiting.get()}) {
       if (!open && vacuum != nullptr)

@@ -21,6 +21,27 @@ bool allFinite(const Entity& entity) {
   return true;
 }
 
+// Two sessions whose subagents share an id: each room drives its own robot and desk.
+TEST_F(Office, AnAgentIdInTwoSessionsIsTwoRobots) {
+  for (const char* sid : {"a", "b"}) {
+    start(sid);
+    event("SubagentStart", sid, R"(,"agent_id":"shared","agent_type":"Explore")");
+  }
+  run(3);  // the desks have glided to their rooms
+  EXPECT_EQ(office.robots().size(), 4u);
+  EXPECT_EQ(office.desks().size(), 4u);
+  const RobotEntity& inA = *office.robots().at({"a", "shared"});
+  const RobotEntity& inB = *office.robots().at({"b", "shared"});
+  EXPECT_NE(&inA, &inB);
+  // Room a is the left half of the strip, room b the right.
+  EXPECT_LT(office.desks().at({"a", "shared"})->root->position().x, 0);
+  EXPECT_GT(office.desks().at({"b", "shared"})->root->position().x, 0);
+  event("SubagentStop", "a", R"(,"agent_id":"shared")");
+  run(0.5);
+  EXPECT_EQ(office.robots().at({"b", "shared"})->state, AgentState::thinking)
+      << "the other session's agent is untouched";
+}
+
 TEST_F(Office, ShowsTwelveAgentsPerRoomAndCountsTheRest) {
   start("big", 12);
   start("full", 11);
@@ -38,30 +59,30 @@ TEST_F(Office, ShowsTwelveAgentsPerRoomAndCountsTheRest) {
 TEST_F(Office, DesksKeepTheirSlotsAndAGapIsFilledOnlyOnceItsRobotHasGone) {
   start("s", 2);
   run(0.1);
-  EXPECT_EQ(office.deskSlots().at("main:s"), 0);
-  EXPECT_EQ(office.deskSlots().at("s-0"), 1);
-  EXPECT_EQ(office.deskSlots().at("s-1"), 2);
+  EXPECT_EQ(office.deskSlots().at({"s", "main:s"}), 0);
+  EXPECT_EQ(office.deskSlots().at({"s", "s-0"}), 1);
+  EXPECT_EQ(office.deskSlots().at({"s", "s-1"}), 2);
   event("SubagentStop", "s", R"(,"agent_id":"s-0")");
   run(26.5);  // removed from the model 26 s after it stopped
   ASSERT_EQ(session("s")->subagents.size(), 1u);
-  EXPECT_EQ(office.robots().count("s-0"), 0u);
+  EXPECT_EQ(office.robots().count({"s", "s-0"}), 0u);
   ASSERT_EQ(office.dying().size(), 1u);
-  EXPECT_EQ(office.desks().count("s-0"), 1u) << "the desk waits for its robot";
+  EXPECT_EQ(office.desks().count({"s", "s-0"}), 1u) << "the desk waits for its robot";
   // A newcomer while the robot is still on its way takes a fresh slot...
   start("s", 0);
   event("SubagentStart", "s", R"(,"agent_id":"early","agent_type":"Plan")");
   run(0.1);
-  EXPECT_EQ(office.deskSlots().at("early"), 3);
+  EXPECT_EQ(office.deskSlots().at({"s", "early"}), 3);
   // ...and once it has gone through the door, its desk slides out and the slot is free again.
   run(30, [&] { return office.dying().empty(); });
   ASSERT_TRUE(office.dying().empty());
-  EXPECT_EQ(office.desks().count("s-0"), 0u);
+  EXPECT_EQ(office.desks().count({"s", "s-0"}), 0u);
   EXPECT_EQ(office.retiringDeskCount(), 1);
   run(0.8);
   EXPECT_EQ(office.retiringDeskCount(), 0);
   event("SubagentStart", "s", R"(,"agent_id":"late","agent_type":"Plan")");
   run(0.1);
-  EXPECT_EQ(office.deskSlots().at("late"), 1);
+  EXPECT_EQ(office.deskSlots().at({"s", "late"}), 1);
 }
 
 TEST_F(Office, LeavingRobotsQueueAtTheDoorInThreeLanes) {
@@ -134,7 +155,7 @@ TEST_F(Office, ClampsLongFramesAndStepsAtMostSeventyFiveTimesASecond) {
 TEST_F(Office, DoorOpensForARobotWithinReachAndClosesSlowly) {
   start("s");
   run(0.1);
-  RobotEntity& robot = *office.robots().at("main:s");
+  RobotEntity& robot = *office.robots().at({"s", "main:s"});
   const glm::vec3 door = *office.doorPosition("s");
   robot.placeAt(door.x + 0.37f, door.y, door.z);
   robot.setSpawnHold(100);  // keeps it where it is
@@ -205,9 +226,9 @@ TEST_F(Office, AnIdleMainAgentTakesACoffeeAfterTwentyFiveSeconds) {
   start("s", 3);  // no bench: the main agent lounges alone
   event("Stop", "s");
   run(20);
-  EXPECT_FALSE(office.robots().at("main:s")->isLounging());
+  EXPECT_FALSE(office.robots().at({"s", "main:s"})->isLounging());
   run(9);  // the idle re-check notices within 3 s
-  const RobotEntity& main = *office.robots().at("main:s");
+  const RobotEntity& main = *office.robots().at({"s", "main:s"});
   EXPECT_TRUE(main.isLounging() || main.inCouchRoutine);
 }
 
@@ -226,9 +247,9 @@ TEST_F(Office, CompactionLinesEveryoneUpAndReportsBackOnlyAfterDelivery) {
   EXPECT_NEAR(office.mainLinePos("s")->y, office.worldPoint(0, 116).y, 1e-5);
   EXPECT_EQ(office.bench("s")->size(), 0u);
   for (const auto& [id, robot] : office.robots()) {
-    ASSERT_TRUE(robot->buildTarget) << id;
-    EXPECT_NEAR(robot->buildTarget->y, office.worldPoint(0, 116).y, 1e-5) << id;
-    EXPECT_FALSE(robot->seated) << id;
+    ASSERT_TRUE(robot->buildTarget) << id.second;
+    EXPECT_NEAR(robot->buildTarget->y, office.worldPoint(0, 116).y, 1e-5) << id.second;
+    EXPECT_FALSE(robot->seated) << id.second;
   }
   ASSERT_NE(office.vacuum("s"), nullptr);
   bool finite = true;
@@ -356,11 +377,11 @@ TEST_F(Office, ARevivedSessionKeepsItsDesksWhileTheOldRobotsFinishLeaving) {
   ASSERT_EQ(office.robots().size(), 2u);
   run(30, [&] { return office.dying().empty(); });
   ASSERT_TRUE(office.dying().empty());
-  EXPECT_EQ(office.desks().count("main:s"), 1u);
-  EXPECT_EQ(office.desks().count("s-0"), 1u);
+  EXPECT_EQ(office.desks().count({"s", "main:s"}), 1u);
+  EXPECT_EQ(office.desks().count({"s", "s-0"}), 1u);
   EXPECT_EQ(office.retiringDeskCount(), 0);
-  EXPECT_EQ(office.deskSlots().at("main:s"), 0);
-  EXPECT_EQ(office.deskSlots().at("s-0"), 1);
+  EXPECT_EQ(office.deskSlots().at({"s", "main:s"}), 0);
+  EXPECT_EQ(office.deskSlots().at({"s", "s-0"}), 1);
 }
 
 TEST_F(Office, ANarrowViewLaysNothingOut) {

@@ -34,7 +34,7 @@ TEST_F(Office, WhatCountsAsCalm) {
   const double calm = run(40, [&] { return office.activity() == OfficeActivity::calm; });
   EXPECT_GT(calm, 24);
   EXPECT_LT(calm, 40);
-  EXPECT_TRUE(office.robots().at("main:s")->isLounging());
+  EXPECT_TRUE(office.robots().at({"s", "main:s"})->isLounging());
 
   event("PermissionRequest", "s", R"(,"tool_name":"Bash")");
   run(0.1);
@@ -83,8 +83,8 @@ TEST_F(Office, ALoungerOnTheCouchSitsDownBeforeTheOfficeFreezes) {
   ASSERT_LT(run(90, [&] { return office.frozen(); }), 90);
   for (const auto& [id, robot] : office.robots()) {
     if (robot->inCouchRoutine) {
-      EXPECT_EQ(robot->couchPhase, 1) << id;
-      EXPECT_FLOAT_EQ(robot->sitT, 1) << id;
+      EXPECT_EQ(robot->couchPhase, 1) << id.second;
+      EXPECT_FLOAT_EQ(robot->sitT, 1) << id.second;
     }
   }
 }
