@@ -1,0 +1,156 @@
+// The office's crew over time: arrivals, celebrations, clinks, chairs, and what a session that
+// has gone leaves behind.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "scene/OfficeFixture.h"
+
+namespace tallyloft {
+namespace {
+
+int countNamed(const Entity& entity, const std::string& name) {
+  int count = entity.name == name ? 1 : 0;
+  for (const auto& child : entity.children()) count += countNamed(*child, name);
+  return count;
+}
+
+TEST_F(Office, AVanishedSessionLeavesNothingBehind) {
+  start("s", 14);                                    // twelve shown, a swarm label for the rest
+  event("PreCompact", "s", R"(,"trigger":"auto")");  // cables and a cleaning robot
+  run(8);
+  ASSERT_TRUE(office.swarmLabel("s"));
+  ASSERT_GT(office.cableCount("s"), 0);
+  event("SessionEnd", "s", R"(,"reason":"exit")");
+  ASSERT_LT(run(40,
+                [&] {
+                  return session("s") == nullptr && office.dying().empty() &&
+                         office.retiringDeskCount() == 0;
+                }),
+            40);
+  run(0.1);
+  EXPECT_TRUE(office.robots().empty());
+  EXPECT_TRUE(office.desks().empty());
+  EXPECT_TRUE(office.deskSlots().empty());
+  EXPECT_EQ(office.bench("s"), nullptr);
+  EXPECT_FALSE(office.roomProps("s"));
+  EXPECT_FALSE(office.doorPosition("s"));
+  EXPECT_FALSE(office.swarmLabel("s"));
+  EXPECT_EQ(office.sign("s"), nullptr);
+  EXPECT_EQ(office.vacuum("s"), nullptr);
+  EXPECT_EQ(office.paperPileCount("s"), 0);
+  EXPECT_EQ(office.cableCount("s"), 0);
+  EXPECT_EQ(office.flyingSheetCount("s"), 0);
+  for (const char* prop : {"sign", "clock", "board", "door", "steam", "vacuum-bot", "desk"})
+    EXPECT_EQ(countNamed(office.scene().root(), prop), 0) << prop;
+  EXPECT_EQ(office.lobby().size(), 2u) << "the lobby pair keeps the empty office company";
+}
+
+TEST_F(Office, NewcomersComeThroughTheDoorOrFromTheBench) {
+  // Arriving together, the main agent and four subagents walk in through the door, held back
+  // 0.6 s and 0.4 s + 0.12 s per place.
+  start("door", 4);
+  office.frame(1.0f / 60);
+  EXPECT_NEAR(office.robots().at({"door", "main:door"})->spawnHold, 0.6f, 0.02f);
+  for (int i = 0; i < 4; ++i) {
+    const RobotEntity& robot = *office.robots().at({"door", "door-" + std::to_string(i)});
+    EXPECT_NEAR(robot.spawnHold, 0.4f + 0.12f * static_cast<float>(i + 1), 0.02f) << i;
+    EXPECT_TRUE(robot.entranceOrigin) << i;
+  }
+
+  // A subagent of a small crew is one of the bench robots at the coffee corner, called up.
+  start("bench");
+  run(2);
+  const auto* bench = office.bench("bench");
+  ASSERT_NE(bench, nullptr);
+  ASSERT_EQ(bench->size(), 3u);
+  const glm::vec3 from = bench->back()->worldPos();
+  event("SubagentStart", "bench", R"(,"agent_id":"helper","agent_type":"Explore")");
+  office.frame(1.0f / 60);
+  const RobotEntity& helper = *office.robots().at({"bench", "helper"});
+  EXPECT_LT(glm::distance(helper.worldPos(), from), 0.02f);
+  EXPECT_EQ(helper.spawnHold, 0);
+  EXPECT_FALSE(helper.entranceOrigin);
+  EXPECT_EQ(office.bench("bench")->size(), 2u);
+}
+
+TEST_F(Office, AFinishedAgentIsCheeredAtTheDesksAndToastedAtTheCoffeeCorner) {
+  start("s", 3);
+  run(6);  // all at their desks
+  // Two finish at once: the agents still at work cheer, the finished ones do not.
+  event("SubagentStop", "s", R"(,"agent_id":"s-0")");
+  event("SubagentStop", "s", R"(,"agent_id":"s-1")");
+  office.frame(1.0f / 60);
+  EXPECT_GT(office.robots().at({"s", "main:s"})->cheerT, 1.4f);
+  EXPECT_GT(office.robots().at({"s", "s-2"})->cheerT, 1.4f);
+  EXPECT_EQ(office.robots().at({"s", "s-0"})->cheerT, 0);
+  EXPECT_EQ(office.robots().at({"s", "s-1"})->cheerT, 0);
+
+  // The main agent has its coffee; when the last subagent finishes, it raises its cup.
+  event("Stop", "s");
+  ASSERT_LT(run(40, [&] { return office.robots().at({"s", "main:s"})->isLounging(); }), 40);
+  run(3);
+  event("SubagentStop", "s", R"(,"agent_id":"s-2")");
+  office.frame(1.0f / 60);
+  const RobotEntity& main = *office.robots().at({"s", "main:s"});
+  EXPECT_GT(main.toastT, 1.3f);
+  EXPECT_EQ(main.cheerT, 0);
+  EXPECT_NE(main.chatterBubble, nullptr) << "🎉";
+}
+
+TEST_F(Office, TheLobbyPairClinksEightToFifteenSecondsApart) {
+  std::vector<double> clinks;
+  float last = 0;
+  double t = 0;
+  while (!office.frozen() && t < 40) {
+    t += run(kStep);
+    const float now = office.lobby().front()->clinkT;
+    if (now > last + 0.5f) {
+      clinks.push_back(t);
+      EXPECT_GT(office.lobby().back()->clinkT, 1) << "both at once";
+    }
+    last = now;
+  }
+  ASSERT_GE(clinks.size(), 2u);
+  for (std::size_t i = 1; i < clinks.size(); ++i) {
+    EXPECT_GE(clinks[i] - clinks[i - 1], 8 - 0.05) << i;
+    EXPECT_LE(clinks[i] - clinks[i - 1], 15 + 0.05) << i;
+  }
+}
+
+TEST_F(Office, TheChairFollowsItsRobot) {
+  start("s");
+  const DeskEntity* desk = nullptr;
+  const RobotEntity* robot = nullptr;
+  bool pulledOut = false;
+  run(20, [&] {
+    if (robot == nullptr && !office.robots().empty()) {
+      robot = office.robots().at({"s", "main:s"}).get();
+      desk = office.desks().at({"s", "main:s"}).get();
+    }
+    // Sitting down, the robot has the chair pulled out, then pushed in under it.
+    if (robot != nullptr && robot->sitT > 0.55f && robot->sitT < 0.75f && desk->occupied)
+      pulledOut |= desk->chairPullTarget > 0.01f;
+    return robot != nullptr && robot->sitT == 1;
+  });
+  ASSERT_NE(robot, nullptr);
+  EXPECT_TRUE(pulledOut);
+  EXPECT_EQ(robot->sitT, 1);
+  EXPECT_TRUE(desk->occupied);
+  EXPECT_EQ(desk->chairPullTarget, 0);
+  event("Stop", "s");
+  ASSERT_LT(run(40, [&] { return robot->isLounging() && !robot->walking; }), 40);
+  EXPECT_FALSE(desk->occupied) << "gone for coffee";
+}
+
+TEST_F(Office, TheLobbySpotsFollowAResize) {
+  run(0.1);
+  office.setViewSize(1200, 200);
+  run(0.1);
+  ASSERT_EQ(office.lobby().size(), 2u);
+  EXPECT_NEAR(office.lobby()[0]->loungeBase->x, office.worldPoint(600 - 16, 60).x, 1e-5);
+  EXPECT_NEAR(office.lobby()[1]->loungeBase->x, office.worldPoint(600 + 16, 60).x, 1e-5);
+}
+
+}  // namespace
+}  // namespace tallyloft
