@@ -6,22 +6,22 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <glm/gtc/matrix_transform.hpp>
 #include <glm/gtc/type_ptr.hpp>
 #include <stdexcept>
 #include <unordered_map>
 #include <vector>
 
+#include "render/Batches.h"
 #include "render/GpuCache.h"
 #include "render/MeshGeometry.h"
+#include "render/StillLayer.h"
 
 namespace tallyloft {
 namespace {
 
-// Text textures and text quads are released once there are more than this many, the longest
-// unused first among those not drawn for kEvictAfterFrames: a desk's pool lines come back every
-// few seconds and must not be set again each time.
+using namespace drawing;
+
 // How many runs of blended meshes back an item may join one of its key.
 constexpr std::size_t kBlendLookBack = 64;
 
@@ -39,40 +39,6 @@ bool hasEmoji(const std::string& text) {
 }
 // The key light's intensity maps to this much radiance.
 constexpr float kRadiancePerIntensity = 1.0f / 5600.0f;
-
-struct Instance {
-  float model[16];
-  float color[4];
-  float params[4];  // roughness, metallic, opacity, alpha cut-off (negative: none)
-  float normal[9];  // inverse transpose of the model's upper 3x3
-  float shape[4];   // a shared mesh's size: position × xyz + normal × w
-};
-static_assert(sizeof(Instance) == 37 * sizeof(float));
-
-enum class Pass { opaque, alphaTest, blend };
-
-struct BatchKey {
-  Pass pass;
-  const GpuMesh* mesh;
-  bool lit;
-  GLuint texture;
-  bool cullBack = false;  // a closed shape seen from outside: its back faces never show
-  friend bool operator==(const BatchKey&, const BatchKey&) = default;
-};
-
-struct BatchKeyHash {
-  std::size_t operator()(const BatchKey& key) const {
-    return std::hash<const void*>()(key.mesh) ^ (static_cast<std::size_t>(key.texture) << 3) ^
-           (static_cast<std::size_t>(key.pass) << 1) ^ static_cast<std::size_t>(key.lit) ^
-           (static_cast<std::size_t>(key.cullBack) << 2);
-  }
-};
-
-struct Batch {
-  BatchKey key;
-  std::size_t first;
-  std::size_t count;
-};
 
 GLuint compile(GLenum type, const char* resource) {
   QFile file(resource);
@@ -145,61 +111,15 @@ struct Renderer::Impl {
   std::unordered_map<BatchKey, std::vector<Instance>, BatchKeyHash> still;
   std::vector<BatchKey> stillOrder;
   std::vector<Batch> stillBatches;
-  std::vector<float> frameParameters;  // camera, background and lights, as the layer needs them
-  struct Layer {
-    GLuint framebuffer = 0, color = 0, depth = 0;
-    int width = 0, height = 0, samples = -1;
-    // What it holds: drawn again when any of it differs.
-    std::vector<Instance> instances;
-    std::vector<Batch> batches;
-    std::vector<float> frameParameters;
-  } layer;
+  // What the layer would hold this frame: its batches and instances, the camera, the background
+  // and the lights.
+  std::vector<unsigned char> stillContents;
+  StillLayer layer;
 
-  void releaseLayer() {
-    if (layer.framebuffer == 0) return;
-    glDeleteFramebuffers(1, &layer.framebuffer);
-    glDeleteRenderbuffers(1, &layer.color);
-    glDeleteRenderbuffers(1, &layer.depth);
-    layer = Layer{};
-  }
-
-  // Allocates the layer's framebuffer like the one bound for drawing (size and samples), and
-  // leaves it bound.
-  void bindLayer(int width, int height, int samples) {
-    if (layer.framebuffer == 0 || layer.width != width || layer.height != height ||
-        layer.samples != samples) {
-      releaseLayer();
-      layer.width = width, layer.height = height, layer.samples = samples;
-      glGenFramebuffers(1, &layer.framebuffer);
-      glGenRenderbuffers(1, &layer.color);
-      glGenRenderbuffers(1, &layer.depth);
-      glBindRenderbuffer(GL_RENDERBUFFER, layer.color);
-      glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples, GL_RGBA8, width, height);
-      glBindRenderbuffer(GL_RENDERBUFFER, layer.depth);
-      glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples, GL_DEPTH_COMPONENT24, width,
-                                       height);
-      glBindFramebuffer(GL_FRAMEBUFFER, layer.framebuffer);
-      glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, layer.color);
-      glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, layer.depth);
-    }
-    glBindFramebuffer(GL_FRAMEBUFFER, layer.framebuffer);
-  }
-
-  // Whether the layer holds exactly this frame's still surfaces.
-  bool layerHolds(const std::vector<Instance>& upload, int width, int height, int samples) const {
-    if (layer.framebuffer == 0 || layer.width != width || layer.height != height ||
-        layer.samples != samples || layer.frameParameters != frameParameters ||
-        layer.batches.size() != stillBatches.size())
-      return false;
-    for (std::size_t i = 0; i < stillBatches.size(); ++i) {
-      const Batch& a = stillBatches[i];
-      const Batch& b = layer.batches[i];
-      if (!(a.key == b.key) || a.first != b.first || a.count != b.count) return false;
-    }
-    const std::size_t count =
-        stillBatches.empty() ? 0 : stillBatches.back().first + stillBatches.back().count;
-    return layer.instances.size() == count &&
-           std::memcmp(layer.instances.data(), upload.data(), count * sizeof(Instance)) == 0;
+  template <typename T>
+  void describe(const T* values, std::size_t count) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(values);
+    stillContents.insert(stillContents.end(), bytes, bytes + count * sizeof(T));
   }
   std::vector<Visit> stack;
   std::vector<glm::vec3> towardLights;
@@ -235,7 +155,7 @@ struct Renderer::Impl {
   }
 
   ~Impl() {
-    releaseLayer();
+    layer.release();
     glDeleteBuffers(1, &instanceBuffer);
     glDeleteProgram(program);
   }
@@ -248,7 +168,7 @@ void Renderer::setInstancing(bool instancing) {
 }
 void Renderer::setStillLayer(bool on) {
   impl_->stillLayer = on;
-  if (!on) impl_->releaseLayer();
+  if (!on) impl_->layer.release();
 }
 std::size_t Renderer::cachedMeshCount() const {
   return impl_->cache.meshCount();
@@ -482,16 +402,26 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
 
   // Draw.
   const Color& background = scene.background;
-  r.frameParameters.clear();
-  const auto keep = [&](const float* values, std::size_t count) {
-    r.frameParameters.insert(r.frameParameters.end(), values, values + count);
-  };
-  keep(glm::value_ptr(viewProjection), 16);
-  keep(glm::value_ptr(eye), 3);
-  keep(&background.r, 1), keep(&background.g, 1), keep(&background.b, 1), keep(&background.a, 1);
-  for (std::size_t i = 0; i < lightToward.size(); ++i) {
-    keep(glm::value_ptr(lightToward[i]), 3);
-    keep(glm::value_ptr(lightRadiance[i]), 3);
+  // What the still layer is drawn from (the bytes of plain values; mesh keys by address).
+  r.stillContents.clear();
+  if (!r.stillBatches.empty()) {
+    for (const Batch& batch : r.stillBatches) {
+      r.describe(&batch.key.pass, 1);
+      r.describe(&batch.key.mesh, 1);
+      r.describe(&batch.key.lit, 1);
+      r.describe(&batch.key.texture, 1);
+      r.describe(&batch.key.cullBack, 1);
+      r.describe(&batch.count, 1);
+    }
+    const Batch& last = r.stillBatches.back();
+    r.describe(r.upload.data(), last.first + last.count);
+    r.describe(glm::value_ptr(viewProjection), 16);
+    r.describe(glm::value_ptr(eye), 3);
+    r.describe(&background, 1);
+    for (std::size_t i = 0; i < lightToward.size(); ++i) {
+      r.describe(glm::value_ptr(lightToward[i]), 3);
+      r.describe(glm::value_ptr(lightRadiance[i]), 3);
+    }
   }
   glUseProgram(r.program);
   glUniformMatrix4fv(r.viewProjection, 1, GL_FALSE, glm::value_ptr(viewProjection));
@@ -517,60 +447,10 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
   glCullFace(GL_BACK);
   glFrontFace(GL_CCW);
   const auto draw = [&](const std::vector<Batch>& batches) {
-    bool blending = false;
-    bool culling = false;
-    glDisable(GL_BLEND);
-    glDisable(GL_CULL_FACE);
-    glDepthMask(GL_TRUE);
-    for (const Batch& batch : batches) {
-      if ((batch.key.pass == Pass::blend) != blending) {
-        blending = !blending;
-        if (blending) {
-          glEnable(GL_BLEND);
-          glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
-          glDepthMask(GL_FALSE);
-        } else {
-          glDisable(GL_BLEND);
-          glDepthMask(GL_TRUE);
-        }
-      }
-      if (batch.key.cullBack != culling) {
-        culling = batch.key.cullBack;
-        if (culling) {
-          glEnable(GL_CULL_FACE);
-        } else {
-          glDisable(GL_CULL_FACE);
-        }
-      }
-      glBindVertexArray(batch.key.mesh->vao);
-      glUniform1i(r.lit, batch.key.lit);
-      glUniform1i(r.textured, batch.key.texture != 0);
-      glBindTexture(GL_TEXTURE_2D, batch.key.texture);
-      const std::size_t step = r.instancing ? batch.count : 1;
-      for (std::size_t first = batch.first; first < batch.first + batch.count; first += step) {
-        const std::size_t base = first * sizeof(Instance);
-        for (GLuint column = 0; column < 6; ++column) {
-          glVertexAttribPointer(3 + column, 4, GL_FLOAT, GL_FALSE, sizeof(Instance),
-                                reinterpret_cast<void*>(base + column * 4 * sizeof(float)));
-        }
-        for (GLuint column = 0; column < 3; ++column) {
-          glVertexAttribPointer(9 + column, 3, GL_FLOAT, GL_FALSE, sizeof(Instance),
-                                reinterpret_cast<void*>(base + offsetof(Instance, normal) +
-                                                        column * 3 * sizeof(float)));
-        }
-        glVertexAttribPointer(12, 4, GL_FLOAT, GL_FALSE, sizeof(Instance),
-                              reinterpret_cast<void*>(base + offsetof(Instance, shape)));
-        glDrawElementsInstanced(
-            GL_TRIANGLES, batch.key.mesh->indexCount, GL_UNSIGNED_INT, nullptr,
-            static_cast<GLsizei>(std::min(step, batch.first + batch.count - first)));
-        ++stats.drawCalls;
-      }
-      stats.instances += static_cast<int>(batch.count);
-      stats.vertices += static_cast<long long>(batch.count) * batch.key.mesh->vertexCount;
-    }
+    drawBatches(batches, r.instancing, r.lit, r.textured, stats);
   };
   if (r.stillBatches.empty()) {
-    r.releaseLayer();
+    r.layer.release();
     clear();
   } else {
     // The still layer, drawn anew only when something in it, the camera, the lights or the size
@@ -580,21 +460,13 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
     GLint samples = 0;
     glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &target);
     glGetIntegerv(GL_SAMPLES, &samples);
-    if (!r.layerHolds(r.upload, width, height, samples)) {
-      r.bindLayer(width, height, samples);
+    if (!r.layer.holds(width, height, samples, r.stillContents)) {
+      r.layer.redraw(width, height, samples, r.stillContents);
       clear();
       draw(r.stillBatches);
-      const std::size_t count = r.stillBatches.back().first + r.stillBatches.back().count;
-      r.layer.instances.assign(r.upload.begin(), r.upload.begin() + static_cast<long>(count));
-      r.layer.batches = r.stillBatches;
-      r.layer.frameParameters = r.frameParameters;
       stats.stillLayerDrawn = true;
     }
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, r.layer.framebuffer);
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, static_cast<GLuint>(target));
-    glBlitFramebuffer(0, 0, width, height, 0, 0, width, height,
-                      GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT, GL_NEAREST);
-    glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(target));
+    r.layer.copyTo(static_cast<GLuint>(target));
     glViewport(0, 0, width, height);
   }
   draw(r.batches);
@@ -608,7 +480,7 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
     r.solidOrder.clear();
     r.still.clear();
     r.stillOrder.clear();
-    r.layer.batches.clear();  // its keys may name meshes now gone: it is drawn again
+    r.layer.forget();  // its keys may name meshes now gone: it is drawn again
   }
   return stats;
 }

@@ -1,0 +1,56 @@
+#pragma once
+
+// The renderer's batches: instances of one mesh drawn alike in one call, and how a list of them
+// becomes OpenGL calls.
+#include <epoxy/gl.h>
+
+#include <cstddef>
+#include <functional>
+#include <vector>
+
+#include "render/GpuCache.h"
+#include "render/Renderer.h"
+
+namespace tallyloft::drawing {
+
+struct Instance {
+  float model[16];
+  float color[4];
+  float params[4];  // roughness, metallic, opacity, alpha cut-off (negative: none)
+  float normal[9];  // inverse transpose of the model's upper 3x3
+  float shape[4];   // a shared mesh's size: position × xyz + normal × w
+};
+static_assert(sizeof(Instance) == 37 * sizeof(float));
+
+enum class Pass { opaque, alphaTest, blend };
+
+struct BatchKey {
+  Pass pass;
+  const GpuMesh* mesh;
+  bool lit;
+  GLuint texture;
+  bool cullBack = false;  // a closed shape seen from outside: its back faces never show
+  friend bool operator==(const BatchKey&, const BatchKey&) = default;
+};
+
+struct BatchKeyHash {
+  std::size_t operator()(const BatchKey& key) const {
+    return std::hash<const void*>()(key.mesh) ^ (static_cast<std::size_t>(key.texture) << 3) ^
+           (static_cast<std::size_t>(key.pass) << 1) ^ static_cast<std::size_t>(key.lit) ^
+           (static_cast<std::size_t>(key.cullBack) << 2);
+  }
+};
+
+struct Batch {
+  BatchKey key;
+  std::size_t first;
+  std::size_t count;
+};
+
+// Draws `batches` from the instance buffer bound as the array buffer, with the scene program in
+// use; `litUniform` and `texturedUniform` are its switches. Instanced, a batch is one call;
+// otherwise one call per instance. Counts what it draws into `stats`.
+void drawBatches(const std::vector<Batch>& batches, bool instancing, GLint litUniform,
+                 GLint texturedUniform, Renderer::Stats& stats);
+
+}  // namespace tallyloft::drawing
