@@ -2,6 +2,7 @@
 // has gone leaves behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "scene/OfficeFixture.h"
@@ -150,6 +151,38 @@ TEST_F(Office, TheLobbySpotsFollowAResize) {
   ASSERT_EQ(office.lobby().size(), 2u);
   EXPECT_NEAR(office.lobby()[0]->loungeBase->x, office.worldPoint(600 - 16, 60).x, 1e-5);
   EXPECT_NEAR(office.lobby()[1]->loungeBase->x, office.worldPoint(600 + 16, 60).x, 1e-5);
+}
+
+// The coffee line while the context is cleaned: from 36 % of the room to 92 % at most, 16 % of
+// the room apart; the cleaning robot parks 0.46 left of the main agent; the chain grows a link
+// in 1.1 s, and a compaction delivered early ends once the chain has shown for 2.5 s.
+TEST_F(Office, TheCompactionLineAndItsTiming) {
+  start("s", 3);
+  run(3);
+  event("PreCompact", "s", R"(,"trigger":"auto")");
+  run(0.1);
+  std::vector<float> line;
+  for (const auto& [key, robot] : office.robots()) line.push_back(robot->buildTarget->x);
+  std::sort(line.begin(), line.end());
+  ASSERT_EQ(line.size(), 4u);
+  EXPECT_NEAR(line.front(), office.worldPoint(0.36f * 900, 116).x, 1e-4);
+  for (std::size_t i = 1; i < line.size(); ++i)
+    EXPECT_NEAR(line[i] - line[i - 1], 0.16f * 900 * 0.01f, 1e-4) << i;
+
+  // No paper to clean: the robot goes straight to its parking spot.
+  ASSERT_LT(run(20, [&] { return office.vacuum("s")->arrived; }), 20);
+  const glm::vec3 parked = office.vacuum("s")->root->position();
+  EXPECT_NEAR(parked.x, office.mainLinePos("s")->x - 0.46f, 0.02f);
+  const float started = office.chainProgress("s").value_or(-1);
+  EXPECT_LT(started, 0.1f);
+  event("PostCompact", "s", R"(,"trigger":"auto")");
+  float grown = 0;
+  const double shown = run(10, [&] {
+    grown = office.chainProgress("s").value_or(grown);
+    return !session("s")->compacting;
+  });
+  EXPECT_NEAR(shown, 2.5 - started, 0.1);
+  EXPECT_LT(grown, 4 * 1.1f) << "delivered before all four links had grown";
 }
 
 }  // namespace
