@@ -110,6 +110,8 @@ class CrewRealityController {
   // The wall clock's hour, minute and second hands (radians clockwise from twelve).
   std::optional<glm::vec3> clockHands(const std::string& sid) const;
   int paperPileCount(const std::string& sid) const;
+  // Where each paper pile stands, in the scene anchor's space.
+  std::vector<glm::vec3> paperPilePositions(const std::string& sid) const;
   // The sheets each pile holds now, and the sheets each should hold.
   std::vector<std::pair<int, int>> paperSheets(const std::string& sid) const;
   const VacuumBotEntity* vacuum(const std::string& sid) const;

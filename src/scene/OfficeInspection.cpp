@@ -69,6 +69,14 @@ int CrewRealityController::paperPileCount(const std::string& sid) const {
   return it == rooms_.end() ? 0 : static_cast<int>(it->second.papers.size());
 }
 
+std::vector<glm::vec3> CrewRealityController::paperPilePositions(const std::string& sid) const {
+  std::vector<glm::vec3> positions;
+  const auto it = rooms_.find(sid);
+  if (it == rooms_.end()) return positions;
+  for (const PaperPile& pile : it->second.papers) positions.push_back(pile.e->position());
+  return positions;
+}
+
 const VacuumBotEntity* CrewRealityController::vacuum(const std::string& sid) const {
   const auto it = rooms_.find(sid);
   return it == rooms_.end() ? nullptr : it->second.vacuum.get();

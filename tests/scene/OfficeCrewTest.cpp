@@ -185,5 +185,66 @@ TEST_F(Office, TheCompactionLineAndItsTiming) {
   EXPECT_LT(grown, 4 * 1.1f) << "delivered before all four links had grown";
 }
 
+// Two loungers of one room clink their cups together, 3 to 6 s apart.
+TEST_F(Office, LoungersOfARoomClinkInPairs) {
+  start("s", 1);
+  event("Stop", "s");
+  run(20);
+  event("SubagentStop", "s", R"(,"agent_id":"s-0")");  // done: off to the coffee corner too
+  RobotEntity& main = *office.robots().at({"s", "main:s"});
+  RobotEntity& helper = *office.robots().at({"s", "s-0"});
+  ASSERT_LT(run(15, [&] { return main.isLounging() && helper.isLounging(); }), 15);
+  std::vector<double> clinks;
+  float last = main.clinkT;
+  double t = 0;
+  while (t < 14 && office.robots().size() == 2) {
+    t += run(kStep);
+    if (main.clinkT > last + 0.5f) {
+      clinks.push_back(t);
+      EXPECT_GT(helper.clinkT, 1) << "both at once";
+    }
+    last = main.clinkT;
+  }
+  ASSERT_GE(clinks.size(), 2u);
+  for (std::size_t i = 1; i < clinks.size(); ++i) {
+    EXPECT_GE(clinks[i] - clinks[i - 1], 3 - 0.05) << i;
+    EXPECT_LE(clinks[i] - clinks[i - 1], 6 + 0.05) << i;
+  }
+}
+
+// Paper piles lie in the room's floor band (6 % to 94 % of its width, 7 % to 67 % of its
+// height) and keep their place in it when the panel is resized.
+TEST_F(Office, PaperPilesKeepTheirPlaceInTheRoomOnAResize) {
+  start("s");
+  for (int i = 0; i < 8; ++i) {
+    event("PreToolUse", "s", R"(,"tool_name":"Bash")");
+    run(0.5);
+  }
+  run(2);
+  const auto fractions = [&](float width) {
+    std::vector<glm::vec2> placed;
+    for (const glm::vec3& at : office.paperPilePositions("s")) {
+      // Back to layout units: x from the left edge, y from the bottom.
+      const glm::vec2 layout(at.x / 0.01f + width / 2, at.y / 0.01f + 100);
+      placed.emplace_back(layout.x / width, layout.y / 200);
+      EXPECT_GE(placed.back().x, 0.06f - 1e-4f);
+      EXPECT_LE(placed.back().x, 0.94f + 1e-4f);
+      EXPECT_GE(placed.back().y, 0.07f - 1e-4f);
+      EXPECT_LE(placed.back().y, 0.67f + 1e-4f);
+    }
+    return placed;
+  };
+  const auto before = fractions(900);
+  ASSERT_GE(before.size(), 2u);
+  office.setViewSize(1200, 200);
+  run(1);  // the piles slide to their new places
+  const auto after = fractions(1200);
+  ASSERT_EQ(after.size(), before.size());
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    EXPECT_NEAR(after[i].x, before[i].x, 1e-3) << i;
+    EXPECT_NEAR(after[i].y, before[i].y, 1e-3) << i;
+  }
+}
+
 }  // namespace
 }  // namespace tallyloft
