@@ -246,5 +246,29 @@ TEST_F(Office, PaperPilesKeepTheirPlaceInTheRoomOnAResize) {
   }
 }
 
+// With paper to clean, the cleaning robot works from a station 0.6 left of the main agent's
+// place in the coffee line, at the piles' depth, but never past the door.
+TEST_F(Office, TheCleaningStationIsLeftOfTheMainAgentsPlaceInLine) {
+  for (const char* sid : {"a", "b", "c"}) {
+    start(sid);
+    for (int i = 0; i < 6; ++i) {
+      event("PreToolUse", sid, R"(,"tool_name":"Bash")");
+      run(0.3);
+    }
+  }
+  run(2);
+  for (const char* sid : {"a", "b", "c"}) event("PreCompact", sid, R"(,"trigger":"auto")");
+  run(0.5);
+  for (const char* sid : {"a", "b", "c"}) {
+    ASSERT_TRUE(office.vacuumStation(sid)) << sid;
+    const glm::vec3 station = *office.vacuumStation(sid);
+    const glm::vec3 line = *office.mainLinePos(sid);
+    EXPECT_NEAR(station.x, std::max(line.x - 0.6f, office.doorPosition(sid)->x + 0.08f), 1e-4)
+        << sid;
+    EXPECT_NEAR(station.y, line.y, 1e-5) << sid;
+    EXPECT_GT(station.x, office.doorPosition(sid)->x) << sid;
+  }
+}
+
 }  // namespace
 }  // namespace tallyloft
