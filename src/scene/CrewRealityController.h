@@ -119,6 +119,8 @@ class CrewRealityController {
   std::optional<glm::vec3> vacuumStation(const std::string& sid) const;
   int flyingSheetCount(const std::string& sid) const;
   int cableCount(const std::string& sid) const;
+  // The chain's links grown so far (at least partly).
+  int cablesShown(const std::string& sid) const;
   std::optional<float> chainProgress(const std::string& sid) const;
   int fallingSheetCount() const { return static_cast<int>(fallingSheets_.size()); }
   float tickAccumulator() const { return tickAccum_; }

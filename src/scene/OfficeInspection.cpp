@@ -1,4 +1,6 @@
 // What the office holds, room by room, as tests, benchmarks and tools look at it.
+#include <algorithm>
+
 #include "scene/CrewRealityController.h"
 
 namespace tallyloft {
@@ -100,6 +102,14 @@ int CrewRealityController::flyingSheetCount(const std::string& sid) const {
 int CrewRealityController::cableCount(const std::string& sid) const {
   const auto it = rooms_.find(sid);
   return it == rooms_.end() ? 0 : static_cast<int>(it->second.chainCables.size());
+}
+
+int CrewRealityController::cablesShown(const std::string& sid) const {
+  const auto it = rooms_.find(sid);
+  if (it == rooms_.end()) return 0;
+  return static_cast<int>(std::count_if(it->second.chainCables.begin(),
+                                        it->second.chainCables.end(),
+                                        [](const Entity* cable) { return cable->isEnabled(); }));
 }
 
 std::optional<float> CrewRealityController::chainProgress(const std::string& sid) const {

@@ -155,7 +155,7 @@ TEST_F(Office, TheLobbySpotsFollowAResize) {
 
 // The coffee line while the context is cleaned: from 36 % of the room to 92 % at most, 16 % of
 // the room apart; the cleaning robot parks 0.46 left of the main agent; the chain grows a link
-// in 1.1 s, and a compaction delivered early ends once the chain has shown for 2.5 s.
+// every 1.1 s, and a compaction delivered early ends once the chain has shown for 2.5 s.
 TEST_F(Office, TheCompactionLineAndItsTiming) {
   start("s", 3);
   run(3);
@@ -177,10 +177,16 @@ TEST_F(Office, TheCompactionLineAndItsTiming) {
   EXPECT_LT(started, 0.1f);
   event("PostCompact", "s", R"(,"trigger":"auto")");
   float grown = 0;
+  std::vector<int> links;  // links shown at 0.5 s, 1.65 s and 2.3 s of chain
   const double shown = run(10, [&] {
-    grown = office.chainProgress("s").value_or(grown);
+    const float now = office.chainProgress("s").value_or(grown);
+    for (float mark : {0.5f, 1.65f, 2.3f}) {
+      if (grown < mark && now >= mark) links.push_back(office.cablesShown("s"));
+    }
+    grown = now;
     return !session("s")->compacting;
   });
+  EXPECT_EQ(links, (std::vector<int>{1, 2, 3})) << "a link every 1.1 s";
   EXPECT_NEAR(shown, 2.5 - started, 0.1);
   EXPECT_LT(grown, 4 * 1.1f) << "delivered before all four links had grown";
 }
