@@ -9,70 +9,119 @@
 namespace tallyloft {
 namespace {
 
-// Grid coordinates along one box axis from -half to half, dense near the rounded edges.
-std::vector<float> edgeSteps(float half, float radius, int segments) {
-  if (radius <= 0) return {-half, half};
-  std::vector<float> steps;
-  for (int i = 0; i <= segments; ++i) {
-    steps.push_back(-half + radius * (1 - std::cos(glm::half_pi<float>() * static_cast<float>(i) /
-                                                   static_cast<float>(segments))));
-  }
-  for (int i = segments; i >= 0; --i) {
-    steps.push_back(half - radius * (1 - std::cos(glm::half_pi<float>() * static_cast<float>(i) /
-                                                  static_cast<float>(segments))));
-  }
-  return steps;
+// Adds a triangle, wound counter-clockwise seen from the side its normals point to.
+void addTriangle(MeshGeometry& mesh, std::uint32_t a, std::uint32_t b, std::uint32_t c) {
+  const Vertex& va = mesh.vertices[a];
+  const Vertex& vb = mesh.vertices[b];
+  const Vertex& vc = mesh.vertices[c];
+  const glm::vec3 face = glm::cross(vb.position - va.position, vc.position - va.position);
+  if (glm::dot(face, va.normal + vb.normal + vc.normal) < 0) std::swap(b, c);
+  mesh.indices.insert(mesh.indices.end(), {a, b, c});
 }
 
-MeshGeometry box(const BoxMesh& box, int forcedSegments = -1) {
+// A rounded box of inner half-size 1 and radius 1, each rounded quarter `segments` chords: eight
+// sphere octants at the inner box's corners, twelve quarter cylinders along its edges and six flat
+// faces. Positions are placed (inner point plus normal); uv runs over the face a vertex faces.
+MeshGeometry unitRoundedBox(int segments) {
   MeshGeometry mesh;
-  const glm::vec3 half = box.size / 2.0f;
-  const float radius = std::min({box.cornerRadius, half.x, half.y, half.z});
-  const glm::vec3 inner = half - glm::vec3(std::max(radius, 0.0f));
-  // Each face is a grid; every grid point is pulled onto the rounded surface: the nearest point
-  // of the inner box plus the radius along the direction away from it.
-  for (int axis = 0; axis < 3; ++axis) {
-    for (int sign = -1; sign <= 1; sign += 2) {
-      const int u = (axis + 1) % 3;
-      const int v = (axis + 2) % 3;
-      const int segments = forcedSegments >= 0 ? forcedSegments : quarterSegments(radius);
-      const std::vector<float> us = edgeSteps(half[u], radius, segments);
-      const std::vector<float> vs = edgeSteps(half[v], radius, segments);
-      const auto base = static_cast<std::uint32_t>(mesh.vertices.size());
-      for (std::size_t j = 0; j < vs.size(); ++j) {
-        for (std::size_t i = 0; i < us.size(); ++i) {
-          glm::vec3 point(0);
-          point[axis] = static_cast<float>(sign) * half[axis];
-          point[u] = us[i];
-          point[v] = vs[j];
-          glm::vec3 normal(0);
-          normal[axis] = static_cast<float>(sign);
-          if (radius > 0) {
-            const glm::vec3 core = glm::clamp(point, -inner, inner);
-            const glm::vec3 away = point - core;
-            if (glm::length(away) > 1e-9f) normal = glm::normalize(away);
-            point = core + normal * radius;
-          }
-          const glm::vec2 uv{(us[i] + half[u]) / (2 * half[u]), (vs[j] + half[v]) / (2 * half[v])};
-          mesh.vertices.push_back({point, normal, uv});
-        }
+  const auto add = [&](glm::vec3 core, glm::vec3 normal) {
+    int axis = 0;
+    for (int i = 1; i < 3; ++i)
+      if (std::abs(normal[i]) > std::abs(normal[axis]) + 1e-6f) axis = i;
+    const glm::vec3 at = core + normal;
+    const glm::vec2 uv{(at[(axis + 1) % 3] + 2) / 4, (at[(axis + 2) % 3] + 2) / 4};
+    mesh.vertices.push_back({at, normal, uv});
+    return static_cast<std::uint32_t>(mesh.vertices.size() - 1);
+  };
+  const float quarter = glm::half_pi<float>() / static_cast<float>(segments);
+  const glm::vec3 axes[] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  for (int corner = 0; corner < 8; ++corner) {
+    const glm::vec3 sign(corner & 1 ? 1 : -1, corner & 2 ? 1 : -1, corner & 4 ? 1 : -1);
+    // Rows down from the pole at ±y; row k holds k + 1 points from the ±x edge to the ±z edge.
+    std::vector<std::uint32_t> above;
+    std::vector<std::uint32_t> row;
+    for (int k = 0; k <= segments; ++k) {
+      row.clear();
+      const float polar = quarter * static_cast<float>(k);
+      for (int m = 0; m <= k; ++m) {
+        const float around = k == 0 ? 0 : glm::half_pi<float>() * static_cast<float>(m) / k;
+        const glm::vec3 direction(std::sin(polar) * std::cos(around), std::cos(polar),
+                                  std::sin(polar) * std::sin(around));
+        row.push_back(add(sign, direction * sign));
       }
-      const auto columns = static_cast<std::uint32_t>(us.size());
-      for (std::uint32_t j = 0; j + 1 < vs.size(); ++j) {
-        for (std::uint32_t i = 0; i + 1 < columns; ++i) {
-          const std::uint32_t a = base + j * columns + i;
-          const std::uint32_t b = a + 1;
-          const std::uint32_t c = a + columns;
-          const std::uint32_t d = c + 1;
-          // u × v points along +axis: flip the winding on the negative face.
-          if (sign > 0) {
-            mesh.indices.insert(mesh.indices.end(), {a, b, d, a, d, c});
-          } else {
-            mesh.indices.insert(mesh.indices.end(), {a, d, b, a, c, d});
+      for (int m = 0; m < k; ++m) {
+        addTriangle(mesh, above[m], row[m], row[m + 1]);
+        if (m + 1 < k) addTriangle(mesh, above[m], row[m + 1], above[m + 1]);
+      }
+      std::swap(above, row);
+    }
+  }
+  for (int along = 0; along < 3; ++along) {
+    const glm::vec3 a = axes[(along + 1) % 3];
+    const glm::vec3 b = axes[(along + 2) % 3];
+    const glm::vec3 c = axes[along];
+    for (float sa : {-1.0f, 1.0f}) {
+      for (float sb : {-1.0f, 1.0f}) {
+        std::uint32_t previous[2] = {};
+        for (int j = 0; j <= segments; ++j) {
+          const float angle = quarter * static_cast<float>(j);
+          const glm::vec3 normal = std::cos(angle) * sa * a + std::sin(angle) * sb * b;
+          const std::uint32_t low = add(sa * a + sb * b - c, normal);
+          const std::uint32_t high = add(sa * a + sb * b + c, normal);
+          if (j > 0) {
+            addTriangle(mesh, previous[0], low, high);
+            addTriangle(mesh, previous[0], high, previous[1]);
           }
+          previous[0] = low;
+          previous[1] = high;
         }
       }
     }
+  }
+  for (int axis = 0; axis < 3; ++axis) {
+    const glm::vec3 u = axes[(axis + 1) % 3];
+    const glm::vec3 v = axes[(axis + 2) % 3];
+    for (float side : {-1.0f, 1.0f}) {
+      const glm::vec3 normal = side * axes[axis];
+      const std::uint32_t first = add(normal - u - v, normal);
+      add(normal + u - v, normal);
+      add(normal + u + v, normal);
+      add(normal - u + v, normal);
+      addTriangle(mesh, first, first + 1, first + 2);
+      addTriangle(mesh, first, first + 2, first + 3);
+    }
+  }
+  return mesh;
+}
+
+MeshGeometry sharpBox(glm::vec3 half) {
+  MeshGeometry mesh;
+  const glm::vec3 axes[] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  for (int axis = 0; axis < 3; ++axis) {
+    const glm::vec3 u = axes[(axis + 1) % 3];
+    const glm::vec3 v = axes[(axis + 2) % 3];
+    for (float side : {-1.0f, 1.0f}) {
+      const glm::vec3 normal = side * axes[axis];
+      const auto first = static_cast<std::uint32_t>(mesh.vertices.size());
+      for (const glm::vec2 corner : {glm::vec2(0, 0), {1, 0}, {1, 1}, {0, 1}}) {
+        const glm::vec3 at = normal + (corner.x * 2 - 1) * u + (corner.y * 2 - 1) * v;
+        mesh.vertices.push_back({at * half, normal, corner});
+      }
+      addTriangle(mesh, first, first + 1, first + 2);
+      addTriangle(mesh, first, first + 2, first + 3);
+    }
+  }
+  return mesh;
+}
+
+MeshGeometry box(const BoxMesh& box) {
+  const glm::vec3 half = box.size / 2.0f;
+  const float radius = std::min({box.cornerRadius, half.x, half.y, half.z});
+  if (radius <= 0) return sharpBox(half);
+  MeshGeometry mesh = unitRoundedBox(quarterSegments(radius));
+  const glm::vec3 inner = half - glm::vec3(radius);
+  for (Vertex& vertex : mesh.vertices) {
+    vertex.position = (vertex.position - vertex.normal) * inner + vertex.normal * radius;
   }
   return mesh;
 }
@@ -138,7 +187,9 @@ MeshGeometry sphere(const SphereMesh& sphere, int forcedSegments = -1) {
     for (std::uint32_t segment = 0; segment < aroundCount; ++segment) {
       const std::uint32_t a = ring * (aroundCount + 1) + segment;
       const std::uint32_t b = a + aroundCount + 1;
-      mesh.indices.insert(mesh.indices.end(), {a, b, a + 1, a + 1, b, b + 1});
+      // The first and last rings meet at a pole: one triangle each, not a quad.
+      if (ring > 0) mesh.indices.insert(mesh.indices.end(), {a, b, a + 1});
+      if (ring + 1 < rings) mesh.indices.insert(mesh.indices.end(), {a + 1, b, b + 1});
     }
   }
   return mesh;
@@ -209,12 +260,11 @@ int quarterSegments(float radius) {
 }
 
 MeshGeometry roundedBoxTemplate(int segments) {
-  // A box of half-size 2 and radius 1 has its inner box at ±1: every vertex is that corner plus
-  // the normal.
-  MeshGeometry mesh = box(BoxMesh{glm::vec3(4), segments > 0 ? 1.0f : 0.0f}, segments);
-  for (Vertex& vertex : mesh.vertices) {
-    vertex.position = segments > 0 ? vertex.position - vertex.normal : vertex.position / 2.0f;
-  }
+  if (segments == 0) return sharpBox(glm::vec3(1));
+  // The inner box's corners are at ±1 and the radius is 1: each vertex is its corner plus its
+  // normal.
+  MeshGeometry mesh = unitRoundedBox(segments);
+  for (Vertex& vertex : mesh.vertices) vertex.position = glm::sign(vertex.position - vertex.normal);
   return mesh;
 }
 

@@ -5,6 +5,8 @@
 #include <QImage>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <tuple>
 
 #include "base/LoopScheduler.h"
 #include "cli/GalleryCommand.h"
@@ -94,6 +96,40 @@ TEST(MeshGeometry, ClosedShapesWindTowardsTheirNormals) {
   EXPECT_EQ(wrongWound(buildMeshGeometry(generateSphere(0.3f))), 0);
   EXPECT_EQ(wrongWound(buildMeshGeometry(generateCone(0.5f, 0.2f))), 0);
   EXPECT_EQ(wrongWound(buildMeshGeometry(generateBox({1, 2, 3}, 0.2f))), 0);
+}
+
+// A rounded box is one closed surface: its corner, edge and face patches meet without a crack
+// (every edge is shared by two triangles, once each way), and every vertex lies on the rounding.
+TEST(MeshGeometry, RoundedBoxesAreClosedAndRound) {
+  for (int segments : {0, 1, 2, 5}) {
+    const MeshGeometry mesh = roundedBoxTemplate(segments);
+    const glm::vec4 shape(0.3f, 0.2f, 0.1f, segments > 0 ? 0.05f : 0);
+    // Vertices welded by where they lie.
+    const auto key = [&](std::uint32_t index) {
+      const Vertex& v = mesh.vertices[index];
+      const glm::vec3 at = v.position * glm::vec3(shape) + v.normal * shape.w;
+      return std::make_tuple(std::lround(at.x * 1e5), std::lround(at.y * 1e5),
+                             std::lround(at.z * 1e5));
+    };
+    std::map<std::pair<decltype(key(0)), decltype(key(0))>, int> edges;
+    for (std::size_t i = 0; i < mesh.indices.size(); i += 3) {
+      for (int side = 0; side < 3; ++side) {
+        ++edges[{key(mesh.indices[i + side]), key(mesh.indices[i + (side + 1) % 3])}];
+      }
+    }
+    for (const auto& [edge, count] : edges) {
+      EXPECT_EQ(count, 1) << segments;
+      EXPECT_EQ(edges.count({edge.second, edge.first}), 1u) << segments << ": an open edge";
+    }
+    for (const Vertex& vertex : mesh.vertices) {
+      EXPECT_NEAR(glm::length(vertex.normal), 1, 1e-5);
+      if (segments > 0) {
+        EXPECT_EQ(glm::abs(vertex.position), glm::vec3(1)) << "on the inner box's corner";
+      }
+    }
+  }
+  // The fewest triangles that round a box's quarter in one chord.
+  EXPECT_EQ(roundedBoxTemplate(1).indices.size(), 3u * (8 + 12 * 2 + 6 * 2));
 }
 
 std::unique_ptr<Scene> officeScene() {
