@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "render/Batches.h"
+#include "render/FreedMemory.h"
 #include "render/GpuCache.h"
 #include "render/MeshGeometry.h"
 #include "render/StillLayer.h"
@@ -126,6 +127,7 @@ struct Renderer::Impl {
   std::vector<glm::vec3> lightColors;
 
   Impl() {
+    keepFreedMemoryForReuse();
     program = glCreateProgram();
     const GLuint vertex = compile(GL_VERTEX_SHADER, ":/shaders/scene.vert");
     const GLuint fragment = compile(GL_FRAGMENT_SHADER, ":/shaders/scene.frag");

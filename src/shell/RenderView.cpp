@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <exception>
 
+#include "render/FreedMemory.h"
+
 namespace tallyloft {
 
 RenderView::RenderView(Scene& scene, QWidget* parent) : QWidget(parent), scene_(scene) {
@@ -38,6 +40,7 @@ void RenderView::setPaused(bool paused) {
   paused_ = paused;
   if (paused_) {
     nextFrame_.stop();
+    releaseFreedMemory();  // kept for the next frame's draw calls; none is coming soon
   } else {
     clock_.restart();
     nextDue_ = cadence_.nsecsElapsed();
