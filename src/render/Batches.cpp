@@ -4,8 +4,9 @@
 
 namespace tallyloft::drawing {
 
-void drawBatches(const std::vector<Batch>& batches, bool instancing, GLint litUniform,
-                 GLint texturedUniform, Renderer::Stats& stats) {
+void drawBatches(const std::vector<Batch>& batches, bool instancing, const SceneProgram& full,
+                 const SceneProgram& plain, Renderer::Stats& stats) {
+  const SceneProgram* program = nullptr;
   bool blending = false;
   bool culling = false;
   glDisable(GL_BLEND);
@@ -31,9 +32,15 @@ void drawBatches(const std::vector<Batch>& batches, bool instancing, GLint litUn
         glDisable(GL_CULL_FACE);
       }
     }
+    const SceneProgram* wanted = drawnPlain(batch.key) ? &plain : &full;
+    if (wanted != program) {
+      program = wanted;
+      glUseProgram(program->id());
+    }
     glBindVertexArray(batch.key.mesh->vao);
-    glUniform1i(litUniform, batch.key.lit);
-    glUniform1i(texturedUniform, batch.key.texture != 0);
+    glUniform1i(program->litSwitch(), batch.key.lighting != Lighting::none);
+    if (program->texturedSwitch() >= 0)
+      glUniform1i(program->texturedSwitch(), batch.key.texture != 0);
     glBindTexture(GL_TEXTURE_2D, batch.key.texture);
     const std::size_t step = instancing ? batch.count : 1;
     for (std::size_t first = batch.first; first < batch.first + batch.count; first += step) {

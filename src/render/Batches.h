@@ -10,6 +10,7 @@
 
 #include "render/GpuCache.h"
 #include "render/Renderer.h"
+#include "render/SceneProgram.h"
 
 namespace tallyloft::drawing {
 
@@ -23,11 +24,13 @@ struct Instance {
 static_assert(sizeof(Instance) == 37 * sizeof(float));
 
 enum class Pass { opaque, alphaTest, blend };
+// Lit per vertex: closed shapes seen from outside, when small on screen.
+enum class Lighting : unsigned char { none, perVertex, perPixel };
 
 struct BatchKey {
   Pass pass;
   const GpuMesh* mesh;
-  bool lit;
+  Lighting lighting;
   GLuint texture;
   bool cullBack = false;  // a closed shape seen from outside: its back faces never show
   friend bool operator==(const BatchKey&, const BatchKey&) = default;
@@ -36,7 +39,8 @@ struct BatchKey {
 struct BatchKeyHash {
   std::size_t operator()(const BatchKey& key) const {
     return std::hash<const void*>()(key.mesh) ^ (static_cast<std::size_t>(key.texture) << 3) ^
-           (static_cast<std::size_t>(key.pass) << 1) ^ static_cast<std::size_t>(key.lit) ^
+           (static_cast<std::size_t>(key.pass) << 1) ^
+           (static_cast<std::size_t>(key.lighting) << 5) ^
            (static_cast<std::size_t>(key.cullBack) << 2);
   }
 };
@@ -47,10 +51,15 @@ struct Batch {
   std::size_t count;
 };
 
-// Draws `batches` from the instance buffer bound as the array buffer, with the scene program in
-// use; `litUniform` and `texturedUniform` are its switches. Instanced, a batch is one call;
-// otherwise one call per instance. Counts what it draws into `stats`.
-void drawBatches(const std::vector<Batch>& batches, bool instancing, GLint litUniform,
-                 GLint texturedUniform, Renderer::Stats& stats);
+// Whether a batch is drawn with the plain program: untextured, not cut out and not lit per pixel.
+inline bool drawnPlain(const BatchKey& key) {
+  return key.texture == 0 && key.pass != Pass::alphaTest && key.lighting != Lighting::perPixel;
+}
+
+// Draws `batches` from the instance buffer bound as the array buffer, each with the form of the
+// scene program it needs (both set up for the frame). Instanced, a batch is one call; otherwise
+// one call per instance. Counts what it draws into `stats`.
+void drawBatches(const std::vector<Batch>& batches, bool instancing, const SceneProgram& full,
+                 const SceneProgram& plain, Renderer::Stats& stats);
 
 }  // namespace tallyloft::drawing

@@ -2,7 +2,6 @@
 
 #include <epoxy/gl.h>
 
-#include <QFile>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -16,6 +15,7 @@
 #include "render/FreedMemory.h"
 #include "render/GpuCache.h"
 #include "render/MeshGeometry.h"
+#include "render/SceneProgram.h"
 #include "render/StillLayer.h"
 
 namespace tallyloft {
@@ -41,25 +41,6 @@ bool hasEmoji(const std::string& text) {
 // The key light's intensity maps to this much radiance.
 constexpr float kRadiancePerIntensity = 1.0f / 5600.0f;
 
-GLuint compile(GLenum type, const char* resource) {
-  QFile file(resource);
-  if (!file.open(QIODevice::ReadOnly))
-    throw std::runtime_error(std::string("missing shader ") + resource);
-  const QByteArray source = file.readAll();
-  const char* text = source.constData();
-  const GLuint shader = glCreateShader(type);
-  glShaderSource(shader, 1, &text, nullptr);
-  glCompileShader(shader);
-  GLint ok = 0;
-  glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-  if (!ok) {
-    char log[2048];
-    glGetShaderInfoLog(shader, sizeof log, nullptr, log);
-    throw std::runtime_error(std::string(resource) + ": " + log);
-  }
-  return shader;
-}
-
 void setMatrix(float* out, const glm::mat4& matrix) {
   std::copy_n(glm::value_ptr(matrix), 16, out);
 }
@@ -67,12 +48,14 @@ void setMatrix(float* out, const glm::mat4& matrix) {
 }  // namespace
 
 struct Renderer::Impl {
-  GLuint program = 0;
-  GLint viewProjection = -1, lit = -1, textured = -1, texture = -1, cameraPosition = -1,
-        lightCount = -1, lightToward = -1, lightRadiance = -1;
+  // Made first: it keeps freed memory for reuse before the driver allocates.
+  const bool keptFreedMemory = keepFreedMemoryForReuse();
+  SceneProgram program{false};
+  SceneProgram plainProgram{true};
   GLuint instanceBuffer = 0;
   std::size_t instanceCapacity = 0;
   bool instancing = true;
+  float vertexLightingUpTo = 16;
 
   GpuCache cache;
   const MeshDescriptor unitQuad = generatePlane(1, 1);  // small text is drawn as this, scaled
@@ -127,39 +110,15 @@ struct Renderer::Impl {
   std::vector<glm::vec3> lightColors;
 
   Impl() {
-    keepFreedMemoryForReuse();
-    program = glCreateProgram();
-    const GLuint vertex = compile(GL_VERTEX_SHADER, ":/shaders/scene.vert");
-    const GLuint fragment = compile(GL_FRAGMENT_SHADER, ":/shaders/scene.frag");
-    glAttachShader(program, vertex);
-    glAttachShader(program, fragment);
-    glLinkProgram(program);
-    // Detached, the shaders are freed with their compiled form; the linked program keeps its own.
-    glDetachShader(program, vertex);
-    glDetachShader(program, fragment);
-    glDeleteShader(vertex);
-    glDeleteShader(fragment);
     // Nothing else is compiled: let the driver drop its compiler's state (Mesa keeps megabytes of
     // built-in functions otherwise).
     glReleaseShaderCompiler();
-    GLint ok = 0;
-    glGetProgramiv(program, GL_LINK_STATUS, &ok);
-    if (!ok) throw std::runtime_error("the scene shaders do not link");
-    viewProjection = glGetUniformLocation(program, "uViewProjection");
-    lit = glGetUniformLocation(program, "uLit");
-    textured = glGetUniformLocation(program, "uTextured");
-    texture = glGetUniformLocation(program, "uTexture");
-    cameraPosition = glGetUniformLocation(program, "uCameraPosition");
-    lightCount = glGetUniformLocation(program, "uLightCount");
-    lightToward = glGetUniformLocation(program, "uLightToward");
-    lightRadiance = glGetUniformLocation(program, "uLightRadiance");
     glGenBuffers(1, &instanceBuffer);
   }
 
   ~Impl() {
     layer.release();
     glDeleteBuffers(1, &instanceBuffer);
-    glDeleteProgram(program);
   }
 };
 
@@ -167,6 +126,9 @@ Renderer::Renderer() : impl_(std::make_unique<Impl>()) {}
 Renderer::~Renderer() = default;
 void Renderer::setInstancing(bool instancing) {
   impl_->instancing = instancing;
+}
+void Renderer::setVertexLightingUpTo(float pixels) {
+  impl_->vertexLightingUpTo = pixels;
 }
 void Renderer::setStillLayer(bool on) {
   impl_->stillLayer = on;
@@ -258,9 +220,9 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
     const float largestScale =
         std::max({glm::length(glm::vec3(world[0])), glm::length(glm::vec3(world[1])),
                   glm::length(glm::vec3(world[2]))});
+    const float pixelsPerUnit = pixelsAtUnitDistance / std::max(reach, 1e-3f) * largestScale;
     glm::vec4 shape;
-    const GpuMesh& mesh = r.cache.shapedMesh(
-        model.mesh, pixelsAtUnitDistance / std::max(reach, 1e-3f) * largestScale, shape);
+    const GpuMesh& mesh = r.cache.shapedMesh(model.mesh, pixelsPerUnit, shape);
     Instance instance{};
     setMatrix(instance.model, world);
     std::copy_n(glm::value_ptr(shape), 4, instance.shape);
@@ -281,6 +243,8 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
       // Only opaque closed shapes skip their back faces: through a faded or cut-out one the far
       // side shows.
       if (key.pass != Pass::opaque) key.cullBack = false;
+      // Lit per vertex, a back face would show the light of the front.
+      if (key.lighting == Lighting::perVertex && !key.cullBack) key.lighting = Lighting::perPixel;
       if (key.pass == Pass::blend) {
         r.blended.push_back(
             {depth, r.blended.size(), key, instance, screenRect(world, mesh, shape), 0});
@@ -302,14 +266,14 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
         const glm::mat4 quad = world * glm::translate(glm::mat4(1), mesh.center) *
                                glm::scale(glm::mat4(1), {mesh.size.x, text->font.size * 0.45f, 1});
         setMatrix(instance.model, quad);
-        add({Pass::opaque, &bar, false, 0}, tint, 1, 0, std::nullopt);
+        add({Pass::opaque, &bar, Lighting::none, 0}, tint, 1, 0, std::nullopt);
         continue;
       }
       const auto& textures = r.cache.textFor(*text, pixelsPerUnit);
-      add({Pass::blend, &mesh, false, textures.glyphs}, tint, 1, 0, std::nullopt);
+      add({Pass::blend, &mesh, Lighting::none, textures.glyphs}, tint, 1, 0, std::nullopt);
       if (textures.emoji != 0) {
-        add({Pass::blend, &mesh, false, textures.emoji}, palette::white.withAlpha(tint.a), 1, 0,
-            std::nullopt);
+        add({Pass::blend, &mesh, Lighting::none, textures.emoji}, palette::white.withAlpha(tint.a),
+            1, 0, std::nullopt);
       }
       continue;
     }
@@ -319,14 +283,18 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
                          std::holds_alternative<ConeMesh>(model.mesh)) &&
                         glm::determinant(glm::mat3(world)) > 0;
     if (const auto* lit = std::get_if<LitMaterial>(&model.materials.front())) {
-      add({Pass::opaque, &mesh, true, 0, closed}, lit->color, lit->roughness,
-          lit->metallic ? 1.0f : 0.0f, std::nullopt);
+      const glm::vec3 extent = mesh.size * glm::vec3(shape) + glm::vec3(2 * shape.w);
+      const bool small =
+          std::max({extent.x, extent.y, extent.z}) * pixelsPerUnit <= r.vertexLightingUpTo;
+      add({Pass::opaque, &mesh, small ? Lighting::perVertex : Lighting::perPixel, 0, closed},
+          lit->color, lit->roughness, lit->metallic ? 1.0f : 0.0f, std::nullopt);
     } else {
       const auto& unlit = std::get<UnlitMaterial>(model.materials.front());
       const GLuint texture = unlit.texture ? r.cache.textureFor(unlit.texture) : 0;
       const Pass pass =
           unlit.opacityThreshold ? Pass::alphaTest : (texture != 0 ? Pass::blend : Pass::opaque);
-      add({pass, &mesh, false, texture, closed}, unlit.color, 1, 0, unlit.opacityThreshold);
+      add({pass, &mesh, Lighting::none, texture, closed}, unlit.color, 1, 0,
+          unlit.opacityThreshold);
     }
   }
 
@@ -410,7 +378,7 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
     for (const Batch& batch : r.stillBatches) {
       r.describe(&batch.key.pass, 1);
       r.describe(&batch.key.mesh, 1);
-      r.describe(&batch.key.lit, 1);
+      r.describe(&batch.key.lighting, 1);
       r.describe(&batch.key.texture, 1);
       r.describe(&batch.key.cullBack, 1);
       r.describe(&batch.count, 1);
@@ -425,17 +393,8 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
       r.describe(glm::value_ptr(lightRadiance[i]), 3);
     }
   }
-  glUseProgram(r.program);
-  glUniformMatrix4fv(r.viewProjection, 1, GL_FALSE, glm::value_ptr(viewProjection));
-  glUniform3fv(r.cameraPosition, 1, glm::value_ptr(eye));
-  glUniform1i(r.lightCount, static_cast<GLint>(lightToward.size()));
-  if (!lightToward.empty()) {
-    glUniform3fv(r.lightToward, static_cast<GLsizei>(lightToward.size()),
-                 glm::value_ptr(lightToward.front()));
-    glUniform3fv(r.lightRadiance, static_cast<GLsizei>(lightRadiance.size()),
-                 glm::value_ptr(lightRadiance.front()));
-  }
-  glUniform1i(r.texture, 0);
+  r.plainProgram.use(viewProjection, eye, lightToward, lightRadiance);
+  r.program.use(viewProjection, eye, lightToward, lightRadiance);
   glActiveTexture(GL_TEXTURE0);
   const auto clear = [&] {
     glViewport(0, 0, width, height);
@@ -449,7 +408,7 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
   glCullFace(GL_BACK);
   glFrontFace(GL_CCW);
   const auto draw = [&](const std::vector<Batch>& batches) {
-    drawBatches(batches, r.instancing, r.lit, r.textured, stats);
+    drawBatches(batches, r.instancing, r.program, r.plainProgram, stats);
   };
   if (r.stillBatches.empty()) {
     r.layer.release();

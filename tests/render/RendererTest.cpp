@@ -214,6 +214,50 @@ TEST(Renderer, ReleasesMeshesNothingDraws) {
   EXPECT_LE(gl().renderer().cachedMeshCount(), before);
 }
 
+// Small closed shapes are lit once per vertex: they look as they do lit per pixel.
+TEST(Renderer, SmallShapesLitPerVertexLookAsLitPerPixel) {
+  const auto office = officeScene();
+  Scene& scene = *office;
+  Entity* anchor = scene.addAnchor();
+  for (int i = 0; i < 8; ++i) {
+    const float x = -0.85f + 0.24f * static_cast<float>(i);
+    const Color color = i % 2 ? palette::blue : palette::orange;
+    const bool metal = i % 3 == 0;
+    addModel(*anchor, generateBox({0.08f, 0.1f, 0.06f}, 0.02f),
+             LitMaterial{color, 0.2f + 0.1f * static_cast<float>(i), metal}, {x, 0.3f, 0});
+    addModel(*anchor, generateSphere(0.04f), LitMaterial{color, 0.3f, metal}, {x, 0, 0});
+    addModel(*anchor, generateBox(0.07f), LitMaterial{color, 0.6f, metal}, {x, -0.3f, 0})
+        ->setOrientation(glm::angleAxis(0.6f, glm::normalize(glm::vec3(1, 1, 0))));
+  }
+  const auto pixels = [&](float upTo) {
+    gl().renderer().setVertexLightingUpTo(upTo);
+    QImage image = gl().render(scene, {300, 150});
+    gl().renderer().setVertexLightingUpTo(16);
+    return image;
+  };
+  const QImage perPixel = pixels(0);
+  const QImage perVertex = pixels(1000);
+  ASSERT_EQ(perPixel.size(), perVertex.size());
+  long long total = 0;
+  int largest = 0;
+  for (int y = 0; y < perPixel.height(); ++y) {
+    for (int x = 0; x < perPixel.width(); ++x) {
+      const QRgb a = perPixel.pixel(x, y);
+      const QRgb b = perVertex.pixel(x, y);
+      for (int d :
+           {qRed(a) - qRed(b), qGreen(a) - qGreen(b), qBlue(a) - qBlue(b), qAlpha(a) - qAlpha(b)}) {
+        total += std::abs(d);
+        largest = std::max(largest, std::abs(d));
+      }
+    }
+  }
+  EXPECT_GT(largest, 0) << "the per-vertex path was taken";
+  const QRect painted = paintedArea(perPixel);
+  // Highlights on a few pixels shift a little; the colours as a whole do not.
+  EXPECT_LT(static_cast<double>(total) / (painted.width() * painted.height() * 4), 1.0);
+  EXPECT_EQ(paintedArea(perVertex), painted);
+}
+
 TEST(Renderer, OpacityMultipliesAndDisabledSubtreesVanish) {
   const auto office = officeScene();
   Scene& scene = *office;

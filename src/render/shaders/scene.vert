@@ -1,5 +1,3 @@
-#version 330 core
-
 layout(location = 0) in vec3 aPosition;
 layout(location = 1) in vec3 aNormal;
 layout(location = 2) in vec2 aUv;
@@ -18,19 +16,25 @@ layout(location = 11) in vec3 iNormal2;
 layout(location = 12) in vec4 iShape;
 
 uniform mat4 uViewProjection;
+uniform bool uLit;
 
 // Packed in whole vec4s, so a software rasterizer sets up four inputs per triangle, not five.
 out vec4 vWorldPositionU;  // world position, u
 out vec4 vNormalV;         // normal, v
-out vec4 vColor;
+out vec4 vColor;  // the plain form lights it here
 out vec4 vParams;
 
 void main() {
   mat4 model = mat4(iModel0, iModel1, iModel2, iModel3);
   vec4 world = model * vec4(aPosition * iShape.xyz + aNormal * iShape.w, 1.0);
+  vec3 normal = mat3(iNormal0, iNormal1, iNormal2) * aNormal;
   vWorldPositionU = vec4(world.xyz, aUv.x);
-  vNormalV = vec4(mat3(iNormal0, iNormal1, iNormal2) * aNormal, aUv.y);
+  vNormalV = vec4(normal, aUv.y);
   vColor = iColor;
+#ifdef PLAIN
+  // Only closed shapes seen from outside are lit here: their normals face the viewer.
+  if (uLit) vColor.rgb = shade(iColor.rgb, normalize(normal), world.xyz, iParams.x, iParams.y);
+#endif
   vParams = iParams;
   gl_Position = uViewProjection * world;
 }
