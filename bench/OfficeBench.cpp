@@ -119,7 +119,7 @@ void measure(int sessions, bool compacting, OffscreenRenderer& gl) {
     gl.renderer().setStillLayer(stillLayer);
     stats = gl.draw(office.controller.scene(), {900, 200});
     std::vector<double> drawn;
-    for (int i = 0; i < 7; ++i) {
+    for (int i = 0; i < 31; ++i) {
       const auto start = Clock::now();
       stats = gl.draw(office.controller.scene(), {900, 200});
       drawn.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
