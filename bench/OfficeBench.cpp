@@ -1,8 +1,9 @@
 // The living office with 1, 4 and 8 sessions of 12 agents each, mid-work and mid-compaction: the
 // CPU time of a frame (ticking everything, with and without a pending sync; no GL), the heap
 // allocations of steady frames, and for the same scene the draw calls, entities, vertices drawn and
-// the whole frame on this machine's OpenGL (llvmpipe without a GPU) at the panel's 900x200, with
-// everything drawn and with the still layer (walls, floors, furniture) kept from the frame before.
+// the whole frame on this machine's OpenGL (llvmpipe without a GPU) at the panel's 900x200,
+// antialiased as the app does on this driver, with everything drawn and with the still layer
+// (walls, floors, furniture) kept from the frame before.
 #include <QGuiApplication>
 #include <algorithm>
 #include <chrono>
@@ -160,6 +161,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no headless OpenGL: %s\n", error.c_str());
     return 1;
   }
+  gl->setAntialiasing(antialiasingFor(gl->softwareRendering()));
+  std::printf(
+      "GL frames %s, as the app draws on this driver.\n\n",
+      gl->softwareRendering() ? "supersampled 2x2 (software rendering)" : "multisampled 4x");
   std::printf(
       "| sessions           | frame ms | frame ms | +sync ms | +sync ms | allocs per | draw  | "
       "entities | vertices  | GL frame | GL, still  | layer    |\n"

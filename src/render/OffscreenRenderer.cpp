@@ -56,7 +56,8 @@ std::unique_ptr<OffscreenRenderer> OffscreenRenderer::create(std::string* error)
 OffscreenRenderer::OffscreenRenderer(std::unique_ptr<Context> context)
     : context_(std::move(context)),
       renderer_(std::make_unique<Renderer>()),
-      target_(std::make_unique<MultisampleTarget>()) {}
+      target_(std::make_unique<RenderTarget>()),
+      software_(currentDriverIsSoftware()) {}
 
 OffscreenRenderer::~OffscreenRenderer() {
   eglMakeCurrent(context_->display, EGL_NO_SURFACE, EGL_NO_SURFACE, context_->context);
@@ -67,7 +68,9 @@ OffscreenRenderer::~OffscreenRenderer() {
 Renderer::Stats OffscreenRenderer::draw(const Scene& scene, QSize size) {
   eglMakeCurrent(context_->display, EGL_NO_SURFACE, EGL_NO_SURFACE, context_->context);
   target_->bind(size);
-  const Renderer::Stats stats = renderer_->render(scene, size.width(), size.height());
+  const QSize drawn = target_->drawnSize();
+  const Renderer::Stats stats =
+      renderer_->render(scene, drawn.width(), drawn.height(), target_->pixelsPerOutputPixel());
   glFinish();
   return stats;
 }

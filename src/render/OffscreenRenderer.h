@@ -6,14 +6,15 @@
 #include <string>
 
 #include "render/FrameReadback.h"
-#include "render/MultisampleTarget.h"
+#include "render/RenderTarget.h"
 #include "render/Renderer.h"
 
 namespace tallyloft {
 
 // Renders scenes without any window system: an OpenGL 3.3 core context on EGL's surfaceless
 // platform (Mesa's llvmpipe where there is no GPU), drawing into a 4x multisampled framebuffer
-// that is read back into an image. Main-thread only; needs a QGuiApplication for text.
+// (or a supersampled one, when asked) that is read back into an image. Main-thread only; needs a
+// QGuiApplication for text.
 class OffscreenRenderer {
  public:
   // Nothing, with `error` set, when no such context can be made.
@@ -30,6 +31,10 @@ class OffscreenRenderer {
   // Draws without reading back (for timing); finishes the GPU work before returning.
   Renderer::Stats draw(const Scene& scene, QSize size);
   Renderer& renderer() { return *renderer_; }
+  // Multisampled unless set otherwise.
+  void setAntialiasing(Antialiasing antialiasing) { target_->setAntialiasing(antialiasing); }
+  // Whether the driver draws on the CPU.
+  bool softwareRendering() const { return software_; }
 
  private:
   struct Context;
@@ -37,7 +42,8 @@ class OffscreenRenderer {
 
   std::unique_ptr<Context> context_;
   std::unique_ptr<Renderer> renderer_;
-  std::unique_ptr<MultisampleTarget> target_;
+  std::unique_ptr<RenderTarget> target_;
+  bool software_ = false;
 };
 
 }  // namespace tallyloft

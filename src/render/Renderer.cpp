@@ -138,7 +138,8 @@ std::size_t Renderer::cachedMeshCount() const {
   return impl_->cache.meshCount();
 }
 
-Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
+Renderer::Stats Renderer::render(const Scene& scene, int width, int height,
+                                 int pixelsPerOutputPixel) {
   const auto started = std::chrono::steady_clock::now();
   Impl& r = *impl_;
   r.cache.nextFrame();
@@ -161,9 +162,10 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height) {
   const glm::mat4 viewProjection = projection * view;
   const glm::vec3 eye = glm::vec3(cameraWorld[3]);
   const glm::vec3 forward = -glm::normalize(glm::vec3(cameraWorld[2]));
-  // Screen pixels per world unit at distance 1.
-  const float pixelsAtUnitDistance =
-      static_cast<float>(height) / (2 * std::tan(glm::radians(fov) / 2));
+  // Output pixels per world unit at distance 1: what detail is chosen for.
+  const float pixelsAtUnitDistance = static_cast<float>(height) /
+                                     static_cast<float>(std::max(pixelsPerOutputPixel, 1)) /
+                                     (2 * std::tan(glm::radians(fov) / 2));
 
   // Where a mesh lands on screen (its bounds' corners in clip space); anything reaching behind
   // the eye covers the whole screen.

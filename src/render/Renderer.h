@@ -33,8 +33,9 @@ class Renderer {
   Renderer& operator=(const Renderer&) = delete;
   ~Renderer();
 
-  // Draws into the bound framebuffer, `width` × `height` pixels.
-  Stats render(const Scene& scene, int width, int height);
+  // Draws into the bound framebuffer, `width` × `height` pixels, of which each output pixel is
+  // `pixelsPerOutputPixel` along each side (supersampled): detail is chosen for the output.
+  Stats render(const Scene& scene, int width, int height, int pixelsPerOutputPixel = 1);
 
   // One draw call per entity instead of per batch (for comparison).
   void setInstancing(bool instancing);

@@ -80,15 +80,12 @@ bool RenderView::makeCurrent() {
     context->doneCurrent();
     return false;
   }
-  target_ = std::make_unique<MultisampleTarget>();
+  software_ = currentDriverIsSoftware();
+  target_ = std::make_unique<RenderTarget>(antialiasingFor(software_));
   context_ = std::move(context);
   surface_ = std::move(surface);
   failed_ = false;
   clock_.start();
-  const auto* name = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
-  const QByteArray renderer(name != nullptr ? name : "");
-  software_ =
-      renderer.contains("llvmpipe") || renderer.contains("softpipe") || renderer.contains("swrast");
   readback_ = std::make_unique<FrameReadback>(software_ ? FrameReadback::Mode::synchronous
                                                         : FrameReadback::Mode::pixelBuffers);
   emit rendererKnown(software_);
@@ -102,7 +99,8 @@ void RenderView::drawFrame() {
   const QSize size(std::max(1, static_cast<int>(std::lround(width() * renderScale_))),
                    std::max(1, static_cast<int>(std::lround(height() * renderScale_))));
   target_->bind(size);
-  renderer_->render(scene_, size.width(), size.height());
+  const QSize drawn = target_->drawnSize();
+  renderer_->render(scene_, drawn.width(), drawn.height(), target_->pixelsPerOutputPixel());
   target_->resolve();
   // A picture still shared (the magnifier holds the last one) is left alone: read into the
   // other buffer, which the magnifier let go of when it took this one.

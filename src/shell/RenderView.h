@@ -9,7 +9,7 @@
 
 #include "graph/Scene.h"
 #include "render/FrameReadback.h"
-#include "render/MultisampleTarget.h"
+#include "render/RenderTarget.h"
 #include "render/Renderer.h"
 
 class QOpenGLContext;
@@ -20,12 +20,12 @@ namespace tallyloft {
 // The office panel's 3D view: draws a Scene at most once per frame interval (16 ms, 60 times a
 // second, unless its owner asks for fewer), calling the scene's
 // update with the time step first. Renders at `renderScale` pixels per logical pixel (2
-// normally, 3 while the magnifier is active) with 4x multisampling into its own offscreen
-// OpenGL context, reads the picture back (with a GPU, one frame behind, so that no frame waits
-// for the GPU) and paints it scaled onto the widget. The window thus
-// stays an ordinary raster window: no second context composes it, which matters most where the
-// GL driver draws on the CPU. A paused view draws no frames at all and keeps its last picture.
-// Main-thread only; the scene must outlive the view.
+// normally, 3 while the magnifier is active) with 4x multisampling (without a GPU: supersampled
+// 2x2, which costs llvmpipe far less for the same picture) into its own offscreen OpenGL context,
+// reads the picture back (with a GPU, one frame behind, so that no frame waits for the GPU) and
+// paints it scaled onto the widget. The window thus stays an ordinary raster window: no second
+// context composes it, which matters most where the GL driver draws on the CPU. A paused view draws
+// no frames at all and keeps its last picture. Main-thread only; the scene must outlive the view.
 class RenderView : public QWidget {
   Q_OBJECT
 
@@ -64,7 +64,7 @@ class RenderView : public QWidget {
   std::unique_ptr<QOpenGLContext> context_;
   std::unique_ptr<QOffscreenSurface> surface_;
   std::unique_ptr<Renderer> renderer_;
-  std::unique_ptr<MultisampleTarget> target_;
+  std::unique_ptr<RenderTarget> target_;
   std::unique_ptr<FrameReadback> readback_;
   bool failed_ = false;
   QImage frame_;

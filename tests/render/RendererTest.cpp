@@ -357,28 +357,37 @@ TEST(FrameReadback, BothPathsGiveTheSamePicture) {
 
 // The still layer (walls, floors, furniture) is drawn once and copied under later frames; it is
 // drawn again when the size changes or a room appears, and the picture is the one drawn without it.
-TEST(Renderer, TheStillLayerIsKeptUntilSomethingInItChanges) {
+// An office on virtual time with reduced motion (no sway), its sessions at work.
+struct QuietOffice {
   LoopScheduler loop{Scheduler::TimePoint{}};
   CrewModel crew{loop};
-  CrewRealityController office{crew, loop, {true, 3}};  // reduced motion: no sway
-  office.setViewSize(900, 200);
-  const auto post = [&](const std::string& json) {
-    crew.reduce(*HookEvent::decode(json, loop.now()));
-  };
-  const auto frames = [&](int count) {
+  CrewRealityController office{crew, loop, {true, 3}};
+
+  QuietOffice() { office.setViewSize(900, 200); }
+  Scene& scene() { return office.scene(); }
+  void post(const std::string& json) { crew.reduce(*HookEvent::decode(json, loop.now())); }
+  void frames(int count) {
     for (int i = 0; i < count; ++i) {
       loop.advance(std::chrono::milliseconds(17));
       loop.runPending();
       office.scene().update(1.0 / 60);
     }
-  };
-  const auto session = [&](const std::string& sid) {
+  }
+  void session(const std::string& sid, int subagents = 0) {
     post(R"({"hook_event_name":"SessionStart","session_id":")" + sid + R"(","cwd":"/p/)" + sid +
          R"("})");
-    post(R"({"hook_event_name":"PreToolUse","session_id":")" + sid +
-         R"(","tool_name":"Bash","tool_input":{"command":"make"}})");
+    for (int agent = 0; agent <= subagents; ++agent) {
+      const std::string id =
+          agent == 0 ? "" : R"(,"agent_id":")" + sid + std::to_string(agent) + "\"";
+      post(R"({"hook_event_name":"PreToolUse","session_id":")" + sid + "\"" + id +
+           R"(,"tool_name":"Bash","tool_input":{"command":"make"}})");
+    }
     frames(120);  // everyone in, the signs dropped
-  };
+  }
+};
+
+TEST(Renderer, TheStillLayerIsKeptUntilSomethingInItChanges) {
+  QuietOffice office;
   const auto expectSameAsWithout = [&](QSize size, const char* when) {
     Renderer::Stats stats;
     const QImage kept = gl().render(office.scene(), size, &stats);
@@ -388,7 +397,7 @@ TEST(Renderer, TheStillLayerIsKeptUntilSomethingInItChanges) {
     gl().renderer().setStillLayer(true);
     EXPECT_EQ(kept, drawn) << when;
   };
-  session("a");
+  office.session("a");
   Renderer::Stats stats;
   gl().render(office.scene(), {450, 100}, &stats);
   EXPECT_TRUE(stats.stillLayerDrawn);
@@ -396,10 +405,47 @@ TEST(Renderer, TheStillLayerIsKeptUntilSomethingInItChanges) {
   gl().render(office.scene(), {500, 100}, &stats);
   EXPECT_TRUE(stats.stillLayerDrawn) << "a new size";
   expectSameAsWithout({500, 100}, "resized");
-  session("b");
+  office.session("b");
   gl().render(office.scene(), {500, 100}, &stats);
   EXPECT_TRUE(stats.stillLayerDrawn) << "a room appeared";
   expectSameAsWithout({500, 100}, "two rooms");
+  // Supersampled, the layer is kept the same way.
+  gl().setAntialiasing(Antialiasing::supersample);
+  gl().render(office.scene(), {500, 100}, &stats);
+  EXPECT_TRUE(stats.stillLayerDrawn) << "drawn without samples";
+  expectSameAsWithout({500, 100}, "supersampled");
+  gl().setAntialiasing(Antialiasing::multisample);
+}
+
+// Without a GPU the app supersamples instead: the picture is the multisampled one, drawn with the
+// detail of the output size, not of the twice as large one it is drawn at.
+TEST(Renderer, SupersamplingGivesTheMultisampledPicture) {
+  QuietOffice office;
+  office.session("a", 5);
+  office.session("b", 2);
+  const QSize size(600, 134);
+  Renderer::Stats multisampled;
+  const QImage expected = gl().render(office.scene(), size, &multisampled);
+  gl().setAntialiasing(Antialiasing::supersample);
+  Renderer::Stats supersampled;
+  const QImage image = gl().render(office.scene(), size, &supersampled);
+  gl().setAntialiasing(Antialiasing::multisample);
+  ASSERT_EQ(image.size(), size);
+  EXPECT_EQ(supersampled.vertices, multisampled.vertices);
+  EXPECT_EQ(supersampled.drawCalls, multisampled.drawCalls);
+  long long total = 0;
+  for (int y = 0; y < size.height(); ++y) {
+    for (int x = 0; x < size.width(); ++x) {
+      const QRgb a = expected.pixel(x, y);
+      const QRgb b = image.pixel(x, y);
+      total += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) +
+               std::abs(qBlue(a) - qBlue(b)) + std::abs(qAlpha(a) - qAlpha(b));
+    }
+  }
+  EXPECT_LT(static_cast<double>(total) / (size.width() * size.height() * 4), 2.0);
+  const QRect painted = paintedArea(expected);
+  EXPECT_LE((paintedArea(image).topLeft() - painted.topLeft()).manhattanLength(), 2);
+  EXPECT_LE((paintedArea(image).bottomRight() - painted.bottomRight()).manhattanLength(), 2);
 }
 
 }  // namespace
