@@ -1,7 +1,7 @@
 in vec4 vWorldPositionU;  // world position, u
 in vec4 vNormalV;         // normal, v
 in vec4 vColor;  // lit already in the plain form
-in vec4 vParams;
+in vec4 vParams;  // shininess, metallic, opacity, alpha cut-off
 
 uniform bool uLit;
 uniform bool uTextured;

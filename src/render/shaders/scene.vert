@@ -22,7 +22,7 @@ uniform bool uLit;
 out vec4 vWorldPositionU;  // world position, u
 out vec4 vNormalV;         // normal, v
 out vec4 vColor;  // the plain form lights it here
-out vec4 vParams;
+out vec4 vParams;  // shininess, metallic, opacity, alpha cut-off
 
 void main() {
   mat4 model = mat4(iModel0, iModel1, iModel2, iModel3);
@@ -31,10 +31,11 @@ void main() {
   vWorldPositionU = vec4(world.xyz, aUv.x);
   vNormalV = vec4(normal, aUv.y);
   vColor = iColor;
+  // The fragment shader lights with the specular exponent, not the roughness.
+  vParams = vec4(shininessOf(iParams.x), iParams.yzw);
 #ifdef PLAIN
   // Only closed shapes seen from outside are lit here: their normals face the viewer.
-  if (uLit) vColor.rgb = shade(iColor.rgb, normalize(normal), world.xyz, iParams.x, iParams.y);
+  if (uLit) vColor.rgb = shade(iColor.rgb, normalize(normal), world.xyz, vParams.x, iParams.y);
 #endif
-  vParams = iParams;
   gl_Position = uViewProjection * world;
 }

@@ -7,11 +7,15 @@ uniform vec3 uLightRadiance[4];
 
 const float PI = 3.14159265;
 
+// The specular exponent of a roughness (worked out once per vertex, not per pixel).
+float shininessOf(float roughness) {
+  return clamp(2.0 / max(pow(roughness, 4.0), 1e-4) - 2.0, 1.0, 2048.0);
+}
+
 // `n` is the unit normal facing the viewer's side, `position` the surface's place in the world.
-vec3 shade(vec3 albedo, vec3 n, vec3 position, float roughness, float metallic) {
+vec3 shade(vec3 albedo, vec3 n, vec3 position, float shininess, float metallic) {
   vec3 v = normalize(uCameraPosition - position);
   vec3 f0 = mix(vec3(0.04), albedo, metallic);
-  float shininess = clamp(2.0 / max(pow(roughness, 4.0), 1e-4) - 2.0, 1.0, 2048.0);
   // A soft ambient light stands in for an environment: metal reflects it as light grey.
   vec3 color = albedo * (1.0 - metallic) * 0.42 + mix(vec3(0.0), albedo * 0.55 + 0.22, metallic);
   for (int i = 0; i < uLightCount; ++i) {
