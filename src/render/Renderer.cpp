@@ -233,6 +233,10 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height,
     instance.params[2] = opacity;
     instance.params[3] = -1;
     const float depth = glm::dot(glm::vec3(world * glm::vec4(mesh.center, 1)) - eye, forward);
+    // Flat faces are lit alike per vertex and per pixel at any size: across one, only the
+    // direction to the eye changes, and the office's camera is far off.
+    const bool flat = std::holds_alternative<PlaneMesh>(model.mesh) ||
+                      (std::holds_alternative<BoxMesh>(model.mesh) && shape.w == 0);
     const auto add = [&](BatchKey key, const Color& color, float roughness, float metallic,
                          std::optional<float> cutoff) {
       instance.color[0] = color.r, instance.color[1] = color.g, instance.color[2] = color.b,
@@ -245,8 +249,10 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height,
       // Only opaque closed shapes skip their back faces: through a faded or cut-out one the far
       // side shows.
       if (key.pass != Pass::opaque) key.cullBack = false;
-      // Lit per vertex, a back face would show the light of the front.
-      if (key.lighting == Lighting::perVertex && !key.cullBack) key.lighting = Lighting::perPixel;
+      // Lit per vertex, the far side of a rounded shape would show the light of the near one (a
+      // flat face is turned to the eye).
+      if (key.lighting == Lighting::perVertex && !key.cullBack && !flat)
+        key.lighting = Lighting::perPixel;
       if (key.pass == Pass::blend) {
         r.blended.push_back(
             {depth, r.blended.size(), key, instance, screenRect(world, mesh, shape), 0});
@@ -287,7 +293,8 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height,
     if (const auto* lit = std::get_if<LitMaterial>(&model.materials.front())) {
       const glm::vec3 extent = mesh.size * glm::vec3(shape) + glm::vec3(2 * shape.w);
       const bool small =
-          std::max({extent.x, extent.y, extent.z}) * pixelsPerUnit <= r.vertexLightingUpTo;
+          std::max({extent.x, extent.y, extent.z}) * pixelsPerUnit <= r.vertexLightingUpTo ||
+          (flat && r.vertexLightingUpTo > 0);
       add({Pass::opaque, &mesh, small ? Lighting::perVertex : Lighting::perPixel, 0, closed},
           lit->color, lit->roughness, lit->metallic ? 1.0f : 0.0f, std::nullopt);
     } else {

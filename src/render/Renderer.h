@@ -11,8 +11,8 @@ namespace tallyloft {
 // Opaque and alpha-tested surfaces are drawn first, then blended ones from back to front. The
 // opaque and alpha-tested surfaces of still entities are kept drawn in a layer of their own, with
 // its depth, and copied under each frame until any of them, the camera or the lights change.
-// Closed lit shapes only a few pixels across are lit once per vertex, with a plain fragment
-// shader: the two look alike at that size, and a software rasterizer spends most of a frame
+// Closed lit shapes only a few pixels across, and flat faces, are lit once per vertex, with a
+// plain fragment shader: the two look alike there, and a software rasterizer spends most of a frame
 // lighting pixels.
 // Text is set by QPainter at the density it appears on screen.
 //
@@ -39,8 +39,8 @@ class Renderer {
 
   // One draw call per entity instead of per batch (for comparison).
   void setInstancing(bool instancing);
-  // Closed lit shapes at most this many pixels across are lit per vertex (16 by default; 0: every
-  // surface is lit per pixel).
+  // Closed lit shapes at most this many pixels across, and flat faces of any size, are lit per
+  // vertex (16 by default; 0: every surface is lit per pixel).
   void setVertexLightingUpTo(float pixels);
   // Whether still entities are kept drawn in a cached layer (on by default); off, they are
   // drawn with everything else every frame.

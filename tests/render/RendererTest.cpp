@@ -214,7 +214,7 @@ TEST(Renderer, ReleasesMeshesNothingDraws) {
   EXPECT_LE(gl().renderer().cachedMeshCount(), before);
 }
 
-// Small closed shapes are lit once per vertex: they look as they do lit per pixel.
+// Small closed shapes and flat faces are lit once per vertex: they look as they do lit per pixel.
 TEST(Renderer, SmallShapesLitPerVertexLookAsLitPerPixel) {
   const auto office = officeScene();
   Scene& scene = *office;
@@ -229,6 +229,14 @@ TEST(Renderer, SmallShapesLitPerVertexLookAsLitPerPixel) {
     addModel(*anchor, generateBox(0.07f), LitMaterial{color, 0.6f, metal}, {x, -0.3f, 0})
         ->setOrientation(glm::angleAxis(0.6f, glm::normalize(glm::vec3(1, 1, 0))));
   }
+  // Flat faces of any size: a wall seen from in front, a long bar seen from behind, a slab.
+  addModel(*anchor, generatePlane(1.8f, 0.12f), LitMaterial{palette::gray, 0.5f, false},
+           {0, -0.48f, -0.2f});
+  addModel(*anchor, generatePlane(0.8f, 0.06f), LitMaterial{palette::teal, 0.3f, false},
+           {-0.4f, 0.48f, 0})
+      ->setOrientation(glm::angleAxis(glm::pi<float>(), glm::vec3(0, 1, 0)));
+  addModel(*anchor, generateBox({0.9f, 0.08f, 0.3f}), LitMaterial{palette::brown, 0.4f, true},
+           {0.45f, 0.48f, 0});
   const auto pixels = [&](float upTo) {
     gl().renderer().setVertexLightingUpTo(upTo);
     QImage image = gl().render(scene, {300, 150});

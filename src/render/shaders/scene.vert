@@ -34,8 +34,12 @@ void main() {
   // The fragment shader lights with the specular exponent, not the roughness.
   vParams = vec4(shininessOf(iParams.x), iParams.yzw);
 #ifdef PLAIN
-  // Only closed shapes seen from outside are lit here: their normals face the viewer.
-  if (uLit) vColor.rgb = shade(iColor.rgb, normalize(normal), world.xyz, vParams.x, iParams.y);
+  // Closed shapes seen from outside and flat faces are lit here, each turned to the eye.
+  if (uLit) {
+    vec3 n = normalize(normal);
+    if (dot(n, uCameraPosition - world.xyz) < 0.0) n = -n;
+    vColor.rgb = shade(iColor.rgb, n, world.xyz, vParams.x, iParams.y);
+  }
 #endif
   gl_Position = uViewProjection * world;
 }
