@@ -312,22 +312,20 @@ Renderer::Stats Renderer::render(const Scene& scene, int width, int height,
   r.upload.clear();
   r.batches.clear();
   r.stillBatches.clear();
-  for (Pass pass : {Pass::opaque, Pass::alphaTest}) {
-    for (const BatchKey& key : r.stillOrder) {
-      const std::vector<Instance>& list = r.still[key];
-      if (key.pass != pass || list.empty()) continue;
-      r.stillBatches.push_back({key, r.upload.size(), list.size()});
-      r.upload.insert(r.upload.end(), list.begin(), list.end());
+  // Opaque batches first, then cut-out ones, each in the order the traversal met them.
+  const auto gather = [&](const std::vector<BatchKey>& order, auto& instances,
+                          std::vector<Batch>& into) {
+    for (Pass pass : {Pass::opaque, Pass::alphaTest}) {
+      for (const BatchKey& key : order) {
+        const std::vector<Instance>& list = instances[key];
+        if (key.pass != pass || list.empty()) continue;
+        into.push_back({key, r.upload.size(), list.size()});
+        r.upload.insert(r.upload.end(), list.begin(), list.end());
+      }
     }
-  }
-  for (Pass pass : {Pass::opaque, Pass::alphaTest}) {
-    for (const BatchKey& key : r.solidOrder) {
-      const std::vector<Instance>& list = r.solid[key];
-      if (key.pass != pass || list.empty()) continue;
-      r.batches.push_back({key, r.upload.size(), list.size()});
-      r.upload.insert(r.upload.end(), list.begin(), list.end());
-    }
-  }
+  };
+  gather(r.stillOrder, r.still, r.stillBatches);
+  gather(r.solidOrder, r.solid, r.batches);
   // Back to front; ties keep the traversal's order (no stable sort: it would allocate).
   std::sort(r.blended.begin(), r.blended.end(), [](const auto& a, const auto& b) {
     return a.depth != b.depth ? a.depth > b.depth : a.order < b.order;

@@ -100,23 +100,10 @@ TEST_F(Office, AFinishedAgentIsCheeredAtTheDesksAndToastedAtTheCoffeeCorner) {
 }
 
 TEST_F(Office, TheLobbyPairClinksEightToFifteenSecondsApart) {
-  std::vector<double> clinks;
-  float last = 0;
-  double t = 0;
-  while (!office.frozen() && t < 40) {
-    t += run(kStep);
-    const float now = office.lobby().front()->clinkT;
-    if (now > last + 0.5f) {
-      clinks.push_back(t);
-      EXPECT_GT(office.lobby().back()->clinkT, 1) << "both at once";
-    }
-    last = now;
-  }
-  ASSERT_GE(clinks.size(), 2u);
-  for (std::size_t i = 1; i < clinks.size(); ++i) {
-    EXPECT_GE(clinks[i] - clinks[i - 1], 8 - 0.05) << i;
-    EXPECT_LE(clinks[i] - clinks[i - 1], 15 + 0.05) << i;
-  }
+  const std::vector<double> clinks =
+      clinkTimes(*office.lobby().front(), *office.lobby().back(), 0,
+                 [&](double t) { return !office.frozen() && t < 40; });
+  expectApart(clinks, 8, 15);
 }
 
 TEST_F(Office, TheChairFollowsItsRobot) {
@@ -200,22 +187,9 @@ TEST_F(Office, LoungersOfARoomClinkInPairs) {
   RobotEntity& main = *office.robots().at({"s", "main:s"});
   RobotEntity& helper = *office.robots().at({"s", "s-0"});
   ASSERT_LT(run(15, [&] { return main.isLounging() && helper.isLounging(); }), 15);
-  std::vector<double> clinks;
-  float last = main.clinkT;
-  double t = 0;
-  while (t < 14 && office.robots().size() == 2) {
-    t += run(kStep);
-    if (main.clinkT > last + 0.5f) {
-      clinks.push_back(t);
-      EXPECT_GT(helper.clinkT, 1) << "both at once";
-    }
-    last = main.clinkT;
-  }
-  ASSERT_GE(clinks.size(), 2u);
-  for (std::size_t i = 1; i < clinks.size(); ++i) {
-    EXPECT_GE(clinks[i] - clinks[i - 1], 3 - 0.05) << i;
-    EXPECT_LE(clinks[i] - clinks[i - 1], 6 + 0.05) << i;
-  }
+  const std::vector<double> clinks = clinkTimes(
+      main, helper, main.clinkT, [&](double t) { return t < 14 && office.robots().size() == 2; });
+  expectApart(clinks, 3, 6);
 }
 
 // Paper piles lie in the room's floor band (6 % to 94 % of its width, 7 % to 67 % of its

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "base/LoopScheduler.h"
 #include "scene/CrewRealityController.h"
@@ -43,6 +44,30 @@ class Office : public ::testing::Test {
       office.scene().update(kStep);
     }
     return t;
+  }
+  // When `first` raised its cup (checking `second` raised its own at once), frame by frame from
+  // its cup timer at `last`, while `going` holds for the seconds run so far.
+  std::vector<double> clinkTimes(const RobotEntity& first, const RobotEntity& second, float last,
+                                 const std::function<bool(double)>& going) {
+    std::vector<double> clinks;
+    double t = 0;
+    while (going(t)) {
+      t += run(kStep);
+      if (first.clinkT > last + 0.5f) {
+        clinks.push_back(t);
+        EXPECT_GT(second.clinkT, 1) << "both at once";
+      }
+      last = first.clinkT;
+    }
+    return clinks;
+  }
+  // At least two clinks, each `low` to `high` seconds after the one before.
+  static void expectApart(const std::vector<double>& clinks, double low, double high) {
+    ASSERT_GE(clinks.size(), 2u);
+    for (std::size_t i = 1; i < clinks.size(); ++i) {
+      EXPECT_GE(clinks[i] - clinks[i - 1], low - 0.05) << i;
+      EXPECT_LE(clinks[i] - clinks[i - 1], high + 0.05) << i;
+    }
   }
   const SessionNode* session(const std::string& sid) const {
     for (const SessionNode& each : crew.sessions())
