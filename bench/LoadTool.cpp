@@ -1,10 +1,13 @@
-// Load tool for the hook endpoint. Like the hook command, it opens a fresh TCP connection per
+// Load tool for the hook endpoint. Like the hook command, it opens a fresh connection per
 // request, posts a realistic PreToolUse body and reads the reply until the server closes.
+// ADDRESS is a Unix socket's path or a TCP port on 127.0.0.1.
 //
-//   tallyloft_load http PORT [REQUESTS] [CONCURRENCY] [LABEL]
+//   tallyloft_load http ADDRESS [REQUESTS] [CONCURRENCY] [LABEL] [HEADER_FILE]
 //       N requests at concurrency C; prints one table row: requests/s, p50/p99/p99.9 latency.
-//   tallyloft_load command PORT [RUNS] [LABEL]
-//       Runs the exact hook command through `sh -c` RUNS times; prints median and p99 in ms.
+//       HEADER_FILE's first line goes with each request (the secret, for a port).
+//   tallyloft_load command ADDRESS [RUNS] [LABEL] [SECRET_FILE]
+//       Runs the exact hook command through `sh -c` RUNS times; prints median and p99 in ms. For
+//       a port without SECRET_FILE, the command versions before the socket wrote.
 //   tallyloft_load header
 //       Prints the table header.
 #include <arpa/inet.h>
@@ -18,6 +21,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,16 +42,23 @@ double percentile(std::vector<double>& values, double fraction) {
 }
 
 // One request on a fresh connection; returns whether the full fixed reply came back.
-bool postOnce(std::uint16_t port, const std::string& request) {
+bool postOnce(const tallyloft::LocalAddress& address, const std::string& request) {
   const tallyloft::Exchange exchange =
-      tallyloft::exchangeLoopback(port, request, std::chrono::seconds(5), {.noDelay = true});
+      tallyloft::exchangeLocal(address, request, std::chrono::seconds(5), {.noDelay = true});
   const std::string& reply = exchange.reply.bytes;
   return reply.rfind("HTTP/1.1 200 OK", 0) == 0 && reply.size() >= 2 &&
          reply.compare(reply.size() - 2, 2, "ok") == 0;
 }
 
-int runHttp(std::uint16_t port, int requests, int concurrency, const std::string& label) {
-  const std::string request = tallyloft::bench::preToolUseRequest();
+int runHttp(const tallyloft::LocalAddress& address, int requests, int concurrency,
+            const std::string& label, const std::string& headerFile) {
+  std::string request = tallyloft::bench::preToolUseRequest();
+  if (!headerFile.empty()) {
+    std::ifstream file(headerFile);
+    std::string header;
+    std::getline(file, header);
+    request.insert(request.find("\r\n") + 2, header + "\r\n");
+  }
   std::atomic<int> next{0};
   std::atomic<int> failures{0};
   std::vector<std::vector<double>> latencies(static_cast<std::size_t>(concurrency));
@@ -58,7 +69,7 @@ int runHttp(std::uint16_t port, int requests, int concurrency, const std::string
       auto& mine = latencies[static_cast<std::size_t>(worker)];
       while (next.fetch_add(1) < requests) {
         const auto begin = Clock::now();
-        if (!postOnce(port, request)) ++failures;
+        if (!postOnce(address, request)) ++failures;
         mine.push_back(std::chrono::duration<double, std::micro>(Clock::now() - begin).count());
       }
     });
@@ -73,8 +84,11 @@ int runHttp(std::uint16_t port, int requests, int concurrency, const std::string
   return failures.load() == 0 ? 0 : 1;
 }
 
-int runCommand(std::uint16_t port, int runs, const std::string& label) {
-  const std::string command = tallyloft::hookCommand(port);
+int runCommand(const tallyloft::LocalAddress& address, int runs, const std::string& label,
+               const std::string& secretFile) {
+  const std::string command = tallyloft::hookCommand(
+      address.isUnix() ? tallyloft::HookTarget{.socket = address.socket}
+                       : tallyloft::HookTarget{.port = address.port, .secretFile = secretFile});
   const std::string& body = tallyloft::bench::kPreToolUseBody;
   std::vector<double> millis;
   int failures = 0;
@@ -93,8 +107,8 @@ int runCommand(std::uint16_t port, int runs, const std::string& label) {
 
 int usage() {
   std::fprintf(stderr,
-               "usage: tallyloft_load http PORT [REQUESTS] [CONCURRENCY] [LABEL]\n"
-               "       tallyloft_load command PORT [RUNS] [LABEL]\n"
+               "usage: tallyloft_load http ADDRESS [REQUESTS] [CONCURRENCY] [LABEL] [HEADER_FILE]\n"
+               "       tallyloft_load command ADDRESS [RUNS] [LABEL] [SECRET_FILE]\n"
                "       tallyloft_load header|command-header\n");
   return 2;
 }
@@ -122,15 +136,17 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc < 3) return usage();
-  const auto port = static_cast<std::uint16_t>(std::atoi(argv[2]));
+  const auto address = tallyloft::LocalAddress::parse(argv[2]);
+  if (!address) return usage();
   if (mode == "http") {
     const int requests = argc > 3 ? std::atoi(argv[3]) : 20000;
     const int concurrency = argc > 4 ? std::atoi(argv[4]) : 16;
-    return runHttp(port, requests, concurrency, argc > 5 ? argv[5] : "server");
+    return runHttp(*address, requests, concurrency, argc > 5 ? argv[5] : "server",
+                   argc > 6 ? argv[6] : "");
   }
   if (mode == "command") {
     const int runs = argc > 3 ? std::atoi(argv[3]) : 200;
-    return runCommand(port, runs, argc > 4 ? argv[4] : "hook command");
+    return runCommand(*address, runs, argc > 4 ? argv[4] : "hook command", argc > 5 ? argv[5] : "");
   }
   return usage();
 }

@@ -1,14 +1,15 @@
 // Soak client for `tallyloft serve`: a long run of hook posts, a share of them bad, while a set
-// of idle connections is held open the whole time. Loopback only.
+// of idle connections is held open the whole time. ADDRESS is the hook socket's path, or a port
+// on 127.0.0.1 (which must take requests without a secret). Local only.
 //
-//   tallyloft_soak run PORT SERVER_PID [POSTS] [CONCURRENCY] [IDLE] [MAX_SECONDS]
+//   tallyloft_soak run ADDRESS SERVER_PID [POSTS] [CONCURRENCY] [IDLE] [MAX_SECONDS]
 //       Sends POSTS posts (one per fresh connection) from CONCURRENCY threads. Every tenth post
 //       is bad: undecodable JSON, wrong types, bodies above the server's limit, broken HTTP,
 //       early closes and slow senders that trickle their bytes. Valid posts use a handful of
 //       session ids. IDLE connections that never send a byte are held open meanwhile (reopened
 //       when the server ends them). Samples SERVER_PID's resident memory along the way. Prints
 //       key=value lines on stdout; exits 1 when a post went wrong or MAX_SECONDS passed.
-//   tallyloft_soak probe PORT
+//   tallyloft_soak probe ADDRESS
 //       One post the server answers but does not count; exits 0 when the fixed reply came back.
 //   tallyloft_soak free-port
 //       Prints a loopback port that was free a moment ago.
@@ -44,11 +45,11 @@ long statusKiB(int pid, const std::string& field) {
   return -1;
 }
 
-int runSoak(std::uint16_t port, int pid, std::int64_t posts, int concurrency, int idle,
+int runSoak(const LocalAddress& address, int pid, std::int64_t posts, int concurrency, int idle,
             int maxSeconds) {
   Tallies tallies;
-  Poster poster(port, tallies);
-  IdleHolder holder(port, idle);
+  Poster poster(address, tallies);
+  IdleHolder holder(address, idle);
   holder.start();
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // let the idle ones settle in
   const auto started = Clock::now();
@@ -131,8 +132,8 @@ int runSoak(std::uint16_t port, int pid, std::int64_t posts, int concurrency, in
   return (unexpected == 0 && !timedOut && holder.answered() == 0) ? 0 : 1;
 }
 
-int probe(std::uint16_t port) {
-  return probeOnce(port) ? 0 : 1;
+int probe(const LocalAddress& address) {
+  return probeOnce(address) ? 0 : 1;
 }
 
 int freePort() {
@@ -152,9 +153,9 @@ int freePort() {
 
 int usage() {
   std::fprintf(stderr,
-               "usage: tallyloft_soak run PORT SERVER_PID [POSTS] [CONCURRENCY] [IDLE] "
+               "usage: tallyloft_soak run ADDRESS SERVER_PID [POSTS] [CONCURRENCY] [IDLE] "
                "[MAX_SECONDS]\n"
-               "       tallyloft_soak probe PORT\n"
+               "       tallyloft_soak probe ADDRESS\n"
                "       tallyloft_soak free-port\n");
   return 2;
 }
@@ -166,10 +167,11 @@ int main(int argc, char** argv) {
   const std::string mode = argv[1];
   if (mode == "free-port") return freePort();
   if (argc < 3) return usage();
-  const auto port = static_cast<std::uint16_t>(std::atoi(argv[2]));
-  if (mode == "probe") return probe(port);
+  const auto address = LocalAddress::parse(argv[2]);
+  if (!address) return usage();
+  if (mode == "probe") return probe(*address);
   if (mode == "run" && argc >= 4) {
-    return runSoak(port, std::atoi(argv[3]), argc > 4 ? std::atoll(argv[4]) : 1'000'000,
+    return runSoak(*address, std::atoi(argv[3]), argc > 4 ? std::atoll(argv[4]) : 1'000'000,
                    argc > 5 ? std::atoi(argv[5]) : 32, argc > 6 ? std::atoi(argv[6]) : 300,
                    argc > 7 ? std::atoi(argv[7]) : 1200);
   }

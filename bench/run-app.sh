@@ -47,7 +47,8 @@ measure() {  # label [seconds]
     "$(echo "($frames_after - $frames_before) / $span" | bc -l)"
 }
 post() {
-  curl -s -m 1 -X POST --data-binary "$1" http://127.0.0.1:51789/event >/dev/null || true
+  curl -s -m 1 --unix-socket "$home/run/tallyloft/hook.sock" -X POST --data-binary "$1" \
+    http://localhost/event >/dev/null || true
 }
 
 echo "| state                                        |      CPU |   resident | frames/s |"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Soaks `tallyloft serve` on a free loopback port: POSTS hook posts at CONCURRENCY, every tenth
+# Soaks `tallyloft serve` on its hook socket (in a runtime folder of its own): POSTS hook posts at CONCURRENCY, every tenth
 # one bad (undecodable JSON, wrong types, oversized bodies, broken HTTP, early closes, slow
 # senders), while IDLE connections are held open. Checks that the server is still running and
 # answering, that its final counts line shows exactly the valid events sent, and reports its
@@ -28,27 +28,21 @@ kib() { awk -v f="$1" '$1 == f":" { print $2 }' "/proc/$2/status" 2>/dev/null ||
 mib() { [ -n "$1" ] && [ "$1" -ge 0 ] 2>/dev/null && awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }' || echo "-"; }
 last_counts() { grep -a ' events$' "$work/serve.err" | tail -n 1 || true; }
 
-# A free port, retried if another program takes it before the server binds it.
-for attempt in 1 2 3 4 5; do
-  port=$("$soak" free-port)
-  : >"$work/serve.err"
-  "$bin/src/tallyloft" serve --port "$port" 2>"$work/serve.err" >/dev/null &
-  server=$!
-  for _ in $(seq 50); do
-    grep -qa -e '^Listening on' -e '^Failed' -e '^Could not' "$work/serve.err" && break
-    sleep 0.1
-  done
-  grep -qa '^Listening on' "$work/serve.err" && break
-  wait "$server" 2>/dev/null || true
-  server=""
+mkdir -m 700 "$work/run"
+address="$work/run/tallyloft/hook.sock"
+XDG_RUNTIME_DIR="$work/run" HOME="$work" "$bin/src/tallyloft" serve 2>"$work/serve.err" >/dev/null &
+server=$!
+for _ in $(seq 50); do
+  grep -qa -e '^Listening on' -e '^Failed' -e '^Could not' "$work/serve.err" && break
+  sleep 0.1
 done
-[ -n "$server" ] || { echo "run-soak: the server did not start" >&2; exit 1; }
-echo "run-soak: tallyloft serve (pid $server) on 127.0.0.1:$port; $posts posts at" \
+grep -qa '^Listening on' "$work/serve.err" || { echo "run-soak: the server did not start" >&2; exit 1; }
+echo "run-soak: tallyloft serve (pid $server) on $address; $posts posts at" \
   "concurrency $concurrency, $idle idle connections, at most ${max_seconds}s" >&2
 
 client_status=0
 timeout --kill-after=10 "$max_seconds" \
-  "$soak" run "$port" "$server" "$posts" "$concurrency" "$idle" "$max_seconds" \
+  "$soak" run "$address" "$server" "$posts" "$concurrency" "$idle" "$max_seconds" \
   >"$work/soak.out" || client_status=$?
 value() { awk -F= -v k="$1" '$1 == k { print $2 }' "$work/soak.out"; }
 
@@ -69,7 +63,7 @@ done
 
 running=no answering=no
 kill -0 "$server" 2>/dev/null && running=yes
-"$soak" probe "$port" && answering=yes
+"$soak" probe "$address" && answering=yes
 rss_end=$(kib VmRSS "$server")
 hwm_end=$(kib VmHWM "$server")
 fds_end=$(ls "/proc/$server/fd" 2>/dev/null | wc -l || echo "-")
@@ -86,7 +80,7 @@ ok=yes
 row() { printf '| %-46s | %-30s | %-6s |\n' "$1" "$2" "$3"; [ "$3" != FAIL ] || ok=no; }
 
 echo
-echo "Soak of tallyloft serve (127.0.0.1:$port): $(value posts) posts in $(value seconds) s" \
+echo "Soak of tallyloft serve ($address): $(value posts) posts in $(value seconds) s" \
   "($(value posts_per_second) posts/s), concurrency $concurrency"
 echo
 printf '| %-46s | %-30s | %-6s |\n' "check" "result" ""

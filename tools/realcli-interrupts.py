@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Measure how quickly Tallyloft notices that a real agent CLI was interrupted, killed or lost
 its terminal. Each run of one CLI and scenario has a fresh HOME with Tallyloft's hooks and a
-logging hook, `tallyloft serve --port 51789` (the tool stops if the port is taken), and the CLI
+logging hook, `tallyloft serve` on a runtime folder of the run's own (its hooks post to that
+folder's socket, so the tool runs beside the app), and the CLI
 typed into `bash -i` in a pseudo-terminal (WINDOWID, TMUX, TMUX_PANE set) against a fake model
 server. Once the agent is busy the tool acts and polls
 `tallyloft status --json` every 100 ms for up to 20 s, timed from the action's last key or signal:
@@ -195,8 +196,8 @@ def prepare(cli, home, proj, work, port, opts):
         sys.exit(f"error: `tallyloft hooks install --cli {cli}`: {r.stderr.strip()}")
     path = os.path.join(home, {"claude": ".claude/settings.json", "gemini": ".gemini/settings.json",
                                "codex": ".codex/hooks.json"}[cli])
-    with open(path) as f:  # hooks always post to 51789; another --port needs them to follow
-        data = json.loads(f.read().replace("127.0.0.1:51789/", f"127.0.0.1:{opts.port}/"))
+    with open(path) as f:  # the hooks post to the socket in the run's own runtime folder
+        data = json.load(f)
     with open(os.path.join(work, "logger.py"), "w") as f:
         f.write(LOGGER)
     hook = (f"python3 {work}/logger.py \"$PPID\" \"$(tr '\\0' ' ' </proc/$PPID/cmdline)\" "
@@ -211,19 +212,14 @@ def prepare(cli, home, proj, work, port, opts):
     return env, command
 
 
-def port_free(port):
-    with socket.socket() as s:
-        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        try:
-            return s.bind(("127.0.0.1", port)) or True
-        except OSError:
-            return False
+def runtime_dir(home):
+    return os.path.join(os.path.dirname(home), "run")
 
 
 def tallyloft(opts, home, *args, **popen):
     """HOME for the settings files; a runtime directory of the run's own holds the status
     socket, so `status` asks our `serve` and no other Tallyloft of this user."""
-    runtime = os.path.join(os.path.dirname(home), "run")
+    runtime = runtime_dir(home)
     os.makedirs(runtime, mode=0o700, exist_ok=True)
     env = dict(os.environ, HOME=home, XDG_RUNTIME_DIR=runtime, QT_QPA_PLATFORM="offscreen")
     try:
@@ -237,12 +233,9 @@ def tallyloft(opts, home, *args, **popen):
 
 
 def start_serve(opts, home, log):
-    if not port_free(opts.port):
-        sys.exit(f"error: 127.0.0.1:{opts.port} is already in use (the Tallyloft app or another "
-                 "`tallyloft serve`?); stop it and try again")
-    proc = tallyloft(opts, home, "serve", "--port", str(opts.port), stdout=log,
-                     stderr=subprocess.STDOUT)
-    if until(lambda: proc.poll() is not None or not port_free(opts.port)
+    hook_socket = os.path.join(runtime_dir(home), "tallyloft", "hook.sock")
+    proc = tallyloft(opts, home, "serve", stdout=log, stderr=subprocess.STDOUT)
+    if until(lambda: proc.poll() is not None or os.path.exists(hook_socket)
              and sessions(opts, home) is not None, 10) and proc.poll() is None:
         return proc
     proc.kill()
@@ -413,9 +406,6 @@ def main():
                     help="only this scenario (repeatable; default: all four)")
     ap.add_argument("--tallyloft", default=os.path.join(ROOT, "build", "dev", "src", "tallyloft"),
                     help="the tallyloft binary (default %(default)s)")
-    ap.add_argument("--port", type=int, default=51789,
-                    help="serve's port (default 51789, the app's; another one is written into "
-                         "the installed hooks, so the tool can run beside the app)")
     ap.add_argument("--codex-bypass-trust", action="store_true",
                     help="start Codex with --dangerously-bypass-hook-trust, as the captures did, "
                          "instead of reviewing its hooks; Codex then runs the session in its own "

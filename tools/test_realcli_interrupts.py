@@ -130,25 +130,21 @@ class StatusTest(unittest.TestCase):
         self.fake_tallyloft("echo 'Tallyloft is not running.'; exit 1\n")
         self.assertIsNone(rc.sessions(self.opts, self.home))
 
-    def test_serve_refuses_a_taken_port(self):
-        self.fake_tallyloft("sleep 30\n")
-        with socket.socket() as taken:
-            taken.bind(("127.0.0.1", 0))
-            taken.listen()
-            self.opts.port = taken.getsockname()[1]
-            with self.assertRaisesRegex(SystemExit, "already in use"), open(os.devnull, "w") as log:
-                rc.start_serve(self.opts, self.home, log)
+    def test_serve_that_never_comes_up_stops_the_tool(self):
+        self.fake_tallyloft("exit 1\n")
+        with self.assertRaisesRegex(SystemExit, "did not come up"), open(os.devnull, "w") as log:
+            rc.start_serve(self.opts, self.home, log)
 
     @unittest.skipIf(*NO_REALCLI)
-    def test_logging_hook_follows_tallyloft_and_the_port_follows_the_option(self):
+    def test_logging_hook_follows_tallyloft_whose_hooks_stay_as_installed(self):
+        hook = "curl --unix-socket /x/run/tallyloft/hook.sock http://localhost/event"
         self.fake_tallyloft('mkdir -p "$HOME/.claude"; printf \'{"hooks":{"PreToolUse":[{"matcher":'
-                            '"*","hooks":[{"type":"command","command":"curl 127.0.0.1:51789/event"}'
+                            '"*","hooks":[{"type":"command","command":"' + hook + '"}'
                             ']}]}}\' > "$HOME/.claude/settings.json"\n')
-        self.opts.port = 51999
         rc.prepare("claude", self.home, os.path.join(self.dir, "proj"), self.dir, 18000, self.opts)
         with open(os.path.join(self.home, ".claude", "settings.json")) as f:
             groups = json.load(f)["hooks"]["PreToolUse"]
-        self.assertEqual(groups[0]["hooks"][0]["command"], "curl 127.0.0.1:51999/event")
+        self.assertEqual(groups[0]["hooks"][0]["command"], hook)
         self.assertIn("logger.py", groups[1]["hooks"][0]["command"])
 
 

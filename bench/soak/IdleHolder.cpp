@@ -11,7 +11,7 @@
 namespace tallyloft::soak {
 
 void IdleHolder::start() {
-  for (int i = 0; i < count_; ++i) fds_.push_back(connectTo(port_));
+  for (int i = 0; i < count_; ++i) fds_.push_back(connectTo(address_));
   thread_ = std::thread([this] { run(); });
 }
 
@@ -28,7 +28,7 @@ void IdleHolder::run() {
     int open = 0;
     for (std::size_t i = 0; i < fds_.size(); ++i) {
       if (fds_[i] < 0) {
-        fds_[i] = connectTo(port_);
+        fds_[i] = connectTo(address_);
         if (fds_[i] < 0) ++refused_;
       }
       polls[i] = {fds_[i], POLLIN, 0};

@@ -5,13 +5,16 @@
 #include <thread>
 #include <vector>
 
+#include "base/Loopback.h"
+
 namespace tallyloft::soak {
 
 // Connections that never send a byte, held open for the whole run on a thread of their own and
 // opened again when the server ends them. The server must never answer one.
 class IdleHolder {
  public:
-  IdleHolder(std::uint16_t port, int count) : port_(port), count_(count) {}
+  IdleHolder(tallyloft::LocalAddress address, int count)
+      : address_(std::move(address)), count_(count) {}
 
   void start();
   void stop();
@@ -24,7 +27,7 @@ class IdleHolder {
  private:
   void run();
 
-  std::uint16_t port_;
+  tallyloft::LocalAddress address_;
   int count_;
   std::vector<int> fds_;
   std::thread thread_;

@@ -16,8 +16,8 @@ namespace tallyloft::soak {
 // ---------------------------------------------------------------------------------------------
 // Sockets
 
-int connectTo(std::uint16_t port) {
-  const int fd = tallyloft::connectLoopback(port, {.noDelay = true});
+int connectTo(const LocalAddress& address) {
+  const int fd = tallyloft::connectLocal(address, {.noDelay = true});
   if (fd < 0) return -1;
   timeval timeout{};
   timeout.tv_sec = std::chrono::duration_cast<std::chrono::seconds>(kSocketTimeout).count();
@@ -196,7 +196,8 @@ const std::string& flood() {
 
 }  // namespace
 
-Poster::Poster(std::uint16_t port, Tallies& tallies) : port_(port), tallies_(tallies) {
+Poster::Poster(LocalAddress address, Tallies& tallies)
+    : address_(std::move(address)), tallies_(tallies) {
   for (const auto& body : validBodies()) valid_.push_back(request(body));
   const std::string announced = std::to_string(tallyloft::kMaxContentLength + 1);
   oversized_ = {
@@ -222,7 +223,7 @@ void Poster::post(std::int64_t index) {
   const Kind kind = kindOf(index);
   KindTally& tally = tallies_.of(kind);
   ++tally.posts;
-  const int fd = connectTo(port_);
+  const int fd = connectTo(address_);
   if (fd < 0) {
     ++tallies_.connectFailures;
     ++tally.unexpected;
@@ -332,8 +333,8 @@ void Poster::post(std::int64_t index) {
   if (!fine) ++tally.unexpected;
 }
 
-bool probeOnce(std::uint16_t port) {
-  const int fd = connectTo(port);
+bool probeOnce(const LocalAddress& address) {
+  const int fd = connectTo(address);
   if (fd < 0) return false;
   const bool ok = sendAll(fd, request(R"({"probe":"answered, never counted"})")) &&
                   readReply(fd) == Reply::fixed;

@@ -7,7 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "base/Loopback.h"
+
 namespace tallyloft::soak {
+
+using tallyloft::LocalAddress;
 
 using Clock = std::chrono::steady_clock;
 
@@ -58,12 +62,12 @@ struct Tallies {
 // several threads share one.
 class Poster {
  public:
-  Poster(std::uint16_t port, Tallies& tallies);
+  Poster(LocalAddress address, Tallies& tallies);
   // Sends the post with this index.
   void post(std::int64_t index);
 
  private:
-  std::uint16_t port_;
+  LocalAddress address_;
   Tallies& tallies_;
   std::vector<std::string> valid_;
   std::vector<std::string> oversized_;
@@ -71,8 +75,8 @@ class Poster {
 };
 
 // One post the server answers but does not count; whether the fixed reply came back.
-bool probeOnce(std::uint16_t port);
-// A connection to 127.0.0.1:`port` with the soak's time limits, or -1.
-int connectTo(std::uint16_t port);
+bool probeOnce(const LocalAddress& address);
+// A connection to the server with the soak's time limits, or -1.
+int connectTo(const LocalAddress& address);
 
 }  // namespace tallyloft::soak

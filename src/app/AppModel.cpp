@@ -1,15 +1,19 @@
 #include "app/AppModel.h"
 
+#include "hooks/HookInstaller.h"
+#include "hooks/HookSecret.h"
+
 namespace tallyloft {
 
-AppModel::AppModel(Scheduler& scheduler, std::optional<std::uint16_t> port)
+AppModel::AppModel(Scheduler& scheduler, std::optional<HookListen> listen)
     : scheduler_(scheduler),
       crew_(scheduler),
-      server_(port ? std::make_unique<HookServer>(*port) : nullptr),
+      server_(listen ? std::make_unique<HookServer>(std::move(*listen)) : nullptr),
       inbox_(std::make_shared<Inbox>()),
       self_(std::make_shared<AppModel*>(this)) {}
 
 AppModel::~AppModel() {
+  if (carriedObserver_ != 0) crew_.unobserve(carriedObserver_);
   // Stop the server's thread before anything it could still hand over goes away.
   server_.reset();
 }
@@ -35,9 +39,11 @@ void AppModel::start() {
     }
     if (wake) scheduler.post([model, inbox] { drainInbox(model, inbox); });
   };
-  server_->onStatus = [&scheduler = scheduler_, model](bool running, std::string text) {
-    scheduler.post([model, running, text = std::move(text)]() mutable {
-      if (auto alive = model.lock()) (*alive)->store_.setServer(running, std::move(text));
+  server_->onStatus = [&scheduler = scheduler_, model](HookServer::Status status) {
+    scheduler.post([model, status = std::move(status)]() mutable {
+      if (auto alive = model.lock()) {
+        (*alive)->store_.setServer(status.running, std::move(status.text), status.port);
+      }
     });
   };
   server_->start();
@@ -51,6 +57,9 @@ std::optional<std::string> AppModel::watchLocalMachine(
   hooksWatch_ = std::make_unique<HooksWatch>(scheduler_, [this](HookEngine engine) {
     if (onHooksWarning) onHooksWarning(engine);
   });
+  hooksWatch_->onSettingsRead = [this] {
+    if (portOptIn_) applyPortChoice();
+  };
   statusServer_ = std::make_unique<StatusServer>(scheduler_, crew_);
   return statusServer_->listen(std::move(socket));
 }
@@ -71,6 +80,64 @@ void AppModel::drainInbox(const std::weak_ptr<AppModel*>& model,
   AppModel& self = **alive;
   for (const HookEvent& each : events) self.receive(each);
   self.scheduler_.after(kInboxPause, [model, inbox] { drainInbox(model, inbox); });
+}
+
+void AppModel::followPortChoice(bool optedIn) {
+  portOptIn_ = optedIn;
+  applyPortChoice();
+}
+
+void AppModel::applyPortChoice() {
+  if (!server_) return;
+  const bool older = HookInstaller::anyOlderHooks();
+  if (olderHooksInFiles_ && !older) {
+    for (const SessionNode& session : crew_.sessions()) carriedSessions_.insert(session.id);
+    if (!carriedSessions_.empty() && carriedObserver_ == 0) {
+      carriedObserver_ = crew_.observe([this] { sessionsChanged(); });
+    }
+  }
+  olderHooksInFiles_ = older;
+  updatePort();
+}
+
+void AppModel::sessionsChanged() {
+  std::set<std::string> open;
+  for (const SessionNode& session : crew_.sessions()) open.insert(session.id);
+  std::erase_if(carriedSessions_, [&open](const std::string& id) { return open.count(id) == 0; });
+  if (!carriedSessions_.empty()) return;
+  // Not from inside the notification that runs this observer.
+  scheduler_.post([model = std::weak_ptr<AppModel*>(self_)] {
+    const auto alive = model.lock();
+    if (!alive) return;
+    AppModel& self = **alive;
+    if (self.carriedObserver_ != 0 && self.carriedSessions_.empty()) {
+      self.crew_.unobserve(self.carriedObserver_);
+      self.carriedObserver_ = 0;
+      self.updatePort();
+    }
+  });
+}
+
+void AppModel::updatePort() {
+  const bool older = olderHooksInFiles_ || !carriedSessions_.empty();
+  std::string problem;
+  std::optional<std::uint16_t> port;
+  std::string secret;
+  if (older) {
+    port = HookServer::kPort;
+  } else if (*portOptIn_) {
+    try {
+      secret = HookSecret::load();
+      port = HookServer::kPort;
+    } catch (const std::exception& error) {
+      problem = error.what();
+    }
+  }
+  server_->setPort(port, std::move(secret));
+  if (older == servingOlderHooks_ && problem == portProblem_) return;
+  servingOlderHooks_ = older;
+  portProblem_ = std::move(problem);
+  if (onPortChoice) onPortChoice();
 }
 
 void AppModel::receive(const HookEvent& event) {

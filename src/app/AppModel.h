@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "app/EventStore.h"
@@ -30,8 +31,8 @@ class OfficeBar {
 // wakes the main thread once.
 class AppModel {
  public:
-  // `port` is the hook server's port; without one there is no server (replaying a recording).
-  explicit AppModel(Scheduler& scheduler, std::optional<std::uint16_t> port = HookServer::kPort);
+  // Where the hook server listens; without it there is no server (replaying a recording).
+  AppModel(Scheduler& scheduler, std::optional<HookListen> listen);
   AppModel(const AppModel&) = delete;
   AppModel& operator=(const AppModel&) = delete;
   ~AppModel();
@@ -56,6 +57,19 @@ class AppModel {
   StatusServer* statusServer() { return statusServer_.get(); }
   // Called when a CLI's warning about removed hooks appears or clears.
   std::function<void(HookEngine)> onHooksWarning;
+
+  // The desktop app's TCP port, 51789: open under the secret while the user has opted in (for
+  // agents in containers and VMs), and open without one while hooks of an older version, which
+  // post there, are still installed, so that no event is lost before they are updated; closed
+  // otherwise. Re-read whenever a settings file changes. Call once the server has started.
+  void followPortChoice(bool optedIn);
+  // Whether the port is open now for hooks of an older version (or for sessions that began
+  // before they were updated).
+  bool servingOlderHooks() const { return servingOlderHooks_; }
+  // Why the port could not be opened under the secret (its file), or "".
+  const std::string& portProblem() const { return portProblem_; }
+  // Called when servingOlderHooks() or portProblem() changes.
+  std::function<void()> onPortChoice;
 
   // Counts one decoded event and folds it into the crew model (what each server event does).
   void receive(const HookEvent& event);
@@ -87,7 +101,18 @@ class AppModel {
   static void drainInbox(const std::weak_ptr<AppModel*>& model,
                          const std::shared_ptr<Inbox>& inbox);
   std::shared_ptr<Inbox> inbox_;
+  void applyPortChoice();
+  void sessionsChanged();
+  void updatePort();
   bool started_ = false;
+  std::optional<bool> portOptIn_;  // set once the app follows the choice
+  bool servingOlderHooks_ = false;
+  bool olderHooksInFiles_ = false;
+  // The sessions open when the older hooks were updated: their CLIs may still run the hooks
+  // they read at their start, so the port stays open for them until they have ended.
+  std::set<std::string> carriedSessions_;
+  std::size_t carriedObserver_ = 0;
+  std::string portProblem_;
   std::shared_ptr<AppModel*> self_;
 };
 

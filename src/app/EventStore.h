@@ -18,9 +18,13 @@ class EventStore {
     ++eventCount_;
     notify();
   }
-  void setServer(bool running, std::string status) {
+  // The TCP port listening beside the socket, or 0.
+  std::uint16_t serverPort() const { return serverPort_; }
+
+  void setServer(bool running, std::string status, std::uint16_t port = 0) {
     serverRunning_ = running;
     serverStatus_ = std::move(status);
+    serverPort_ = port;
     notify();
   }
 
@@ -33,6 +37,7 @@ class EventStore {
 
   std::int64_t eventCount_ = 0;
   bool serverRunning_ = false;
+  std::uint16_t serverPort_ = 0;
   std::string serverStatus_ = "Starting\u2026";
 };
 

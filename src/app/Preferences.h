@@ -16,6 +16,9 @@ inline constexpr std::string_view kBarFloatingFrame = "barFloatingFrame";
 inline constexpr std::string_view kNotifyWhenWaiting = "notifyWhenWaiting";
 // bool, default false: the office panel hides itself while no session is open.
 inline constexpr std::string_view kHideWhenIdle = "hideWhenIdle";
+// bool, default false: hooks are also taken on TCP port 51789 (under the secret), for agents in
+// containers and VMs.
+inline constexpr std::string_view kAcceptHooksOnPort = "acceptHooksOnPort";
 // string "bottom" or "top", default "bottom": never written by the app.
 inline constexpr std::string_view kBarEdge = "barEdge";
 }  // namespace preferences

@@ -1,9 +1,6 @@
 #include "app/StatusServer.h"
 
-#include <fcntl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,34 +9,11 @@
 #include <cstring>
 
 #include "app/CrewStatus.h"
+#include "base/RuntimeFolder.h"
 #include "hooks/HookEngine.h"
 #include "hooks/JsonReader.h"
 
 namespace tallyloft {
-namespace {
-
-std::optional<sockaddr_un> addressOf(const std::filesystem::path& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::string text = path.string();
-  if (text.size() >= sizeof address.sun_path) return std::nullopt;
-  std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
-  return address;
-}
-
-int connectTo(const std::filesystem::path& path) {
-  const auto address = addressOf(path);
-  if (!address) return -1;
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-}  // namespace
 
 StatusServer::StatusServer(Scheduler& scheduler, CrewModel& crew)
     : scheduler_(scheduler), crew_(crew) {}
@@ -56,60 +30,12 @@ StatusServer::~StatusServer() {
   }
 }
 
-std::filesystem::path StatusServer::socketPath() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && runtime[0] == '/') {
-    return std::filesystem::path(runtime) / "tallyloft" / "tallyloft.sock";
-  }
-  std::error_code ignored;
-  const std::filesystem::path shared =
-      std::filesystem::temp_directory_path(ignored) / ("tallyloft-" + std::to_string(::getuid()));
-  // Anyone may make that name first in a shared folder; then the user's own cache serves.
-  struct stat info {};
-  if (::lstat(shared.c_str(), &info) != 0 ||
-      (S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0)) {
-    return shared / "tallyloft.sock";
-  }
-  return homeDirectory() / ".cache" / "tallyloft-runtime" / "tallyloft.sock";
-}
-
-std::optional<std::string> StatusServer::prepareDirectory(const std::filesystem::path& directory) {
-  std::error_code ignored;
-  std::filesystem::create_directories(directory.parent_path(), ignored);
-  if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
-    return "cannot make " + directory.string() + ": " + std::strerror(errno);
-  }
-  struct stat info {};
-  if (::lstat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-    return directory.string() + " is not a directory";
-  }
-  if (info.st_uid != ::getuid() || (info.st_mode & 077) != 0) {
-    return directory.string() + " is not this user's alone";
-  }
-  return std::nullopt;
-}
-
 std::optional<std::string> StatusServer::listen(std::optional<std::filesystem::path> path) {
   if (listener_ >= 0) return std::nullopt;
-  const std::filesystem::path where = path.value_or(socketPath());
-  if (auto problem = prepareDirectory(where.parent_path())) return problem;
-  const auto address = addressOf(where);
-  if (!address) return "the socket path is too long: " + where.string();
-  // A socket that answers belongs to a running instance; one that does not is left over.
-  if (const int other = connectTo(where); other >= 0) {
-    ::close(other);
-    return "another Tallyloft answers at " + where.string();
-  }
-  ::unlink(where.c_str());
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return std::string("no socket: ") + std::strerror(errno);
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0 ||
-      ::chmod(where.c_str(), 0600) != 0 || ::listen(fd, 16) != 0) {
-    const std::string problem = std::strerror(errno);
-    ::close(fd);
-    return "cannot listen at " + where.string() + ": " + problem;
-  }
-  listener_ = fd;
+  const std::filesystem::path where = path.value_or(statusSocketPath());
+  auto listening = listenUnixSocket(where, 16);
+  if (auto* problem = std::get_if<std::string>(&listening)) return std::move(*problem);
+  listener_ = std::get<int>(listening);
   path_ = where;
   listenWatch_ = scheduler_.watchReadable(listener_, [this] { accept(); });
   return std::nullopt;
@@ -132,9 +58,7 @@ void StatusServer::accept() {
       return;
     }
     // Only this user's processes may ask, whatever the socket's mode says.
-    ucred peer{};
-    socklen_t size = sizeof peer;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::getuid()) {
+    if (!peerIsThisUser(fd)) {
       ::close(fd);
       continue;
     }
@@ -242,7 +166,7 @@ void StatusServer::sendToWatchers() {
 
 bool askStatusServer(const std::filesystem::path& path, const std::string& request,
                      const std::function<bool(const std::string& line)>& onLine) {
-  const int fd = connectTo(path);
+  const int fd = connectUnixSocket(path);
   if (fd < 0) return false;
   const std::string line = request + "\n";
   if (::send(fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) {

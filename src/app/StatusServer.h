@@ -32,7 +32,7 @@ class StatusServer {
   StatusServer& operator=(const StatusServer&) = delete;
   ~StatusServer();
 
-  // Listens on `path` (default: socketPath()). Returns an error text when it cannot: another
+  // Listens on `path` (default: statusSocketPath()). Returns an error text when it cannot: another
   // instance answers there already, or the directory is not the user's alone.
   std::optional<std::string> listen(std::optional<std::filesystem::path> path = std::nullopt);
   bool listening() const { return listener_ >= 0; }
@@ -41,14 +41,6 @@ class StatusServer {
   // The token is at most kMaxTokenBytes of printable ASCII, or empty.
   std::function<void(const std::string& token)> onShow;
   static constexpr std::size_t kMaxTokenBytes = 256;
-
-  // $XDG_RUNTIME_DIR/tallyloft/tallyloft.sock; when XDG_RUNTIME_DIR is unset or not absolute,
-  // TMPDIR's (or /tmp's) tallyloft-UID/tallyloft.sock, unless another user has taken that
-  // folder, and then ~/.cache/tallyloft-runtime/tallyloft.sock.
-  static std::filesystem::path socketPath();
-  // Makes the socket's directory when missing (mode 0700); an error text unless it is then a
-  // directory owned by this user that nobody else may enter.
-  static std::optional<std::string> prepareDirectory(const std::filesystem::path& directory);
 
  private:
   struct Client {

@@ -8,10 +8,28 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+
+#include "base/RuntimeFolder.h"
 
 namespace tallyloft {
 
-int connectLoopback(std::uint16_t port, LoopbackOptions options) {
+std::string LocalAddress::describe() const {
+  return isUnix() ? socket.string() : "127.0.0.1:" + std::to_string(port);
+}
+
+std::optional<LocalAddress> LocalAddress::parse(std::string_view text) {
+  if (text.find('/') != std::string_view::npos) return unixSocket(std::string(text));
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc{} || end != text.data() + text.size() || value == 0 || value > 65535) {
+    return std::nullopt;
+  }
+  return tcp(static_cast<std::uint16_t>(value));
+}
+
+int connectLocal(const LocalAddress& where, LoopbackOptions options) {
+  if (where.isUnix()) return connectUnixSocket(where.socket);
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   if (options.noDelay) {
@@ -20,7 +38,7 @@ int connectLoopback(std::uint16_t port, LoopbackOptions options) {
   }
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_port = htons(port);
+  address.sin_port = htons(where.port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     const int error = errno;
@@ -74,10 +92,10 @@ Received receiveUntilClosed(int fd, std::chrono::milliseconds timeout, std::size
   }
 }
 
-Exchange exchangeLoopback(std::uint16_t port, std::string_view request,
-                          std::chrono::milliseconds timeout, LoopbackOptions options) {
+Exchange exchangeLocal(const LocalAddress& address, std::string_view request,
+                       std::chrono::milliseconds timeout, LoopbackOptions options) {
   Exchange exchange;
-  const int fd = connectLoopback(port, options);
+  const int fd = connectLocal(address, options);
   if (fd < 0) return exchange;
   exchange.connected = true;
   if (sendAll(fd, request)) exchange.reply = receiveUntilClosed(fd, timeout);

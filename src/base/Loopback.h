@@ -2,21 +2,38 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace tallyloft {
 
-// The small blocking TCP client of 127.0.0.1 that the demo, the load and soak tools and the
-// tests share: connect, send everything, read until the peer closes. Loopback only.
+// The small blocking client of a local server that the demo, the load and soak tools and the
+// tests share: connect, send everything, read until the peer closes. It speaks to a Unix socket
+// or to TCP on 127.0.0.1, nothing else.
+
+// Where a local server listens: a Unix socket's path, or else a TCP port on 127.0.0.1.
+struct LocalAddress {
+  std::filesystem::path socket;
+  std::uint16_t port = 0;
+
+  static LocalAddress unixSocket(std::filesystem::path path) { return {std::move(path), 0}; }
+  static LocalAddress tcp(std::uint16_t port) { return {{}, port}; }
+  bool isUnix() const { return !socket.empty(); }
+  // The path, or "127.0.0.1:PORT".
+  std::string describe() const;
+  // A path (it has a '/') or a port number, as a command line gives it; nullopt when neither.
+  static std::optional<LocalAddress> parse(std::string_view text);
+};
 
 struct LoopbackOptions {
   bool noDelay = false;  // TCP_NODELAY, as a latency measurement wants
 };
 
-// A connected socket to 127.0.0.1:`port`, or -1 with errno set (ECONNREFUSED: nothing listens).
-// The caller closes it.
-int connectLoopback(std::uint16_t port, LoopbackOptions options = {});
+// A connected socket to `address`, or -1 with errno set (ECONNREFUSED or ENOENT: nothing
+// listens). The caller closes it.
+int connectLocal(const LocalAddress& address, LoopbackOptions options = {});
 
 // Sends every byte, going on after interruptions; false when the peer has gone.
 bool sendAll(int fd, std::string_view bytes);
@@ -37,7 +54,7 @@ struct Exchange {
   bool connected = false;
   Received reply;
 };
-Exchange exchangeLoopback(std::uint16_t port, std::string_view request,
-                          std::chrono::milliseconds timeout, LoopbackOptions options = {});
+Exchange exchangeLocal(const LocalAddress& address, std::string_view request,
+                       std::chrono::milliseconds timeout, LoopbackOptions options = {});
 
 }  // namespace tallyloft

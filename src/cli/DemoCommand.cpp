@@ -11,21 +11,26 @@
 #include <thread>
 
 #include "base/Loopback.h"
+#include "base/RuntimeFolder.h"
 #include "cli/Recording.h"
+#include "hooks/HookSecret.h"
 
 namespace tallyloft {
 namespace {
 
 enum class Posted { ok, refused, failed };
 
-// One POST of `body` to 127.0.0.1:`port`/event, the reply read to its end.
-Posted post(std::uint16_t port, const std::string& body) {
+// One POST of `body` to the app's /event, the reply read to its end. `secretLine` is the secret
+// header with its line end, for the TCP port.
+Posted post(const LocalAddress& address, const std::string& secretLine, const std::string& body) {
   const std::string request =
-      "POST /event HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-      "Content-Type: application/json\r\nContent-Length: " +
-      std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
-  const Exchange exchange = exchangeLoopback(port, request, std::chrono::seconds(2));
-  if (!exchange.connected) return errno == ECONNREFUSED ? Posted::refused : Posted::failed;
+      "POST /event HTTP/1.1\r\nHost: localhost\r\n" + secretLine +
+      "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+      "\r\nConnection: close\r\n\r\n" + body;
+  const Exchange exchange = exchangeLocal(address, request, std::chrono::seconds(2));
+  if (!exchange.connected) {
+    return errno == ECONNREFUSED || errno == ENOENT ? Posted::refused : Posted::failed;
+  }
   return exchange.reply.bytes.rfind("HTTP/1.1 200", 0) == 0 ? Posted::ok : Posted::failed;
 }
 
@@ -58,12 +63,25 @@ int runDemo(const DemoOptions& options) {
     std::fprintf(stderr, "demo: the recording holds no events\n");
     return 2;
   }
+  const LocalAddress address =
+      options.port ? LocalAddress::tcp(*options.port) : LocalAddress::unixSocket(hookSocketPath());
+  std::string secretLine;
+  if (options.port) {
+    try {
+      secretLine = HookSecret::headerLine(HookSecret::load());
+      secretLine.insert(secretLine.size() - 1, "\r");
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "demo: %s\n", error.what());
+      return 1;
+    }
+  }
+  const auto send = [&](const std::string& body) { return post(address, secretLine, body); };
   // A first post that the app counts as nothing tells whether anyone listens.
-  if (post(options.port, "{}") == Posted::refused) {
+  if (send("{}") == Posted::refused) {
     std::fprintf(stderr,
-                 "demo: nothing listens on 127.0.0.1:%u; start Tallyloft first (tallyloft, or "
+                 "demo: nothing listens on %s; start Tallyloft first (tallyloft, or "
                  "./dev run)\n",
-                 options.port);
+                 address.describe().c_str());
     return 1;
   }
   const bool live = ::isatty(STDERR_FILENO) != 0;
@@ -75,10 +93,10 @@ int runDemo(const DemoOptions& options) {
       const RecordedEvent& event = (*events)[i];
       const double at = event.t / options.speed;
       std::this_thread::sleep_until(start + std::chrono::duration<double>(at));
-      const Posted result = post(options.port, forRound(event.body, round));
+      const Posted result = send(forRound(event.body, round));
       if (result == Posted::refused) {
-        std::fprintf(stderr, "%sdemo: Tallyloft stopped listening on 127.0.0.1:%u\n",
-                     live ? "\n" : "", options.port);
+        std::fprintf(stderr, "%sdemo: Tallyloft stopped listening on %s\n", live ? "\n" : "",
+                     address.describe().c_str());
         return 1;
       }
       failed += result == Posted::failed ? 1 : 0;

@@ -46,10 +46,10 @@ int runHooksStatus() {
   return 0;
 }
 
-int runHooksInstall(std::optional<HookEngine> engine) {
+int runHooksInstall(std::optional<HookEngine> engine, const HookTarget& target) {
   try {
     if (engine) {
-      const auto backup = HookInstaller::install(*engine);
+      const auto backup = HookInstaller::install(*engine, target);
       std::printf("Installed for %s in %s\n", std::string(displayName(*engine)).c_str(),
                   fileURL(*engine).c_str());
       if (backup) std::printf("Backup: %s\n", backup->c_str());
@@ -57,7 +57,7 @@ int runHooksInstall(std::optional<HookEngine> engine) {
       return 0;
     }
     std::vector<HookInstaller::Installed> installed;
-    const std::string message = HookInstaller::install(&installed);
+    const std::string message = HookInstaller::install(&installed, target);
     std::printf("%s\n", message.c_str());
     for (const auto& each : installed) {
       if (each.backup) std::printf("Backup: %s\n", each.backup->c_str());
@@ -68,6 +68,24 @@ int runHooksInstall(std::optional<HookEngine> engine) {
     std::fprintf(stderr, "%s%s\n", engine ? "Failed: " : "Install failed: ", error.what());
     return 1;
   }
+}
+
+int runHooksPrint(HookEngine engine, const HookTarget& target) {
+  try {
+    std::printf("%s\n", HookInstaller::entries(engine, target).c_str());
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "Failed: %s\n", error.what());
+    return 1;
+  }
+  std::fprintf(
+      stderr, "Merge this \"hooks\" object into %s on the machine the CLI runs on.\n",
+      (std::filesystem::path("~") / fileURL(engine).lexically_relative(homeDirectory())).c_str());
+  if (target.port != 0) {
+    std::fprintf(stderr,
+                 "The hooks read the secret from %s: copy that file there too (mode 0600).\n",
+                 target.secretFile.c_str());
+  }
+  return 0;
 }
 
 int runHooksRemove(std::optional<HookEngine> engine) {

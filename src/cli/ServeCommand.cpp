@@ -9,8 +9,11 @@
 
 #include "app/AppModel.h"
 #include "base/LoopScheduler.h"
+#include "base/RuntimeFolder.h"
 #include "cli/CrewJson.h"
 #include "cli/EventJson.h"
+#include "hooks/HookInstaller.h"
+#include "hooks/HookSecret.h"
 
 namespace tallyloft {
 namespace {
@@ -47,7 +50,16 @@ class SignalQuit {
 int runServe(const ServeOptions& options) {
   LoopScheduler loop;
   SignalQuit signalQuit(loop);  // before the server, so its thread inherits the blocked signals
-  AppModel app(loop, options.port);
+  HookListen listen{.socket = hookSocketPath(), .port = options.port};
+  if (options.port) {
+    try {
+      listen.secret = HookSecret::load();
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "Failed: %s\n", error.what());
+      return 1;
+    }
+  }
+  AppModel app(loop, std::move(listen));
   int status = 0;
   bool listened = false;
   std::string lastStatus = app.store().serverStatus();
@@ -80,7 +92,9 @@ int runServe(const ServeOptions& options) {
     if (store.serverStatus() != lastStatus) {
       lastStatus = store.serverStatus();
       std::fprintf(stderr, "%s\n", lastStatus.c_str());
-      if (store.serverRunning()) {
+      // A port that could not be opened beside the socket fails the start too.
+      const bool portMissing = options.port && store.serverPort() == 0;
+      if (store.serverRunning() && !portMissing) {
         listened = true;
       } else if (!listened) {
         status = 1;
@@ -101,6 +115,12 @@ int runServe(const ServeOptions& options) {
     if (!warning.empty()) std::fprintf(stderr, "%s\n", warning.c_str());
   };
   app.start();
+  if (HookInstaller::anyOlderHooks()) {
+    std::fprintf(stderr,
+                 "Hooks of an older Tallyloft post to 127.0.0.1:%u, where nothing listens now; "
+                 "run `tallyloft hooks install` to move them to the socket.\n",
+                 HookServer::kPort);
+  }
   // `tallyloft status` asks here; without the socket the server still runs.
   if (auto problem = app.watchLocalMachine()) {
     std::fprintf(stderr, "No status socket: %s\n", problem->c_str());

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "app/StatusServer.h"
+#include "base/RuntimeFolder.h"
 
 namespace tallyloft {
 namespace {
@@ -183,9 +184,8 @@ int runStatus(const StatusOptions& options, std::ostream& out, std::ostream& err
     first = false;
     return options.watch;
   };
-  const bool answered =
-      askStatusServer(StatusServer::socketPath(),
-                      options.watch ? R"({"watch":"crew"})" : R"({"get":"crew"})", print);
+  const bool answered = askStatusServer(
+      statusSocketPath(), options.watch ? R"({"watch":"crew"})" : R"({"get":"crew"})", print);
   if (!answered || (first && !bad)) {
     err << "Tallyloft is not running. Start the app with `tallyloft`, or the headless engine "
            "with `tallyloft serve`.\n";

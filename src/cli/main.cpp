@@ -12,7 +12,10 @@
 #include "cli/ReplayCommand.h"
 #include "cli/ServeCommand.h"
 #include "cli/SnapshotCommand.h"
+#include "cli/SshCommand.h"
 #include "cli/StatusCommand.h"
+#include "hooks/HookInstaller.h"
+#include "hooks/HookSecret.h"
 #include "shell/AppDelegate.h"
 
 int main(int argc, char** argv) {
@@ -28,7 +31,10 @@ int main(int argc, char** argv) {
   tallyloft::ServeOptions serve;
   auto* serveCommand = app.add_subcommand(
       "serve", "Run the hook server headless and report what arrives (a hook debugger).");
-  serveCommand->add_option("--port", serve.port, "TCP port on 127.0.0.1 (the app uses 51789)")
+  serveCommand
+      ->add_option("--port", serve.port,
+                   "Also listen on this TCP port of 127.0.0.1, for agents in containers or VMs; "
+                   "requests must carry the secret of ~/.config/tallyloft/hook-secret")
       ->check(CLI::Range(1, 65535));
   serveCommand->add_flag("--print-events", serve.printEvents,
                          "Print every decoded event as one JSON line on stdout");
@@ -87,11 +93,13 @@ int main(int argc, char** argv) {
   tallyloft::DemoOptions demo;
   auto* demoCommand = app.add_subcommand(
       "demo",
-      "Post a recorded crew to the running app over HTTP, in real time, through the same hook "
-      "server a CLI uses");
+      "Post a recorded crew to the running app, in real time, through the same hook socket a CLI "
+      "uses");
   demoCommand->add_option("FILE", demo.file,
                           "A recording (JSON lines as for replay); default: the built-in crew");
-  demoCommand->add_option("--port", demo.port, "The app's port on 127.0.0.1 (default 51789)")
+  demoCommand
+      ->add_option("--port", demo.port,
+                   "Post to this TCP port of 127.0.0.1, with the secret (default: the hook socket)")
       ->check(CLI::Range(1, 65535));
   demoCommand->add_option("--speed", demo.speed, "Play this many times faster (default 1)")
       ->check(CLI::Range(0.01, 1000.0));
@@ -124,10 +132,62 @@ int main(int argc, char** argv) {
   auto* install = hooks->add_subcommand(
       "install", "Install the hooks (a backup of each settings file is made first)");
   addCliOption(install, "Only this CLI (default: every CLI present)");
+  std::string hookSocket;
+  std::optional<std::uint16_t> hookPort;
+  const auto addTargetOptions = [&](CLI::App* command) {
+    auto* socketOption = command->add_option(
+        "--socket", hookSocket,
+        "Post to this Unix socket (default: this user's, in $XDG_RUNTIME_DIR/tallyloft); for a "
+        "machine whose socket `tallyloft ssh` forwards");
+    command
+        ->add_option("--port", hookPort,
+                     "Post to this TCP port of 127.0.0.1 instead, with the secret of "
+                     "~/.config/tallyloft/hook-secret (for agents in containers or VMs)")
+        ->check(CLI::Range(1, 65535))
+        ->excludes(socketOption);
+  };
+  addTargetOptions(install);
+  auto* print = hooks->add_subcommand(
+      "print",
+      "Print the hook entries for one CLI's settings file, to paste on a machine "
+      "without Tallyloft");
+  addCliOption(print, "The CLI");
+  print->get_option("--cli")->required();
+  addTargetOptions(print);
   auto* remove = hooks->add_subcommand("remove", "Remove our hooks (after a backup)");
   addCliOption(remove, "Only this CLI (default: every CLI)");
 
+  tallyloft::SshOptions ssh;
+  auto* sshCommand = app.add_subcommand(
+      "ssh",
+      "Forward a socket on HOST to this user's hook socket over SSH, and reconnect when the "
+      "connection drops; hooks installed there with --socket reach the office here");
+  sshCommand->add_option("HOST", ssh.host, "The remote machine, as ssh takes it")->required();
+  sshCommand->add_option("--remote-socket", ssh.remoteSocket,
+                         "The socket on HOST (default ~/.tallyloft/hook.sock)");
+  sshCommand
+      ->add_option("--attempts", ssh.attempts,
+                   "Give up after this many connections (default: never)")
+      ->check(CLI::NonNegativeNumber);
+  sshCommand->add_option("SSH_ARGS", ssh.sshArguments,
+                         "Arguments for ssh, after --: tallyloft ssh buildbox -- -p 2222");
+
   CLI11_PARSE(app, argc, argv);
+  if (sshCommand->parsed()) return tallyloft::runSsh(ssh);
+  // Where hooks installed or printed now post.
+  const auto hookTarget = [&]() -> std::optional<tallyloft::HookTarget> {
+    if (hookPort) {
+      try {
+        tallyloft::HookSecret::load();  // made now, so that the hooks find it
+      } catch (const std::exception& error) {
+        std::cerr << "Failed: " << error.what() << '\n';
+        return std::nullopt;
+      }
+      return tallyloft::HookTarget{.port = *hookPort, .secretFile = tallyloft::HookSecret::path()};
+    }
+    if (hookSocket.empty()) return tallyloft::HookInstaller::defaultTarget();
+    return tallyloft::HookTarget{.socket = std::filesystem::absolute(hookSocket)};
+  };
   const auto engine = tallyloft::engineNamed(cliName);
   if (serveCommand->parsed()) return tallyloft::runServe(serve);
   if (gallery->parsed()) {
@@ -159,7 +219,12 @@ int main(int argc, char** argv) {
   }
   if (app.get_subcommands().empty()) return tallyloft::runDesktopApp(argc, argv, reduceMotion);
   if (status->parsed()) return tallyloft::runHooksStatus();
-  if (install->parsed()) return tallyloft::runHooksInstall(engine);
+  if (install->parsed() || print->parsed()) {
+    const auto target = hookTarget();
+    if (!target) return 1;
+    if (print->parsed()) return tallyloft::runHooksPrint(*engine, *target);
+    return tallyloft::runHooksInstall(engine, *target);
+  }
   if (remove->parsed()) return tallyloft::runHooksRemove(engine);
   return 0;
 }

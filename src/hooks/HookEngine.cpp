@@ -1,10 +1,5 @@
 #include "hooks/HookEngine.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
-#include <cstdlib>
-
 namespace tallyloft {
 
 std::string_view displayName(HookEngine engine) {
@@ -48,14 +43,6 @@ std::filesystem::path fileURL(HookEngine engine) {
       return homeDirectory() / ".gemini" / "settings.json";
   }
   return {};
-}
-
-std::filesystem::path homeDirectory() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-  if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr) {
-    return entry->pw_dir;
-  }
-  return "/";
 }
 
 }  // namespace tallyloft

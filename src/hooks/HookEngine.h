@@ -5,6 +5,8 @@
 #include <optional>
 #include <string_view>
 
+#include "base/RuntimeFolder.h"
+
 namespace tallyloft {
 
 // A supported CLI, in this fixed order.
@@ -20,9 +22,5 @@ std::string_view engineName(HookEngine engine);
 std::optional<HookEngine> engineNamed(std::string_view name);
 // The CLI's settings file: ~/.claude/settings.json, ~/.codex/hooks.json, ~/.gemini/settings.json.
 std::filesystem::path fileURL(HookEngine engine);
-
-// The user's home directory: $HOME, or the password database's entry when HOME is unset or
-// empty.
-std::filesystem::path homeDirectory();
 
 }  // namespace tallyloft

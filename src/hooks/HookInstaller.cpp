@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/RuntimeFolder.h"
 #include "hooks/HookCommand.h"
 #include "hooks/SettingsFile.h"
 
@@ -41,6 +42,14 @@ bool anyCommand(const Json& group, Visit visit) {
 // user's own commands.
 bool groupContainsMarker(const Json& group) {
   return anyCommand(group, containsMarker);
+}
+
+// Whether a group holds a command of ours that an older version wrote: one that posts to the old
+// port, or sends no process or terminal hints.
+bool hasOlderCommand(const Json& group) {
+  return anyCommand(group, [](const std::string& command) {
+    return containsMarker(command) && !hookTargetOf(command);
+  });
 }
 
 // Removes the app's groups from a list, keeping everything else in order. Returns how many.
@@ -88,8 +97,12 @@ const std::vector<std::string>& HookInstaller::markers() {
   return kMarkers;
 }
 
-std::string HookInstaller::command() {
-  return hookCommand();
+HookTarget HookInstaller::defaultTarget() {
+  return {.socket = hookSocketPath()};
+}
+
+std::string HookInstaller::command(const HookTarget& target) {
+  return hookCommand(target);
 }
 
 const std::vector<std::string>& HookInstaller::eventNames(HookEngine engine) {
@@ -121,7 +134,46 @@ std::string HookInstaller::matcher(HookEngine engine) {
   return engine == HookEngine::codex ? ".*" : "*";
 }
 
-std::optional<std::filesystem::path> HookInstaller::install(HookEngine engine) {
+namespace {
+
+void checkTarget(const HookTarget& target) {
+  if (!target.socket.empty()) {
+    if (!target.socket.is_absolute()) {
+      throw HookInstallerError("The hook socket must be an absolute path: " +
+                               target.socket.string());
+    }
+    if (!fitsSocketAddress(target.socket)) {
+      throw HookInstallerError(
+          "The hook socket's path is too long for a socket (at most 107 "
+          "bytes): " +
+          target.socket.string());
+    }
+  } else if (target.port == 0 || target.secretFile.empty()) {
+    throw HookInstallerError("Hooks post to a socket, or to a port with a secret file");
+  }
+}
+
+// Our group for one event: the matcher and the one command.
+Json ourGroup(HookEngine engine, const HookTarget& target) {
+  return {{"matcher", HookInstaller::matcher(engine)},
+          {"hooks",
+           Json::array({Json{{"type", "command"}, {"command", HookInstaller::command(target)}}})}};
+}
+
+}  // namespace
+
+std::string HookInstaller::entries(HookEngine engine, const HookTarget& target) {
+  checkTarget(target);
+  Json hooks = Json::object();
+  for (const std::string& name : eventNames(engine)) {
+    hooks[name] = Json::array({ourGroup(engine, target)});
+  }
+  return Json{{"hooks", std::move(hooks)}}.dump(2);
+}
+
+std::optional<std::filesystem::path> HookInstaller::install(HookEngine engine,
+                                                            const HookTarget& target) {
+  checkTarget(target);
   const std::filesystem::path path = fileURL(engine);
   SettingsText read;
   Json settings = loadSettingsForWrite(path, &read);
@@ -129,8 +181,7 @@ std::optional<std::filesystem::path> HookInstaller::install(HookEngine engine) {
   if (auto found = settings.find("hooks"); found != settings.end() && found->is_object()) {
     hooks = std::move(*found);
   }
-  const Json group = {{"matcher", matcher(engine)},
-                      {"hooks", Json::array({Json{{"type", "command"}, {"command", command()}}})}};
+  const Json group = ourGroup(engine, target);
   for (const std::string& name : eventNames(engine)) {
     Json list = Json::array();
     if (auto found = hooks.find(name); found != hooks.end() && found->is_array()) {
@@ -146,14 +197,14 @@ std::optional<std::filesystem::path> HookInstaller::install(HookEngine engine) {
   return backup;
 }
 
-std::string HookInstaller::install(std::vector<Installed>* installed) {
+std::string HookInstaller::install(std::vector<Installed>* installed, const HookTarget& target) {
   const std::vector<HookEngine> engines = presentEngines();
   if (engines.empty()) {
     return "No supported CLI detected \u2014 install Claude Code, Codex, or Gemini first.";
   }
   std::string names;
   for (HookEngine engine : engines) {
-    auto backup = install(engine);
+    auto backup = install(engine, target);
     if (installed != nullptr) installed->push_back({engine, std::move(backup)});
     if (!names.empty()) names += " & ";
     names += displayName(engine);
@@ -242,16 +293,31 @@ bool HookInstaller::needsReinstall(HookEngine engine) {
       if (!groupContainsMarker(group)) continue;
       const auto matcher = group.find("matcher");
       if (matcher == group.end() || *matcher != wanted) return true;
-      // A command from an older install (one that sends no process or terminal hints).
-      const std::string current = command();
-      if (anyCommand(group, [&](const std::string& each) {
-            return containsMarker(each) && each != current;
-          })) {
-        return true;
-      }
+      // A command from an older install (one that posts to the old port, or sends no process
+      // or terminal hints).
+      if (hasOlderCommand(group)) return true;
       found = true;
     }
     if (!found) return true;
+  }
+  return false;
+}
+
+bool HookInstaller::hasOlderHooks(HookEngine engine) {
+  const auto hooks = loadHooks(fileURL(engine));
+  if (!hooks) return false;
+  for (const Json& list : *hooks) {
+    if (!list.is_array()) continue;
+    for (const Json& group : list) {
+      if (hasOlderCommand(group)) return true;
+    }
+  }
+  return false;
+}
+
+bool HookInstaller::anyOlderHooks() {
+  for (HookEngine engine : kAllEngines) {
+    if (hasOlderHooks(engine)) return true;
   }
   return false;
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "hooks/HookCommand.h"
 #include "hooks/HookEngine.h"
 
 namespace tallyloft {
@@ -18,8 +19,10 @@ namespace tallyloft {
 struct HookInstaller {
   // Commands containing any of these are the app's own (the second is a legacy name).
   static const std::vector<std::string>& markers();
-  // The command every installed hook runs.
-  static std::string command();
+  // Where installed hooks post unless told otherwise: this user's hook socket.
+  static HookTarget defaultTarget();
+  // The command every hook installed for `target` runs.
+  static std::string command(const HookTarget& target = defaultTarget());
   // The CLI's event names that get a hook, in order.
   static const std::vector<std::string>& eventNames(HookEngine engine);
   // "*" for Claude Code and Gemini CLI, ".*" for Codex. Gemini compares the matcher of a
@@ -35,10 +38,16 @@ struct HookInstaller {
 
   // Installs the hooks for one CLI, replacing the app's older entries and keeping the user's.
   // Returns the backup's location, or nothing when there was no settings file to back up.
-  static std::optional<std::filesystem::path> install(HookEngine engine);
+  // A socket path too long for a socket address is refused before anything is written.
+  static std::optional<std::filesystem::path> install(HookEngine engine,
+                                                      const HookTarget& target = defaultTarget());
   // Installs for every present CLI and returns the message for the user; the first failure is
   // thrown (CLIs done before it stay installed). `installed`, when given, receives each install.
-  static std::string install(std::vector<Installed>* installed = nullptr);
+  static std::string install(std::vector<Installed>* installed = nullptr,
+                             const HookTarget& target = defaultTarget());
+  // The "hooks" object an install for `target` writes into this CLI's settings file, as JSON
+  // text to paste where Tallyloft is not installed.
+  static std::string entries(HookEngine engine, const HookTarget& target);
   // The sentence to add wherever an install for `engine` is reported, or "" when none is needed:
   // Codex runs hooks from hooks.json only once the user has reviewed them.
   static std::string_view installNotice(HookEngine engine);
@@ -56,9 +65,14 @@ struct HookInstaller {
   // file is missing, unreadable or malformed.
   static std::vector<std::string> installedEvents(HookEngine engine);
   // Whether this CLI's file holds the app's hooks but not as an install would write them today:
-  // an event of eventNames() without the app's group, or one of the app's groups there with
-  // another matcher (an older Gemini install with ".*"). Installing again repairs it.
+  // an event of eventNames() without the app's group, one of the app's groups there with
+  // another matcher (an older Gemini install with ".*"), or a command an older version wrote.
+  // Installing again repairs it.
   static bool needsReinstall(HookEngine engine);
+  // Whether this CLI's file holds hooks of an older version, which post to TCP port 51789
+  // without a secret: the app serves that port until they are updated.
+  static bool hasOlderHooks(HookEngine engine);
+  static bool anyOlderHooks();
 };
 
 }  // namespace tallyloft

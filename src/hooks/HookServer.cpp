@@ -1,5 +1,7 @@
 #include "hooks/HookServer.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,13 +12,16 @@
 #include <optional>
 #include <thread>
 
+#include "base/RuntimeFolder.h"
 #include "hooks/RequestParser.h"
 
 namespace tallyloft {
 namespace {
 
-using asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
+using Stream = asio::generic::stream_protocol;
+using Socket = Stream::socket;
+using Acceptor = asio::basic_socket_acceptor<Stream>;
 
 static_assert(HookServer::kResponse.size() == 59);
 
@@ -38,33 +43,52 @@ bool isFatalAcceptError(int error) {
 
 }  // namespace
 
+// One listening socket: the Unix socket, or the TCP port.
+struct Listener {
+  Acceptor acceptor;
+  bool local = true;   // the Unix socket: every peer's user is checked
+  std::string secret;  // TCP: what X-Tallyloft-Secret must be; empty: nothing
+};
+
 struct HookServer::Impl {
   // Counters shared by the connections. Declared before the io_context so that connections
   // released while it is destroyed can still count themselves out.
   std::atomic<std::size_t> openConnections{0};
   std::atomic<std::size_t> totalBuffered{0};  // written on the server's thread only
   std::atomic<std::uint16_t> boundPort{0};
+  std::atomic<std::size_t> refusedPeers{0};
+  std::atomic<std::size_t> refusedRequests{0};
 
   HookServer& owner;
+  HookListen config;
   Limits limits;
   std::array<char, kReceiveSize> receiveBuffer{};  // one receive at a time on this thread
   RequestAssembler firstRequest;                   // the first receive of each new peer
   asio::io_context io{1};
   std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
-  std::optional<tcp::acceptor> acceptor;
+  bool started = false;
+  // Each listener lives in its own shared slot, so that a wait still pending on a closed one
+  // finds it closed rather than gone.
+  std::shared_ptr<Listener> local;
+  std::shared_ptr<Listener> tcp;
+  std::string socketProblem;  // why the socket does not listen
+  std::string portProblem;    // why the port does not listen
   asio::steady_timer acceptBackoff{io};
   std::thread thread;
 
-  Impl(HookServer& server, Limits serverLimits) : owner(server), limits(serverLimits) {}
+  Impl(HookServer& server, HookListen listen, Limits serverLimits)
+      : owner(server), config(std::move(listen)), limits(serverLimits) {}
 
-  void report(bool running, std::string text) {
-    if (owner.onStatus) owner.onStatus(running, std::move(text));
-  }
-
+  void report();
   void startOnQueue();
-  void acceptNext();
-  void acceptReady();
-  void take(int peer);
+  void openPort();
+  void closePort();
+  void acceptNext(const std::shared_ptr<Listener>& listener);
+  void acceptReady(const std::shared_ptr<Listener>& listener);
+  void take(int peer, const Listener& listener);
+  // The reply to a request that is no longer incomplete; delivers it when it may be.
+  std::string_view answer(const RequestAssembler& request, Parse::Kind kind,
+                          std::string_view secret);
   void deliver(const RequestAssembler& request);
   void stopOnQueue();
 };
@@ -76,11 +100,13 @@ namespace {
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
   // `request` holds what the peer has sent so far.
-  Connection(HookServer::Impl& server, tcp::socket socket, RequestAssembler request)
+  Connection(HookServer::Impl& server, Socket socket, RequestAssembler request,
+             std::string secret = {})
       : server_(server),
         socket_(std::move(socket)),
         idle_(socket_.get_executor()),
-        request_(std::move(request)) {
+        request_(std::move(request)),
+        secret_(std::move(secret)) {
     ++server_.openConnections;
     server_.totalBuffered += request_.bufferedBytes();
   }
@@ -118,7 +144,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
       std::error_code error;
       const std::size_t count = socket_.read_some(asio::buffer(server_.receiveBuffer), error);
       if (error == asio::error::would_block) {
-        socket_.async_wait(tcp::socket::wait_read,
+        socket_.async_wait(Socket::wait_read,
                            [self = shared_from_this()](const std::error_code& waitError) {
                              if (waitError) {
                                self->close();
@@ -163,28 +189,23 @@ class Connection : public std::enable_shared_from_this<Connection> {
         }
         return true;
       case Parse::Kind::malformed:
-        reply();
-        return false;
       case Parse::Kind::complete:
-        server_.deliver(request_);
-        reply();
+        reply(server_.answer(request_, kind, secret_));
         return false;
     }
     return false;
   }
 
  public:
-  // Sends the reply from byte `sent` on, then closes.
-  void reply(std::size_t sent = 0) {
+  // Sends `response` (one of the fixed replies) from byte `sent` on, then closes.
+  void reply(std::string_view response, std::size_t sent = 0) {
     finished_ = true;
     idle_.cancel();
-    asio::async_write(
-        socket_,
-        asio::buffer(HookServer::kResponse.data() + sent, HookServer::kResponse.size() - sent),
-        [self = shared_from_this()](const std::error_code&, std::size_t) {
-          self->socket_.shutdown(tcp::socket::shutdown_send, self->ignored_);
-          self->socket_.close(self->ignored_);
-        });
+    asio::async_write(socket_, asio::buffer(response.data() + sent, response.size() - sent),
+                      [self = shared_from_this()](const std::error_code&, std::size_t) {
+                        self->socket_.shutdown(Socket::shutdown_send, self->ignored_);
+                        self->socket_.close(self->ignored_);
+                      });
   }
 
  private:
@@ -195,9 +216,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   HookServer::Impl& server_;
-  tcp::socket socket_;
+  Socket socket_;
   asio::steady_timer idle_;
   RequestAssembler request_;
+  std::string secret_;
   Clock::time_point lastByte_;
   bool finished_ = false;
   std::error_code ignored_;
@@ -205,82 +227,156 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
 }  // namespace
 
-void HookServer::Impl::startOnQueue() {
-  if (acceptor) return;
-  tcp::acceptor listener(io);
-  std::error_code error;
-  listener.open(tcp::v4(), error);
-  if (error) {
-    report(false, "Could not start: " + error.message());
-    return;
+void HookServer::Impl::report() {
+  Status status;
+  status.port = boundPort.load();
+  const std::string port = "127.0.0.1:" + std::to_string(status.port);
+  if (!socketProblem.empty()) {
+    status.text = socketProblem;
+  } else if (local && local->acceptor.is_open()) {
+    status.running = true;
+    status.text = "Listening on " + config.socket->string();
+    if (status.port != 0) status.text += " and " + port;
+  } else if (tcp && tcp->acceptor.is_open()) {
+    status.running = true;
+    status.text = "Listening on " + port;
+  } else {
+    status.text = portProblem.empty() ? "Stopped" : portProblem;
   }
-  acceptor.emplace(std::move(listener));
-  acceptor->set_option(asio::socket_base::reuse_address(true), error);
-  if (!error)
-    acceptor->bind(tcp::endpoint(asio::ip::make_address_v4("127.0.0.1"), owner.port_), error);
-  if (!error) acceptor->listen(asio::socket_base::max_listen_connections, error);
-  if (!error) acceptor->non_blocking(true, error);
-  if (error) {
-    report(false, "Failed: " + error.message());
-    return;
+  if (status.running && !portProblem.empty() && config.socket) {
+    status.text += "; port " + std::to_string(*config.port) + ": " + portProblem;
   }
-  boundPort = acceptor->local_endpoint(error).port();
-  report(true, "Listening on 127.0.0.1:" + std::to_string(boundPort.load()));
-  acceptNext();
+  if (owner.onStatus) owner.onStatus(std::move(status));
 }
 
-void HookServer::Impl::acceptNext() {
-  acceptor->async_wait(tcp::acceptor::wait_read, [this](const std::error_code& error) {
-    if (error == asio::error::operation_aborted || !acceptor->is_open()) return;
-    if (error) {
-      report(false, "Failed: " + error.message());
+void HookServer::Impl::startOnQueue() {
+  if (started) return;
+  started = true;
+  if (config.socket) {
+    auto listening = listenUnixSocket(*config.socket, SOMAXCONN);
+    if (auto* problem = std::get_if<std::string>(&listening)) {
+      socketProblem = "Failed: " + *problem;
+      report();
       return;
     }
-    acceptReady();
-  });
+    local = std::make_shared<Listener>(Listener{Acceptor(io), true, {}});
+    std::error_code error;
+    local->acceptor.assign(Stream(AF_UNIX, SOCK_STREAM), std::get<int>(listening), error);
+    if (error) {
+      socketProblem = "Could not start: " + error.message();
+      report();
+      return;
+    }
+    acceptNext(local);
+  }
+  if (config.port) {
+    openPort();
+  } else {
+    report();
+  }
 }
 
-// Takes the peers waiting on the listener. Peers are accepted by hand rather than through
-// asio's sockets: most send their whole request before they are taken, and are answered and
-// closed without ever being registered for readiness or given a timer.
-void HookServer::Impl::acceptReady() {
+void HookServer::Impl::openPort() {
+  portProblem.clear();
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    portProblem = "Could not start: " + std::generic_category().message(errno);
+    report();
+    return;
+  }
+  const int yes = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(*config.port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(fd, SOMAXCONN) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    portProblem = "Failed: " + std::generic_category().message(errno);
+    ::close(fd);
+    report();
+    return;
+  }
+  tcp = std::make_shared<Listener>(Listener{Acceptor(io), false, config.secret});
+  std::error_code error;
+  tcp->acceptor.assign(Stream(AF_INET, SOCK_STREAM), fd, error);
+  if (error) {
+    portProblem = "Could not start: " + error.message();
+    tcp.reset();
+    report();
+    return;
+  }
+  boundPort = ntohs(address.sin_port);
+  report();
+  acceptNext(tcp);
+}
+
+void HookServer::Impl::closePort() {
+  if (!tcp) return;
+  std::error_code ignored;
+  tcp->acceptor.close(ignored);
+  tcp.reset();
+  boundPort = 0;
+}
+
+void HookServer::Impl::acceptNext(const std::shared_ptr<Listener>& listener) {
+  listener->acceptor.async_wait(
+      Acceptor::wait_read, [this, listener](const std::error_code& error) {
+        if (error == asio::error::operation_aborted || !listener->acceptor.is_open()) return;
+        if (error) {
+          (listener->local ? socketProblem : portProblem) = "Failed: " + error.message();
+          report();
+          return;
+        }
+        acceptReady(listener);
+      });
+}
+
+// Takes the peers waiting on a listener. Peers are accepted by hand rather than through asio's
+// sockets: most send their whole request before they are taken, and are answered and closed
+// without ever being registered for readiness or given a timer.
+void HookServer::Impl::acceptReady(const std::shared_ptr<Listener>& listener) {
   for (int taken = 0; taken < kAcceptsPerTurn; ++taken) {
-    const int peer =
-        ::accept4(acceptor->native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const int peer = ::accept4(listener->acceptor.native_handle(), nullptr, nullptr,
+                               SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (peer >= 0) {
       // A peer that cannot be served (out of memory, a throwing callback) is lost alone: the
       // listener goes on with the next.
       try {
-        take(peer);
-      } catch (...) {
+        take(peer, *listener);
+      } catch (const std::exception&) {
       }
       continue;
     }
     const int error = errno;
     if (error == EAGAIN || error == EWOULDBLOCK) {
-      acceptNext();
+      acceptNext(listener);
       return;
     }
     if (isFatalAcceptError(error)) {
-      report(false, "Failed: " + std::generic_category().message(error));
+      (listener->local ? socketProblem : portProblem) =
+          "Failed: " + std::generic_category().message(error);
+      report();
       return;
     }
     if (isResourceShortage(error)) {
       acceptBackoff.expires_after(kAcceptBackoff);
       // Peers may already be waiting, with no new readiness to come: take them, not wait.
-      acceptBackoff.async_wait([this](const std::error_code& waitError) {
-        if (!waitError && acceptor->is_open()) acceptReady();
+      acceptBackoff.async_wait([this, listener](const std::error_code& waitError) {
+        if (!waitError && listener->acceptor.is_open()) acceptReady(listener);
       });
       return;
     }
     // Otherwise the peer went away before we took it, or a signal came in: go on.
   }
-  asio::post(io, [this] {
-    if (acceptor->is_open()) acceptReady();
+  asio::post(io, [this, listener] {
+    if (listener->acceptor.is_open()) acceptReady(listener);
   });
 }
 
-void HookServer::Impl::take(int peer) {
+void HookServer::Impl::take(int peer, const Listener& listener) {
   // Closed when this returns or throws, unless a socket has taken it over.
   struct Owned {
     int fd;
@@ -288,11 +384,16 @@ void HookServer::Impl::take(int peer) {
       if (fd >= 0) ::close(fd);
     }
   } owned{peer};
+  // Another user's process may not even be heard: nothing it sent is read.
+  if (listener.local && !peerIsThisUser(peer)) {
+    ++refusedPeers;
+    return;
+  }
   // Hands the peer to an asio socket on the server's context.
-  const auto adopt = [&]() -> std::optional<tcp::socket> {
-    tcp::socket socket(io);
+  const auto adopt = [&]() -> std::optional<Socket> {
+    Socket socket(io);
     std::error_code error;
-    socket.assign(tcp::v4(), owned.fd, error);
+    socket.assign(Stream(listener.local ? AF_UNIX : AF_INET, SOCK_STREAM), owned.fd, error);
     if (error) return std::nullopt;
     owned.fd = -1;
     return socket;
@@ -307,25 +408,41 @@ void HookServer::Impl::take(int peer) {
     if (totalBuffered + size > limits.maxTotalBuffered) return;
     const Parse::Kind kind = request.append(std::string_view(receiveBuffer.data(), size));
     if (kind != Parse::Kind::incomplete) {
-      if (kind == Parse::Kind::complete) deliver(request);
-      const ssize_t sent =
-          ::send(peer, HookServer::kResponse.data(), HookServer::kResponse.size(), MSG_NOSIGNAL);
-      if (sent == static_cast<ssize_t>(HookServer::kResponse.size()) ||
+      const std::string_view response = answer(request, kind, listener.secret);
+      const ssize_t sent = ::send(peer, response.data(), response.size(), MSG_NOSIGNAL);
+      if (sent == static_cast<ssize_t>(response.size()) ||
           (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
         return;
       }
       // The reply did not fit at once: let a connection send the rest.
       if (auto socket = adopt()) {
         std::make_shared<Connection>(*this, std::move(*socket), RequestAssembler{})
-            ->reply(sent > 0 ? static_cast<std::size_t>(sent) : 0);
+            ->reply(response, sent > 0 ? static_cast<std::size_t>(sent) : 0);
       }
       return;
     }
   }
   // The rest of the request is still on its way.
   if (auto socket = adopt()) {
-    std::make_shared<Connection>(*this, std::move(*socket), std::move(request))->start();
+    std::make_shared<Connection>(*this, std::move(*socket), std::move(request), listener.secret)
+        ->start();
   }
+}
+
+std::string_view HookServer::Impl::answer(const RequestAssembler& request, Parse::Kind kind,
+                                          std::string_view secret) {
+  if (!secret.empty()) {
+    // Over TCP only the secret shows that the peer is one of this user's hooks.
+    const auto given = kind == Parse::Kind::complete
+                           ? headerValue(request.headerBlock(), "x-tallyloft-secret")
+                           : std::nullopt;
+    if (!given || !sameSecret(*given, secret)) {
+      ++refusedRequests;
+      return kUnauthorized;
+    }
+  }
+  if (kind == Parse::Kind::complete) deliver(request);
+  return kResponse;
 }
 
 void HookServer::Impl::deliver(const RequestAssembler& request) {
@@ -346,21 +463,29 @@ void HookServer::Impl::deliver(const RequestAssembler& request) {
 }
 
 void HookServer::Impl::stopOnQueue() {
-  if (!acceptor || !acceptor->is_open()) return;
+  const bool open = (local && local->acceptor.is_open()) || tcp;
+  if (!open) return;
   std::error_code ignored;
-  acceptor->close(ignored);
+  if (local && local->acceptor.is_open()) {
+    local->acceptor.close(ignored);
+    ::unlink(config.socket->c_str());
+  }
+  closePort();
   acceptBackoff.cancel();
-  boundPort = 0;
-  report(false, "Stopped");
+  socketProblem = portProblem = {};
+  report();
 }
 
-HookServer::HookServer(std::uint16_t port, Limits limits)
-    : port_(port), impl_(std::make_unique<Impl>(*this, limits)) {}
+HookServer::HookServer(HookListen listen, Limits limits)
+    : socket_(listen.socket.value_or(std::filesystem::path())),
+      impl_(std::make_unique<Impl>(*this, std::move(listen), limits)) {}
 
 HookServer::~HookServer() {
   impl_->work.reset();
   impl_->io.stop();
   if (impl_->thread.joinable()) impl_->thread.join();
+  // The socket's name goes with the server, so that nothing is left for a hook to find.
+  if (impl_->local && impl_->local->acceptor.is_open()) ::unlink(socket_.c_str());
 }
 
 void HookServer::start() {
@@ -373,7 +498,7 @@ void HookServer::start() {
         try {
           impl->io.run();
           return;
-        } catch (...) {
+        } catch (const std::exception&) {
         }
       }
     });
@@ -383,6 +508,24 @@ void HookServer::start() {
 
 void HookServer::stop() {
   asio::post(impl_->io, [impl = impl_.get()] { impl->stopOnQueue(); });
+}
+
+void HookServer::setPort(std::optional<std::uint16_t> port, std::string secret) {
+  asio::post(impl_->io, [impl = impl_.get(), port, secret = std::move(secret)]() mutable {
+    if (!impl->started) return;
+    if (port == impl->config.port && secret == impl->config.secret && (impl->tcp || !port)) {
+      return;
+    }
+    impl->closePort();
+    impl->config.port = port;
+    impl->config.secret = std::move(secret);
+    impl->portProblem.clear();
+    if (port) {
+      impl->openPort();
+    } else {
+      impl->report();
+    }
+  });
 }
 
 std::uint16_t HookServer::boundPort() const {
@@ -395,6 +538,24 @@ std::size_t HookServer::openConnections() const {
 
 std::size_t HookServer::bufferedBytes() const {
   return impl_->totalBuffered.load();
+}
+
+std::size_t HookServer::refusedPeers() const {
+  return impl_->refusedPeers.load();
+}
+
+std::size_t HookServer::refusedRequests() const {
+  return impl_->refusedRequests.load();
+}
+
+bool sameSecret(std::string_view given, std::string_view expected) {
+  // Every byte of the expected secret is looked at, whatever the given one holds.
+  unsigned difference = given.size() == expected.size() ? 0U : 1U;
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const char other = i < given.size() ? given[i] : '\0';
+    difference |= static_cast<unsigned char>(other ^ expected[i]);
+  }
+  return difference == 0;
 }
 
 }  // namespace tallyloft

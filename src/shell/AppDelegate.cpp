@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/RuntimeFolder.h"
 #include "hooks/HookInstaller.h"
 #include "shell/SingleInstance.h"
 
@@ -81,7 +82,7 @@ LaunchPlan planLaunch(bool hooksInstalled, bool didCompleteOnboarding) {
 
 AppDelegate::AppDelegate(Options options)
     : options_(options),
-      model_(std::make_unique<AppModel>(scheduler_, options.port)),
+      model_(std::make_unique<AppModel>(scheduler_, options.listen)),
       onboarding_(preferences_) {}
 
 AppDelegate::~AppDelegate() {
@@ -146,6 +147,11 @@ void AppDelegate::launch() {
     preferences_.setHideWhenIdle(on);
     bar_->setHideWhenIdle(on);
   };
+  actions.acceptingPort = [this] { return preferences_.acceptHooksOnPort(); };
+  actions.setAcceptingPort = [this](bool on) {
+    preferences_.setAcceptHooksOnPort(on);
+    model_->followPortChoice(on);
+  };
   actions.terminalUnreachable = [](const SessionNode& session) {
     return TerminalFocus::unreachable(session);
   };
@@ -180,6 +186,11 @@ void AppDelegate::launch() {
                       "Install them again from the Tallyloft control panel.");
     }
   };
+  // The TCP port: the user's choice, and hooks of an older version that still post there.
+  model_->onPortChoice = [this] {
+    if (menu_->isVisible()) menu_->refresh();
+  };
+  model_->followPortChoice(preferences_.acceptHooksOnPort());
   bar_->backing()->onContextMenu = [this](QPoint at) { showShortMenu(at); };
   buildTray();
 
@@ -330,7 +341,7 @@ int runDesktopApp(int& argc, char** argv, bool reduceMotion) {
   QApplication::setWindowIcon(appIcon());
   quitOnSignals(app);
   SingleInstance instance;
-  const std::filesystem::path socket = StatusServer::socketPath();
+  const std::filesystem::path socket = statusSocketPath();
   switch (instance.acquire(socket, SingleInstance::activationToken())) {
     case SingleInstance::Outcome::run:
       break;
@@ -342,7 +353,8 @@ int runDesktopApp(int& argc, char** argv, bool reduceMotion) {
       std::fprintf(stderr, "tallyloft: cannot start: %s\n", instance.problem().c_str());
       return 1;
   }
-  AppDelegate delegate({reduceMotion || systemReducesMotion(), HookServer::kPort, socket});
+  AppDelegate delegate(
+      {reduceMotion || systemReducesMotion(), HookListen{.socket = hookSocketPath()}, socket});
   delegate.launch();
   return app.exec();
 }

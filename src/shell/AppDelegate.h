@@ -34,7 +34,9 @@ class AppDelegate : public QObject {
  public:
   struct Options {
     bool reduceMotion = false;
-    std::optional<std::uint16_t> port = HookServer::kPort;
+    // Where the hook server listens; none: no server. The TCP port follows the user's choice
+    // and the installed hooks (see AppModel::followPortChoice).
+    std::optional<HookListen> listen;
     // Where `tallyloft status` finds the app; the user's default when unset.
     std::optional<std::filesystem::path> statusSocket;
   };

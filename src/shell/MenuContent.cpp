@@ -146,6 +146,30 @@ MenuContent::MenuContent(AppModel& model, Actions actions, QWidget* parent)
   installDetected_->setDefault(true);
   connect(installDetected_, &QPushButton::clicked, this, &MenuContent::installDetected);
   column->addWidget(installDetected_);
+  older_ = new QWidget;
+  auto* olderLine = new QHBoxLayout(older_);
+  olderLine->setContentsMargins(0, 0, 0, 0);
+  auto* olderText = caption(
+      QStringLiteral("Also listening on port %1: hooks from an older Tallyloft still post there. "
+                     "Update them to use the private socket; the port then closes.")
+          .arg(HookServer::kPort),
+      {}, 8);
+  olderText->setWordWrap(true);
+  updateHooks_ = new QPushButton("Update hooks");
+  connect(updateHooks_, &QPushButton::clicked, this, &MenuContent::updateOlderHooks);
+  olderLine->addWidget(olderText, 1);
+  olderLine->addWidget(updateHooks_);
+  older_->setVisible(false);
+  column->addWidget(older_);
+  port_ = new QCheckBox(QStringLiteral("Accept hooks on TCP port %1").arg(HookServer::kPort));
+  connect(port_, &QCheckBox::toggled, this, [this](bool on) {
+    if (actions_.setAcceptingPort) actions_.setAcceptingPort(on);
+    refresh();
+  });
+  column->addWidget(port_);
+  portNote_ = caption({}, "palette(mid)", 8);
+  portNote_->setWordWrap(true);
+  column->addWidget(portNote_);
   notify_ = new QCheckBox("Notify when an agent waits");
   connect(notify_, &QCheckBox::toggled, this, [this](bool on) {
     if (actions_.setNotifying) actions_.setNotifying(on);
@@ -199,8 +223,32 @@ void MenuContent::refresh() {
   const bool running = store.serverRunning();
   dot_->setStyleSheet(
       QStringLiteral("background: %1; border-radius: 4px;").arg(running ? "#34C759" : "#FF9500"));
-  server_->setText(running ? QStringLiteral("Listening · :%1").arg(HookServer::kPort)
-                           : QString::fromStdString(store.serverStatus()));
+  QString where = QStringLiteral("Listening · local socket");
+  if (store.serverPort() != 0) where += QStringLiteral(" · port %1").arg(store.serverPort());
+  server_->setText(running ? where : QString::fromStdString(store.serverStatus()));
+  server_->setToolTip(QString::fromStdString(store.serverStatus()));
+  older_->setVisible(model_.servingOlderHooks());
+  {
+    const QSignalBlocker quiet(port_);
+    port_->setChecked(actions_.acceptingPort && actions_.acceptingPort());
+  }
+  port_->setVisible(static_cast<bool>(actions_.setAcceptingPort));
+  QString portNote;
+  if (!model_.portProblem().empty()) {
+    portNote = "Port not opened: " + QString::fromStdString(model_.portProblem());
+  } else if (port_->isChecked()) {
+    portNote =
+        "For agents in containers or VMs, whose hooks send the secret of "
+        "~/.config/tallyloft/hook-secret. Other users on this machine could listen on "
+        "this port while Tallyloft is not running.";
+  } else {
+    portNote =
+        "Off: hooks reach Tallyloft only through a socket no other user can open. "
+        "Turn it on for agents in containers or VMs; other users on this machine could "
+        "listen on this port while Tallyloft is not running.";
+  }
+  portNote_->setText(portNote);
+  portNote_->setVisible(port_->isVisible());
   int live = 0;
   for (const SessionNode& session : model_.crew().sessions()) live += session.liveAgentCount();
   counts_->setText(QStringLiteral("%1 sessions · %2 live agents · %3 events")
@@ -319,6 +367,23 @@ void MenuContent::installDetected() {
     message_->setText("Install failed: " + QString::fromUtf8(error.what()));
   }
   for (HookEngine engine : kAllEngines) wrote(engine);
+  recomputeStatus();
+}
+
+void MenuContent::updateOlderHooks() {
+  QStringList done;
+  try {
+    for (HookEngine engine : kAllEngines) {
+      if (!HookInstaller::hasOlderHooks(engine)) continue;
+      HookInstaller::install(engine);
+      wrote(engine);
+      done << text(displayName(engine));
+    }
+    message_->setText("Hooks updated ✓  " + done.join(" & ") +
+                      ": sessions started from now on use the private socket.");
+  } catch (const std::exception& error) {
+    message_->setText("Update failed: " + QString::fromUtf8(error.what()));
+  }
   recomputeStatus();
 }
 

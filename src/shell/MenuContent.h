@@ -41,6 +41,9 @@ class MenuContent : public QWidget {
     std::function<QString(const SessionNode&)> terminalUnreachable;
     // The "Hide the office while no agent works" switch.
     std::function<void(bool)> setHideWhenIdle;
+    // The switch for hooks over TCP port 51789: whether it is on, and switching it.
+    std::function<bool()> acceptingPort;
+    std::function<void(bool)> setAcceptingPort;
   };
 
   MenuContent(AppModel& model, Actions actions, QWidget* parent = nullptr);
@@ -71,10 +74,17 @@ class MenuContent : public QWidget {
   QLabel* engineNote(HookEngine engine) const { return rows_.at(engine).note; }
   QLabel* engineMark(HookEngine engine) const { return rows_.at(engine).mark; }
   QPushButton* installDetectedButton() const { return installDetected_; }
+  // The line that says the port stays open for hooks of an older version, with its button.
+  QWidget* olderHooksRow() const { return older_; }
+  QPushButton* updateHooksButton() const { return updateHooks_; }
+  QCheckBox* portSwitch() const { return port_; }
+  QLabel* portNote() const { return portNote_; }
   QLabel* messageLine() const { return message_; }
 
   void toggle(HookEngine engine);
   void installDetected();
+  // Installs again for every CLI whose hooks an older version wrote.
+  void updateOlderHooks();
   // Puts a line in the panel's message area.
   void showMessage(const QString& text) { setMessage(text); }
   // What going to a session's terminal found, on its row (empty: nothing to say).
@@ -122,6 +132,10 @@ class MenuContent : public QWidget {
   // Tells the hooks watch that the app itself just wrote this CLI's file.
   void wrote(HookEngine engine);
   QPushButton* installDetected_ = nullptr;
+  QWidget* older_ = nullptr;
+  QPushButton* updateHooks_ = nullptr;
+  QCheckBox* port_ = nullptr;
+  QLabel* portNote_ = nullptr;
   QLabel* message_ = nullptr;
   bool revertingLaunch_ = false;
 };

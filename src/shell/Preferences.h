@@ -34,6 +34,13 @@ class Preferences {
     settings_.setValue(key(preferences::kHideWhenIdle), on);
     settings_.sync();
   }
+  bool acceptHooksOnPort() const {
+    return settings_.value(key(preferences::kAcceptHooksOnPort), false).toBool();
+  }
+  void setAcceptHooksOnPort(bool on) {
+    settings_.setValue(key(preferences::kAcceptHooksOnPort), on);
+    settings_.sync();
+  }
   std::optional<QString> barFloatingFrame() const {
     const QVariant value = settings_.value(key(preferences::kBarFloatingFrame));
     if (!value.isValid()) return std::nullopt;

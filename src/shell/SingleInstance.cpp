@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/StatusServer.h"
+#include "base/RuntimeFolder.h"
 
 namespace tallyloft {
 
@@ -19,7 +20,7 @@ std::string SingleInstance::activationToken() {
 SingleInstance::Outcome SingleInstance::acquire(const std::filesystem::path& socket,
                                                 const std::string& token,
                                                 std::chrono::milliseconds patience) {
-  if (auto problem = StatusServer::prepareDirectory(socket.parent_path())) {
+  if (auto problem = prepareRuntimeFolder(socket.parent_path())) {
     problem_ = *problem;
     return Outcome::noFolder;
   }

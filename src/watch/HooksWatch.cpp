@@ -33,9 +33,11 @@ void HooksWatch::expectCurrent(HookEngine engine) {
   File& entry = file(engine);
   entry.expected = HookInstaller::installedEvents(engine);
   entry.oursWrote = false;
-  if (entry.warning.empty()) return;
-  entry.warning.clear();
-  if (onChange_) onChange_(engine);
+  if (!entry.warning.empty()) {
+    entry.warning.clear();
+    if (onChange_) onChange_(engine);
+  }
+  if (onSettingsRead) onSettingsRead();
 }
 
 void HooksWatch::changed(HookEngine engine, const std::string& name, bool gone) {
@@ -73,9 +75,11 @@ void HooksWatch::look(HookEngine engine) {
                   ? who + " hooks were removed by another program"
                   : "Some " + who + " hooks were removed by another program";
   }
-  if (warning == entry.warning) return;
-  entry.warning = std::move(warning);
-  if (onChange_) onChange_(engine);
+  if (warning != entry.warning) {
+    entry.warning = std::move(warning);
+    if (onChange_) onChange_(engine);
+  }
+  if (onSettingsRead) onSettingsRead();
 }
 
 }  // namespace tallyloft

@@ -37,6 +37,8 @@ class HooksWatch {
   // Takes what the file holds now as expected and clears the warning: after the app itself has
   // installed or removed the hooks.
   void expectCurrent(HookEngine engine);
+  // Called after each settings file has been read again, warning or not.
+  std::function<void()> onSettingsRead;
 
  private:
   struct File {

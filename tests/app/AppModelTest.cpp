@@ -2,14 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+#include <thread>
+
 #include "app/Preferences.h"
 #include "base/LoopScheduler.h"
+#include "hooks/HookInstaller.h"
+#include "hooks/HookSecret.h"
+#include "support/TempHome.h"
 #include "support/TestClient.h"
 
 namespace tallyloft {
 namespace {
 
 using namespace std::chrono_literals;
+using Json = nlohmann::json;
 
 TEST(AppModel, CountsEveryDecodedEventEvenOnesTheCrewIgnores) {
   LoopScheduler loop{Scheduler::TimePoint{}};
@@ -46,16 +53,19 @@ TEST(AppModel, ToggleReachesThePanelWhileItLives) {
 
 TEST(AppModel, ReceivesPostsThroughItsServerOnTheMainLoop) {
   LoopScheduler loop;
-  AppModel app(loop, 0);
+  test::SocketFolder folder;
+  AppModel app(loop, HookListen{.socket = folder.socket()});
+  const LocalAddress address = LocalAddress::unixSocket(folder.socket());
   std::string status;
   app.store().onChange = [&] {
     status = app.store().serverStatus();
     if (app.store().eventCount() == 1 || !app.store().serverRunning()) loop.quit();
     if (app.store().serverRunning() && app.store().eventCount() == 0) {
-      loop.background([&loop, port = app.server()->boundPort()] {
+      loop.background([address] {
         test::exchange(
-            port, test::postRequest(
-                      R"({"hook_event_name":"PreToolUse","session_id":"s","tool_name":"Bash"})"));
+            address,
+            test::postRequest(
+                R"({"hook_event_name":"PreToolUse","session_id":"s","tool_name":"Bash"})"));
       });
     }
   };
@@ -63,7 +73,7 @@ TEST(AppModel, ReceivesPostsThroughItsServerOnTheMainLoop) {
   app.start();
   loop.run();
   loop.cancel(timeout);
-  EXPECT_EQ(status, "Listening on 127.0.0.1:" + std::to_string(app.server()->boundPort()));
+  EXPECT_EQ(status, "Listening on " + folder.socket().string());
   EXPECT_EQ(app.store().eventCount(), 1);
   ASSERT_EQ(app.crew().sessions().size(), 1u);
   EXPECT_EQ(app.crew().sessions()[0].main.state, AgentState::working);
@@ -73,7 +83,9 @@ TEST(AppModel, ReceivesPostsThroughItsServerOnTheMainLoop) {
 // are each taken once.
 TEST(AppModel, TakesEveryEventOfABurstAndTheOneAfterAQuietSpell) {
   LoopScheduler loop;
-  AppModel app(loop, 0);
+  test::SocketFolder folder;
+  AppModel app(loop, HookListen{.socket = folder.socket()});
+  const LocalAddress address = LocalAddress::unixSocket(folder.socket());
   constexpr int kBurst = 200;
   const std::string body =
       R"({"hook_event_name":"PreToolUse","session_id":"s","tool_name":"Read"})";
@@ -83,17 +95,16 @@ TEST(AppModel, TakesEveryEventOfABurstAndTheOneAfterAQuietSpell) {
     if (!app.store().serverRunning()) return loop.quit();
     if (!sent) {
       sent = true;
-      const std::uint16_t port = app.server()->boundPort();
       for (int thread = 0; thread < 4; ++thread) {
-        loop.background([port, body] {
-          for (int i = 0; i < kBurst / 4; ++i) test::exchange(port, test::postRequest(body));
+        loop.background([address, body] {
+          for (int i = 0; i < kBurst / 4; ++i) test::exchange(address, test::postRequest(body));
         });
       }
     }
     if (app.store().eventCount() == kBurst && !sentLast) {
       sentLast = true;
-      loop.after(50ms, [&loop, &body, port = app.server()->boundPort()] {
-        loop.background([port, body] { test::exchange(port, test::postRequest(body)); });
+      loop.after(50ms, [&loop, &body, address] {
+        loop.background([address, body] { test::exchange(address, test::postRequest(body)); });
       });
     }
     if (app.store().eventCount() == kBurst + 1) loop.quit();
@@ -105,11 +116,76 @@ TEST(AppModel, TakesEveryEventOfABurstAndTheOneAfterAQuietSpell) {
   EXPECT_EQ(app.store().eventCount(), kBurst + 1);
 }
 
+// Hooks of the version before the socket post to port 51789: the app serves it, without a secret,
+// until they are updated and the sessions that began before have ended; then only the socket, or
+// the port under the secret when the user asks for it.
+class AppModelPort : public test::TempHome {};
+
+TEST_F(AppModelPort, ServesOlderHooksUntilTheyAndTheirSessionsAreGone) {
+  Json hooks = Json::object();
+  for (const std::string& name : HookInstaller::eventNames(HookEngine::claude)) {
+    hooks[name] = Json::array(
+        {{{"matcher", "*"},
+          {"hooks", {{{"type", "command"}, {"command", hookCommand({.port = 51789})}}}}}});
+  }
+  write(fileURL(HookEngine::claude), Json{{"hooks", hooks}}.dump());
+  LoopScheduler loop{Scheduler::TimePoint{}};
+  test::SocketFolder folder;
+  AppModel app(loop, HookListen{.socket = folder.socket()});
+  int told = 0;
+  app.onPortChoice = [&] { ++told; };
+  app.start();
+  ASSERT_FALSE(app.watchLocalMachine(folder.path() / "status.sock"));
+  // The server's reports come from its thread: run what they post until `done`.
+  const auto until = [&](const std::function<bool()>& done) {
+    for (int i = 0; i < 300 && !done(); ++i) {
+      loop.runPending();
+      std::this_thread::sleep_for(10ms);
+    }
+    return done();
+  };
+  const auto mentionsThePort = [&] {
+    return app.store().serverStatus().find("51789") != std::string::npos;
+  };
+  app.followPortChoice(false);
+  EXPECT_TRUE(app.servingOlderHooks());
+  EXPECT_EQ(told, 1);
+  EXPECT_TRUE(until(mentionsThePort)) << app.store().serverStatus();
+  app.receive(*HookEvent::decode(R"({"hook_event_name":"SessionStart","session_id":"before"})"));
+
+  // Updated: the session that began before may still post the old way.
+  HookInstaller::install(HookEngine::claude);
+  EXPECT_TRUE(until([&] {
+    loop.advance(100ms);
+    return app.crew().sessions().size() == 1 && !HookInstaller::anyOlderHooks();
+  }));
+  loop.advance(HooksWatch::kSettle * 2);
+  EXPECT_TRUE(app.servingOlderHooks());
+  app.receive(*HookEvent::decode(R"({"hook_event_name":"SessionEnd","session_id":"before"})"));
+  loop.advance(CrewModel::departureStep * (CrewModel::departureSteps + 5));
+  EXPECT_TRUE(app.crew().sessions().empty());
+  EXPECT_TRUE(until([&] { return !app.servingOlderHooks() && !mentionsThePort(); }))
+      << app.store().serverStatus();
+  EXPECT_EQ(app.store().serverStatus(), "Listening on " + folder.socket().string());
+  EXPECT_EQ(told, 2);
+
+  // The user's choice: the port under the secret, which is made on the way.
+  app.followPortChoice(true);
+  EXPECT_TRUE(until(mentionsThePort));
+  EXPECT_FALSE(app.servingOlderHooks());
+  EXPECT_TRUE(std::filesystem::exists(HookSecret::path()));
+  if (app.store().serverPort() == HookServer::kPort) {
+    EXPECT_EQ(test::exchange(LocalAddress::tcp(HookServer::kPort),
+                             test::postRequest(R"({"hook_event_name":"Stop","session_id":"x"})")),
+              std::string(HookServer::kUnauthorized));
+  }
+}
+
 // Another program holds the port: the status says so, and the app goes on without a server.
 TEST(AppModel, KeepsRunningWhenThePortIsTaken) {
   test::LoopbackListener other;
   LoopScheduler loop;
-  AppModel app(loop, other.port());
+  AppModel app(loop, HookListen{.port = other.port()});
   app.store().onChange = [&] {
     if (app.store().serverStatus() != "Starting\u2026") loop.quit();
   };

@@ -2,15 +2,20 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <string>
 
+#include "hooks/HookServer.h"
 #include "support/ChildProcess.h"
 #include "support/TestClient.h"
 
@@ -19,12 +24,16 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// `tallyloft serve` as a child process, its standard output and error in files of its own.
+// `tallyloft serve` as a child process, its standard output and error in files of its own, with
+// a home and a runtime folder of its own unless `runtime` names one.
 class ServeProcess {
  public:
-  explicit ServeProcess(std::uint16_t port)
+  explicit ServeProcess(std::optional<std::uint16_t> port = std::nullopt,
+                        std::filesystem::path runtime = {})
       : folder_(makeFolder()),
-        program_({TALLYLOFT_BINARY, "serve", "--port", std::to_string(port), "--print-events"}, {},
+        runtime_(runtime.empty() ? folder_ / "run" : std::move(runtime)),
+        program_(arguments(port),
+                 {"XDG_RUNTIME_DIR=" + runtime_.string(), "HOME=" + (folder_ / "home").string()},
                  folder_ / "out", folder_ / "err") {}
   ~ServeProcess() {
     program_.stop();
@@ -37,15 +46,27 @@ class ServeProcess {
   }
   int terminate() { return program_.stop(); }
   int wait() { return program_.wait(); }
+  std::filesystem::path socket() const { return runtime_ / "tallyloft" / "hook.sock"; }
+  LocalAddress address() const { return LocalAddress::unixSocket(socket()); }
+  std::filesystem::path home() const { return folder_ / "home"; }
 
  private:
   static std::filesystem::path makeFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "tallyloft-serve-XXXXXX");
-    return ::mkdtemp(pattern.data()) != nullptr ? std::filesystem::path(pattern)
-                                                : std::filesystem::temp_directory_path();
+    const std::filesystem::path folder = ::mkdtemp(pattern.data()) != nullptr
+                                             ? std::filesystem::path(pattern)
+                                             : std::filesystem::temp_directory_path();
+    ::mkdir((folder / "run").c_str(), 0700);
+    return folder;
+  }
+  static std::vector<std::string> arguments(std::optional<std::uint16_t> port) {
+    std::vector<std::string> all = {TALLYLOFT_BINARY, "serve", "--print-events"};
+    if (port) all.insert(all.end(), {"--port", std::to_string(*port)});
+    return all;
   }
 
   std::filesystem::path folder_;
+  std::filesystem::path runtime_;
   test::Program program_;
 };
 
@@ -55,40 +76,58 @@ std::uint16_t freePort() {
   return probe.port();
 }
 
-TEST(Serve, PrintsStatusAndEventsAndStopsOnSignal) {
+TEST(Serve, SaysWhereItListensAndTakesOnlyItsOwnUsersEvents) {
   const std::uint16_t port = freePort();
   ServeProcess serve(port);
-  const std::string listening = "Listening on 127.0.0.1:" + std::to_string(port) + "\n";
-  ASSERT_NE(serve.waitFor(true, listening).find(listening), std::string::npos);
+  const std::string listening =
+      "Listening on " + serve.socket().string() + " and 127.0.0.1:" + std::to_string(port) + "\n";
+  const std::string errors = serve.waitFor(true, listening);
+  EXPECT_EQ(errors.rfind(listening, 0), 0u) << errors;  // the first line
 
-  const std::string body = R"({"hook_event_name":"Stop","session_id":"s9"})";
-  test::exchange(port, test::postRequest(body));
-  const std::string printed = serve.waitFor(false, "\n");
+  test::exchange(serve.address(),
+                 test::postRequest(R"({"hook_event_name":"Stop","session_id":"s9"})"));
+  std::string printed = serve.waitFor(false, "\n");
   EXPECT_EQ(printed.rfind(R"({"hook_event_name":"Stop","session_id":"s9","receivedAt":")", 0), 0u)
       << printed;
+  // Over the port only with the secret from the user's file.
+  const std::string body = R"({"hook_event_name":"Stop","session_id":"tcp"})";
+  EXPECT_EQ(test::exchange(LocalAddress::tcp(port), test::postRequest(body)),
+            std::string(HookServer::kUnauthorized));
+  std::ifstream file(serve.home() / ".config" / "tallyloft" / "hook-secret");
+  std::string header;
+  std::getline(file, header);
+  EXPECT_EQ(
+      std::filesystem::status(serve.home() / ".config" / "tallyloft" / "hook-secret").permissions(),
+      std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(test::exchange(LocalAddress::tcp(port), test::postRequest(body, header + "\r\n")),
+            std::string(HookServer::kResponse));
+  printed = serve.waitFor(false, "tcp");
+  EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 2) << printed;
   EXPECT_EQ(serve.terminate(), 0);
+  EXPECT_FALSE(std::filesystem::exists(serve.socket()));
 }
 
 // The demo posts the whole built-in crew through the server, as the CLIs' hooks would.
 TEST(Serve, TakesTheDemoCrewEventByEvent) {
-  const std::uint16_t port = freePort();
+  ServeProcess serve;
   const std::string demo =
-      std::string(TALLYLOFT_BINARY) + " demo --speed 1000 --port " + std::to_string(port) + " 2>&1";
-  // Nobody listening yet: one line, status 1.
-  FILE* refused = ::popen(demo.c_str(), "r");
-  char line[512] = {};
-  ASSERT_NE(std::fgets(line, sizeof line, refused), nullptr);
-  EXPECT_EQ(std::string(line).find("demo: nothing listens on 127.0.0.1:"), 0u) << line;
-  EXPECT_EQ(WEXITSTATUS(::pclose(refused)), 1);
-
-  ServeProcess serve(port);
+      "XDG_RUNTIME_DIR=" + serve.socket().parent_path().parent_path().string() + " " +
+      TALLYLOFT_BINARY + " demo --speed 1000 2>&1";
   ASSERT_NE(serve.waitFor(true, "Listening").find("Listening"), std::string::npos);
+  char line[512] = {};
   FILE* played = ::popen(demo.c_str(), "r");
   std::string output;
   while (std::fgets(line, sizeof line, played) != nullptr) output += line;
   EXPECT_EQ(WEXITSTATUS(::pclose(played)), 0) << output;
   EXPECT_NE(output.find("102 of 102 events\n"), std::string::npos) << output;
   EXPECT_NE(serve.waitFor(true, " 102 events\n").find(" 102 events\n"), std::string::npos);
+  // Nobody listening any more: one line, status 1.
+  serve.terminate();
+  FILE* refused = ::popen(demo.c_str(), "r");
+  ASSERT_NE(std::fgets(line, sizeof line, refused), nullptr);
+  EXPECT_EQ(std::string(line), "demo: nothing listens on " + serve.socket().string() +
+                                   "; start Tallyloft first (tallyloft, or ./dev run)\n");
+  EXPECT_EQ(WEXITSTATUS(::pclose(refused)), 1);
 }
 
 // Runs `tallyloft ARGS` and returns its status and everything it printed.
@@ -110,16 +149,15 @@ TEST(Serve, AnswersStatusOverTheUsersSocket) {
             "Tallyloft is not running. Start the app with `tallyloft`, or the headless engine "
             "with `tallyloft serve`.\n");
 
-  const std::uint16_t port = freePort();
   {
-    ServeProcess serve(port);
+    ServeProcess serve(std::nullopt, folder);
     ASSERT_NE(serve.waitFor(true, "Listening").find("Listening"), std::string::npos);
     for (
         const char* body :
         {R"({"hook_event_name":"SessionStart","session_id":"s1","cwd":"/work/shop-api","transcript_path":"/home/u/.codex/sessions/r.jsonl"})",
          R"({"hook_event_name":"PreToolUse","session_id":"s1","tool_name":"Bash","tool_input":{"command":"make test"}})",
          R"({"hook_event_name":"PermissionRequest","session_id":"s1","agent_id":"a7","agent_type":"Explore"})"}) {
-      test::exchange(port, test::postRequest(body, "X-Tallyloft-Pid: 1\r\n"));
+      test::exchange(serve.address(), test::postRequest(body, "X-Tallyloft-Pid: 1\r\n"));
     }
     serve.waitFor(false, "PermissionRequest");
     const auto table = runTallyloft("status");
@@ -151,10 +189,13 @@ TEST(Serve, AnswersStatusOverTheUsersSocket) {
               "{\"text\":\"🤖 2 ⏳ 1\",\"tooltip\":\"codex shop-api: working\","
               "\"class\":\"waiting\",\"percentage\":0}\n");
 
-    // A second engine leaves the socket to the first.
-    const std::uint16_t otherPort = freePort();
-    ServeProcess second(otherPort);
+    // A second engine leaves both sockets to the first, and says so.
+    ServeProcess second(std::nullopt, folder);
     EXPECT_NE(second.waitFor(true, "No status socket").find("another Tallyloft answers at"),
+              std::string::npos);
+    EXPECT_EQ(second.wait(), 1);
+    EXPECT_NE(second.waitFor(true, "hook.sock")
+                  .find("Failed: another Tallyloft answers at " + serve.socket().string()),
               std::string::npos);
     EXPECT_EQ(serve.terminate(), 0);
   }
@@ -165,12 +206,24 @@ TEST(Serve, AnswersStatusOverTheUsersSocket) {
   std::filesystem::remove_all(folder);
 }
 
-TEST(Serve, ExitsWithStatusOneWhenThePortIsTaken) {
+TEST(Serve, ExitsWithStatusOneWhenThePortIsTakenOrTheFolderIsNotPrivate) {
   test::LoopbackListener taken;
   ServeProcess serve(taken.port());
   EXPECT_EQ(serve.wait(), 1);
-  EXPECT_NE(serve.waitFor(true, "Failed").find("Failed: Address already in use"),
+  EXPECT_NE(
+      serve.waitFor(true, "Failed")
+          .find("; port " + std::to_string(taken.port()) + ": Failed: Address already in use"),
+      std::string::npos);
+
+  char folder[] = "/tmp/tallyloft-open-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  ::mkdir((std::string(folder) + "/tallyloft").c_str(), 0755);
+  ServeProcess open(std::nullopt, folder);
+  EXPECT_EQ(open.wait(), 1);
+  EXPECT_NE(open.waitFor(true, "Failed")
+                .find("Failed: " + std::string(folder) + "/tallyloft is open to other users\n"),
             std::string::npos);
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -189,6 +189,55 @@ TEST_F(HookInstallerTest, AnOlderInstallIsReportedAsNeedingReinstall) {
   EXPECT_EQ(HookInstaller::installNotice(HookEngine::gemini), "");
 }
 
+// Hooks of the version before the socket posted to TCP port 51789: they show "reinstall", keep the
+// app's old port open, and one install moves them, keeping the file's other hooks, mode and link.
+TEST_F(HookInstallerTest, MovesHooksOffTheOldPortToTheSocket) {
+  const std::string older = hookCommand({.port = 51789});
+  Json hooks = Json::object();
+  for (const std::string& name : HookInstaller::eventNames(HookEngine::claude)) {
+    hooks[name] = Json::array({userGroup("*", older)});
+  }
+  hooks["Stop"].push_back(userGroup("", "say done"));
+  const fs::path real = home() / "dotfiles" / "claude.json";
+  write(real, Json{{"hooks", hooks}}.dump());
+  fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_directories(home() / ".claude");
+  fs::create_symlink(real, fileURL(HookEngine::claude));
+  EXPECT_TRUE(HookInstaller::needsReinstall(HookEngine::claude));
+  EXPECT_TRUE(HookInstaller::hasOlderHooks(HookEngine::claude));
+  EXPECT_TRUE(HookInstaller::anyOlderHooks());
+
+  const auto backup = HookInstaller::install(HookEngine::claude);
+  ASSERT_TRUE(backup.has_value());
+  EXPECT_NE(read(*backup).find("127.0.0.1:51789"), std::string::npos);
+  EXPECT_FALSE(HookInstaller::needsReinstall(HookEngine::claude));
+  EXPECT_FALSE(HookInstaller::anyOlderHooks());
+  EXPECT_TRUE(fs::is_symlink(fileURL(HookEngine::claude)));
+  EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  const Json moved = load(HookEngine::claude).at("hooks");
+  EXPECT_EQ(moved.at("Stop"),
+            Json::array({userGroup("", "say done"), ourGroup(HookEngine::claude)}));
+  EXPECT_EQ(read(real).find("127.0.0.1"), std::string::npos);
+  EXPECT_EQ(hookTargetOf(HookInstaller::command()), HookInstaller::defaultTarget());
+
+  // Hooks that post to another socket (one `tallyloft ssh` forwards) are current, not older.
+  const HookTarget forwarded{.socket = "/home/dev/.tallyloft/hook.sock"};
+  HookInstaller::install(HookEngine::gemini, forwarded);
+  EXPECT_FALSE(HookInstaller::needsReinstall(HookEngine::gemini));
+  EXPECT_NE(
+      read(fileURL(HookEngine::gemini)).find("--unix-socket '/home/dev/.tallyloft/hook.sock'"),
+      std::string::npos);
+  const Json printed = Json::parse(HookInstaller::entries(HookEngine::gemini, forwarded));
+  EXPECT_EQ(printed.at("hooks"), load(HookEngine::gemini).at("hooks"));
+  // A socket no address can hold, or a relative one, is refused before anything is written.
+  const std::string before = read(fileURL(HookEngine::gemini));
+  for (const fs::path& bad : {fs::path("/" + std::string(120, 's')), fs::path("run/hook.sock")}) {
+    EXPECT_THROW(HookInstaller::install(HookEngine::gemini, {.socket = bad}), HookInstallerError);
+  }
+  EXPECT_EQ(read(fileURL(HookEngine::gemini)), before);
+}
+
 TEST_F(HookInstallerTest, RemovalAndDetectionEdgeCases) {
   EXPECT_EQ(HookInstaller::uninstall(HookEngine::codex), std::nullopt);  // no file
   save(HookEngine::codex, Json::object());

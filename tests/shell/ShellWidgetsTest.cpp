@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "base/LoopScheduler.h"
+#include "base/RuntimeFolder.h"
 #include "hooks/HookInstaller.h"
 #include "shell/AppDelegate.h"
 #include "shell/AutostartEntry.h"
@@ -134,7 +135,7 @@ TEST_F(Shell, SessionListPutsWaitingFirstAndSaysWhyATerminalCannotBeReached) {
 
 TEST_F(Shell, OneInstanceHandsOverWithItsTokenAndNoOtherUserCanBlockIt) {
   ::setenv("XDG_RUNTIME_DIR", (home() / "run").c_str(), 1);
-  const std::filesystem::path socket = StatusServer::socketPath();
+  const std::filesystem::path socket = statusSocketPath();
   EXPECT_EQ(socket, home() / "run" / "tallyloft" / "tallyloft.sock");
   SingleInstance first;
   ASSERT_EQ(first.acquire(socket, ""), SingleInstance::Outcome::run);
@@ -173,15 +174,15 @@ TEST_F(Shell, OneInstanceHandsOverWithItsTokenAndNoOtherUserCanBlockIt) {
   const std::filesystem::path squatted = home() / "tmp" / ("tallyloft-" + std::to_string(getuid()));
   std::filesystem::create_directories(squatted);
   ::chmod(squatted.c_str(), 0700);
-  EXPECT_EQ(StatusServer::socketPath(), squatted / "tallyloft.sock");
+  EXPECT_EQ(statusSocketPath(), squatted / "tallyloft.sock");
   ::chmod(squatted.c_str(), 0777);  // as another user would leave it: open to all
-  const std::filesystem::path fallback = StatusServer::socketPath();
+  const std::filesystem::path fallback = statusSocketPath();
   EXPECT_EQ(fallback, home() / ".cache" / "tallyloft-runtime" / "tallyloft.sock");
   EXPECT_EQ(SingleInstance().acquire(fallback, ""), SingleInstance::Outcome::run);
   if (::geteuid() == 0) {
     ::chmod(squatted.c_str(), 0700);
     ASSERT_EQ(::chown(squatted.c_str(), 65534, 65534), 0);
-    EXPECT_EQ(StatusServer::socketPath(), fallback);
+    EXPECT_EQ(statusSocketPath(), fallback);
   }
   if (oldTmp.empty()) {
     ::unsetenv("TMPDIR");
@@ -280,9 +281,13 @@ TEST_F(Shell, ControlPanelShowsServerCountsAndHooks) {
   write(home() / ".claude/settings.json", "{}\n");
   MenuContent menu(model, {});
   EXPECT_EQ(menu.serverLine()->text(), "Starting…");
-  model.store().setServer(true, "Listening");
+  model.store().setServer(true, "Listening on /run/user/1000/tallyloft/hook.sock");
   menu.refresh();
-  EXPECT_EQ(menu.serverLine()->text(), "Listening · :51789");
+  EXPECT_EQ(menu.serverLine()->text(), "Listening · local socket");
+  EXPECT_TRUE(menu.olderHooksRow()->isHidden());
+  model.store().setServer(true, "Listening on … and 127.0.0.1:51789", 51789);
+  menu.refresh();
+  EXPECT_EQ(menu.serverLine()->text(), "Listening · local socket · port 51789");
   model.store().setServer(false, "Failed: Address already in use");
   menu.refresh();
   EXPECT_EQ(menu.serverLine()->text(), "Failed: Address already in use");

@@ -6,13 +6,15 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace tallyloft::test {
 
-TestClient::TestClient(std::uint16_t port) : fd_(connectLoopback(port)) {}
+TestClient::TestClient(const LocalAddress& address) : fd_(connectLocal(address)) {}
 
 TestClient::~TestClient() {
   if (fd_ >= 0) ::close(fd_);
@@ -47,8 +49,21 @@ LoopbackListener::~LoopbackListener() {
   ::close(fd_);
 }
 
-std::string exchange(std::uint16_t port, std::string_view request) {
-  TestClient client(port);
+SocketFolder::SocketFolder() {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "tallyloft-sockets-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) != nullptr) top_ = pattern;
+  folder_ = top_ / "tallyloft";
+  ::mkdir(folder_.c_str(), 0700);
+}
+
+SocketFolder::~SocketFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(top_, ignored);
+}
+
+std::string exchange(const LocalAddress& address, std::string_view request) {
+  TestClient client(address);
   client.send(request);
   return client.receive().bytes;
 }

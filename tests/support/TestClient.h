@@ -2,15 +2,20 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
+#include "base/Loopback.h"
+
 namespace tallyloft::test {
 
-// A blocking loopback TCP peer for socket-level tests.
+using tallyloft::LocalAddress;
+
+// A blocking peer of a local server for socket-level tests: a Unix socket or TCP on 127.0.0.1.
 class TestClient {
  public:
-  explicit TestClient(std::uint16_t port);
+  explicit TestClient(const LocalAddress& address);
   ~TestClient();
   TestClient(const TestClient&) = delete;
   TestClient& operator=(const TestClient&) = delete;
@@ -46,8 +51,25 @@ class LoopbackListener {
   std::uint16_t port_ = 0;
 };
 
+// A fresh folder only this user may enter, for sockets (as the runtime folder is), removed with
+// everything in it at the end.
+class SocketFolder {
+ public:
+  SocketFolder();
+  ~SocketFolder();
+  SocketFolder(const SocketFolder&) = delete;
+  SocketFolder& operator=(const SocketFolder&) = delete;
+  // The folder: <temporary>/tallyloft-sockets-XXXXXX/tallyloft, mode 0700.
+  const std::filesystem::path& path() const { return folder_; }
+  std::filesystem::path socket() const { return folder_ / "hook.sock"; }
+
+ private:
+  std::filesystem::path top_;
+  std::filesystem::path folder_;
+};
+
 // Posts `request` on a fresh connection and returns what came back before the close.
-std::string exchange(std::uint16_t port, std::string_view request);
+std::string exchange(const LocalAddress& address, std::string_view request);
 
 // A POST of `body` to /event with a correct Content-Length.
 std::string postRequest(std::string_view body, std::string_view extraHeaders = "");
