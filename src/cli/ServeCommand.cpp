@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 #include <thread>
+#include <vector>
 
 #include "app/AppModel.h"
 #include "base/LoopScheduler.h"
@@ -87,11 +88,15 @@ int runServe(const ServeOptions& options) {
       emitCounts();
     });
   };
+  // Where it listens comes first, for scripts and tests; what else there is to say follows it.
+  std::vector<std::string> notes;
   app.store().onChange = [&] {
     const EventStore& store = app.store();
     if (store.serverStatus() != lastStatus) {
       lastStatus = store.serverStatus();
       std::fprintf(stderr, "%s\n", lastStatus.c_str());
+      for (const std::string& note : notes) std::fprintf(stderr, "%s\n", note.c_str());
+      notes.clear();
       // A port that could not be opened beside the socket fails the start too.
       const bool portMissing = options.port && store.serverPort() == 0;
       if (store.serverRunning() && !portMissing) {
@@ -116,15 +121,13 @@ int runServe(const ServeOptions& options) {
   };
   app.start();
   if (HookInstaller::anyOlderHooks()) {
-    std::fprintf(stderr,
-                 "Hooks of an older Tallyloft post to 127.0.0.1:%u, where nothing listens now; "
-                 "run `tallyloft hooks install` to move them to the socket.\n",
-                 HookServer::kPort);
+    notes.push_back(
+        "Hooks of an older Tallyloft post to 127.0.0.1:" + std::to_string(HookServer::kPort) +
+        ", where nothing listens now; run `tallyloft hooks install` to move them to "
+        "the socket.");
   }
   // `tallyloft status` asks here; without the socket the server still runs.
-  if (auto problem = app.watchLocalMachine()) {
-    std::fprintf(stderr, "No status socket: %s\n", problem->c_str());
-  }
+  if (auto problem = app.watchLocalMachine()) notes.push_back("No status socket: " + *problem);
   loop.run();
   return status;
 }

@@ -234,8 +234,11 @@ void MenuContent::refresh() {
   }
   port_->setVisible(static_cast<bool>(actions_.setAcceptingPort));
   QString portNote;
+  const std::string& status = store.serverStatus();
   if (!model_.portProblem().empty()) {
     portNote = "Port not opened: " + QString::fromStdString(model_.portProblem());
+  } else if (const auto failed = status.find("; port "); failed != std::string::npos) {
+    portNote = "Port " + QString::fromStdString(status.substr(failed + 7));
   } else if (port_->isChecked()) {
     portNote =
         "For agents in containers or VMs, whose hooks send the secret of "
@@ -379,8 +382,11 @@ void MenuContent::updateOlderHooks() {
       wrote(engine);
       done << text(displayName(engine));
     }
-    message_->setText("Hooks updated ✓  " + done.join(" & ") +
-                      ": sessions started from now on use the private socket.");
+    message_->setText(done.isEmpty()
+                          ? QString("No hooks of an older Tallyloft are left.")
+                          : "Hooks updated ✓  " + done.join(" & ") +
+                                ": new sessions use the private socket; the port closes once the "
+                                "sessions open now have ended.");
   } catch (const std::exception& error) {
     message_->setText("Update failed: " + QString::fromUtf8(error.what()));
   }

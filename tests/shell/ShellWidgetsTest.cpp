@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -342,6 +343,40 @@ TEST_F(Shell, ControlPanelShowsServerCountsAndHooks) {
   EXPECT_TRUE(menu.messageLine()->text().startsWith("Failed: "))
       << menu.messageLine()->text().toStdString();
   EXPECT_EQ(menu.engineButton(HookEngine::claude)->text(), "Install");
+}
+
+TEST_F(Shell, TheControlPanelUpdatesOlderHooksAndSaysWhatThePortCosts) {
+  LoopScheduler loop{Scheduler::TimePoint{}};
+  AppModel model(loop, std::nullopt);
+  const std::string older = hookCommand({.port = HookServer::kPort});
+  const nlohmann::json group = {{"matcher", "*"},
+                                {"hooks", {{{"type", "command"}, {"command", older}}}}};
+  write(home() / ".gemini/settings.json",
+        nlohmann::json{{"hooks", {{"BeforeTool", {group}}}}}.dump());
+  bool accepting = false;
+  MenuContent::Actions actions;
+  actions.acceptingPort = [&] { return accepting; };
+  actions.setAcceptingPort = [&](bool on) { accepting = on; };
+  MenuContent menu(model, actions);
+  EXPECT_EQ(menu.engineNote(HookEngine::gemini)->text(), "reinstall");
+  EXPECT_FALSE(menu.portSwitch()->isChecked());
+  EXPECT_NE(menu.portNote()->text().indexOf("other users on this machine could listen"), -1)
+      << menu.portNote()->text().toStdString();
+
+  menu.updateOlderHooks();
+  EXPECT_FALSE(HookInstaller::hasOlderHooks(HookEngine::gemini));
+  EXPECT_EQ(menu.engineNote(HookEngine::gemini)->text(), "");
+  EXPECT_TRUE(menu.messageLine()->text().startsWith("Hooks updated ✓  Gemini CLI"))
+      << menu.messageLine()->text().toStdString();
+  menu.updateOlderHooks();
+  EXPECT_EQ(menu.messageLine()->text(), "No hooks of an older Tallyloft are left.");
+
+  menu.portSwitch()->click();
+  EXPECT_TRUE(accepting);
+  EXPECT_NE(menu.portNote()->text().indexOf("Other users on this machine could listen"), -1);
+  model.store().setServer(true, "Listening on /s; port 51789: Failed: Address already in use");
+  menu.refresh();
+  EXPECT_EQ(menu.portNote()->text(), "Port 51789: Failed: Address already in use");
 }
 
 TEST_F(Shell, LaunchAtLoginWritesTheAutostartEntry) {
