@@ -78,7 +78,7 @@ int runHttp(const tallyloft::LocalAddress& address, int requests, int concurrenc
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
   std::vector<double> all;
   for (auto& list : latencies) all.insert(all.end(), list.begin(), list.end());
-  std::printf("| %-14s | %7d | %4d | %10.0f | %8.0f | %8.0f | %9.0f | %6d |\n", label.c_str(),
+  std::printf("| %-18s | %7d | %4d | %10.0f | %8.0f | %8.0f | %9.0f | %6d |\n", label.c_str(),
               requests, concurrency, requests / seconds, percentile(all, 0.50),
               percentile(all, 0.99), percentile(all, 0.999), failures.load());
   return failures.load() == 0 ? 0 : 1;
@@ -119,10 +119,10 @@ int main(int argc, char** argv) {
   if (argc < 2) return usage();
   const std::string mode = argv[1];
   if (mode == "header") {
-    std::printf("| %-14s | %7s | %4s | %10s | %8s | %8s | %9s | %6s |\n", "server", "N", "C",
+    std::printf("| %-18s | %7s | %4s | %10s | %8s | %8s | %9s | %6s |\n", "server", "N", "C",
                 "req/s", "p50 us", "p99 us", "p99.9 us", "failed");
     std::printf(
-        "|%s|%s|%s|%s|%s|%s|%s|%s|\n", std::string(16, '-').c_str(), std::string(9, '-').c_str(),
+        "|%s|%s|%s|%s|%s|%s|%s|%s|\n", std::string(20, '-').c_str(), std::string(9, '-').c_str(),
         std::string(6, '-').c_str(), std::string(12, '-').c_str(), std::string(10, '-').c_str(),
         std::string(10, '-').c_str(), std::string(11, '-').c_str(), std::string(8, '-').c_str());
     return 0;

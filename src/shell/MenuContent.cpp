@@ -149,11 +149,11 @@ MenuContent::MenuContent(AppModel& model, Actions actions, QWidget* parent)
   older_ = new QWidget;
   auto* olderLine = new QHBoxLayout(older_);
   olderLine->setContentsMargins(0, 0, 0, 0);
-  auto* olderText = caption(
-      QStringLiteral("Also listening on port %1: hooks from an older Tallyloft still post there. "
-                     "Update them to use the private socket; the port then closes.")
-          .arg(HookServer::kPort),
-      {}, 8);
+  auto* olderText =
+      caption(QStringLiteral("Port %1 is open for hooks from an older Tallyloft. Update them to "
+                             "close it.")
+                  .arg(HookServer::kPort),
+              {}, 8);
   olderText->setWordWrap(true);
   updateHooks_ = new QPushButton("Update hooks");
   connect(updateHooks_, &QPushButton::clicked, this, &MenuContent::updateOlderHooks);
@@ -166,9 +166,12 @@ MenuContent::MenuContent(AppModel& model, Actions actions, QWidget* parent)
     if (actions_.setAcceptingPort) actions_.setAcceptingPort(on);
     refresh();
   });
+  port_->setToolTip(
+      "For agents in containers or VMs: their hooks post to this port with the secret of "
+      "~/.config/tallyloft/hook-secret (tallyloft hooks install --port 51789).");
   column->addWidget(port_);
+  // Not wrapped but broken by hand: a wrapped label gets too little height in this window.
   portNote_ = caption({}, "palette(mid)", 8);
-  portNote_->setWordWrap(true);
   column->addWidget(portNote_);
   notify_ = new QCheckBox("Notify when an agent waits");
   connect(notify_, &QCheckBox::toggled, this, [this](bool on) {
@@ -227,6 +230,7 @@ void MenuContent::refresh() {
   if (store.serverPort() != 0) where += QStringLiteral(" · port %1").arg(store.serverPort());
   server_->setText(running ? where : QString::fromStdString(store.serverStatus()));
   server_->setToolTip(QString::fromStdString(store.serverStatus()));
+  const bool olderWas = older_->isVisible();
   older_->setVisible(model_.servingOlderHooks());
   {
     const QSignalBlocker quiet(port_);
@@ -236,22 +240,19 @@ void MenuContent::refresh() {
   QString portNote;
   const std::string& status = store.serverStatus();
   if (!model_.portProblem().empty()) {
-    portNote = "Port not opened: " + QString::fromStdString(model_.portProblem());
+    portNote = "Port not opened:\n" + QString::fromStdString(model_.portProblem());
   } else if (const auto failed = status.find("; port "); failed != std::string::npos) {
     portNote = "Port " + QString::fromStdString(status.substr(failed + 7));
-  } else if (port_->isChecked()) {
-    portNote =
-        "For agents in containers or VMs, whose hooks send the secret of "
-        "~/.config/tallyloft/hook-secret. Other users on this machine could listen on "
-        "this port while Tallyloft is not running.";
   } else {
     portNote =
-        "Off: hooks reach Tallyloft only through a socket no other user can open. "
-        "Turn it on for agents in containers or VMs; other users on this machine could "
-        "listen on this port while Tallyloft is not running.";
+        "Other users on this machine could listen\non this port while Tallyloft is not "
+        "running.";
   }
+  // Lines that come, go or say more change the panel's height.
+  const bool reshape = portNote_->text() != portNote || olderWas != older_->isVisible();
   portNote_->setText(portNote);
   portNote_->setVisible(port_->isVisible());
+  if (reshape && isVisible()) adjustSize();
   int live = 0;
   for (const SessionNode& session : model_.crew().sessions()) live += session.liveAgentCount();
   counts_->setText(QStringLiteral("%1 sessions · %2 live agents · %3 events")

@@ -360,7 +360,7 @@ TEST_F(Shell, TheControlPanelUpdatesOlderHooksAndSaysWhatThePortCosts) {
   MenuContent menu(model, actions);
   EXPECT_EQ(menu.engineNote(HookEngine::gemini)->text(), "reinstall");
   EXPECT_FALSE(menu.portSwitch()->isChecked());
-  EXPECT_NE(menu.portNote()->text().indexOf("other users on this machine could listen"), -1)
+  EXPECT_NE(menu.portNote()->text().indexOf("Other users on this machine could listen"), -1)
       << menu.portNote()->text().toStdString();
 
   menu.updateOlderHooks();
