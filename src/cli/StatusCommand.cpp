@@ -4,10 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iomanip>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <sstream>
+#include <vector>
 
 #include "app/StatusServer.h"
 #include "base/RuntimeFolder.h"
@@ -80,6 +80,17 @@ std::string stateText(const Json& agent) {
   return state;
 }
 
+// `text` in a column `width` characters wide: padded with spaces, or cut with "…" so that the
+// columns after it stay in place. Characters are counted as UTF-8 code points.
+std::string column(const std::string& text, std::size_t width) {
+  std::vector<std::size_t> starts;  // where each code point begins
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) starts.push_back(i);
+  }
+  if (starts.size() <= width) return text + std::string(width - starts.size(), ' ');
+  return text.substr(0, starts[width - 1]) + "\u2026";
+}
+
 }  // namespace
 
 std::optional<std::string> statusTable(const std::string& document) {
@@ -94,9 +105,9 @@ std::optional<std::string> statusTable(const std::string& document) {
     const double since = member(session, "secondsSinceEvent").is_number()
                              ? member(session, "secondsSinceEvent").get<double>()
                              : 0;
-    table << std::left << std::setw(7) << text(member(session, "cli"), "?") << ' ' << std::setw(20)
-          << text(member(session, "project")) << ' ' << std::setw(20) << stateText(session) << ' '
-          << contextText(session) << "  " << static_cast<long long>(std::floor(since)) << " s ago  "
+    table << column(text(member(session, "cli"), "?"), 7) << ' '
+          << column(text(member(session, "project")), 20) << ' ' << column(stateText(session), 20)
+          << ' ' << contextText(session) << "  " << static_cast<long long>(std::floor(since)) << " s ago  "
           << processText(member(session, "process"));
     if (member(session, "leaving").is_boolean() && member(session, "leaving").get<bool>())
       table << "  leaving";
@@ -104,8 +115,8 @@ std::optional<std::string> statusTable(const std::string& document) {
     if (!member(session, "agents").is_array()) continue;
     for (const Json& agent : member(session, "agents")) {
       if (!agent.is_object()) continue;
-      table << "  " << std::setw(18) << text(member(agent, "type")) << ' ' << std::setw(20)
-            << stateText(agent);
+      table << "  " << column(text(member(agent, "type")), 18) << ' '
+            << column(stateText(agent), 20);
       if (member(agent, "tool").is_string())
         table << ' ' << member(agent, "tool").get<std::string>();
       if (member(agent, "target").is_string())
