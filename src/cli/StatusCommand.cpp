@@ -107,8 +107,8 @@ std::optional<std::string> statusTable(const std::string& document) {
                              : 0;
     table << column(text(member(session, "cli"), "?"), 7) << ' '
           << column(text(member(session, "project")), 20) << ' ' << column(stateText(session), 20)
-          << ' ' << contextText(session) << "  " << static_cast<long long>(std::floor(since)) << " s ago  "
-          << processText(member(session, "process"));
+          << ' ' << contextText(session) << "  " << static_cast<long long>(std::floor(since))
+          << " s ago  " << processText(member(session, "process"));
     if (member(session, "leaving").is_boolean() && member(session, "leaving").get<bool>())
       table << "  leaving";
     table << '\n';

@@ -121,6 +121,14 @@ TEST(Serve, TakesTheDemoCrewEventByEvent) {
   EXPECT_EQ(WEXITSTATUS(::pclose(played)), 0) << output;
   EXPECT_NE(output.find("102 of 102 events\n"), std::string::npos) << output;
   EXPECT_NE(serve.waitFor(true, " 102 events\n").find(" 102 events\n"), std::string::npos);
+  // Each demo session says which CLI it is.
+  const test::ShellRun status =
+      test::runShell("XDG_RUNTIME_DIR=" + serve.socket().parent_path().parent_path().string() +
+                     " " + TALLYLOFT_BINARY + " status --json");
+  for (const char* cli : {"claude", "codex", "gemini"}) {
+    EXPECT_NE(status.output.find("\"cli\":\"" + std::string(cli) + "\""), std::string::npos)
+        << cli << ": " << status.output;
+  }
   // Nobody listening any more: one line, status 1.
   serve.terminate();
   FILE* refused = ::popen(demo.c_str(), "r");

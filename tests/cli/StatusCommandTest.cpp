@@ -75,12 +75,13 @@ TEST(StatusTable, ALinePerSessionThenItsAgents) {
       "  -                  idle                \n"
       "?       -                    -                    context ?  0 s ago  process unknown\n");
   // Long names keep the columns: cut with an ellipsis, counted in characters, not bytes.
-  EXPECT_EQ(statusTable(R"({"sessions":[{"cli":"gemini","project":"ünïcödé-prøject-with-a-long-name",
+  EXPECT_EQ(
+      statusTable(R"({"sessions":[{"cli":"gemini","project":"ünïcödé-prøject-with-a-long-name",
       "state":"working","agents":[{"type":"codebase_investigator","state":"thinking"},
       {"type":"Plan","state":"waiting","waitReason":"question"}]}]})"),
-            "gemini  ünïcödé-prøject-wit… working              context ?  0 s ago  process unknown\n"
-            "  codebase_investig… thinking            \n"
-            "  Plan               waiting (question)  \n");
+      "gemini  ünïcödé-prøject-wit… working              context ?  0 s ago  process unknown\n"
+      "  codebase_investig… thinking            \n"
+      "  Plan               waiting (question)  \n");
 }
 
 }  // namespace
