@@ -22,10 +22,6 @@ std::optional<sockaddr_un> addressOf(const std::filesystem::path& path) {
   return address;
 }
 
-bool isPrivateFolder(const struct stat& info) {
-  return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
-}
-
 }  // namespace
 
 std::filesystem::path homeDirectory() {
@@ -39,12 +35,8 @@ std::filesystem::path homeDirectory() {
 std::filesystem::path runtimeFolder() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime != nullptr && runtime[0] == '/') return std::filesystem::path(runtime) / "tallyloft";
-  std::error_code ignored;
-  const std::filesystem::path shared =
-      std::filesystem::temp_directory_path(ignored) / ("tallyloft-" + std::to_string(::getuid()));
-  // Anyone may make that name first in a shared folder; then the user's own cache serves.
-  struct stat info {};
-  if (::lstat(shared.c_str(), &info) != 0 || isPrivateFolder(info)) return shared;
+  // Never a name in a shared folder such as /tmp: the hooks carry this path, and after a reboot
+  // anyone could make that name first and listen there.
   return homeDirectory() / ".cache" / "tallyloft-runtime";
 }
 
@@ -120,12 +112,13 @@ std::variant<int, std::string> listenUnixSocket(const std::filesystem::path& pat
   }
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return std::string("no socket: ") + std::strerror(errno);
-  const mode_t mask = ::umask(0177);
-  const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) == 0;
-  const int bindError = errno;
-  ::umask(mask);
+  // Linux makes the socket's file with the mode of the unbound socket (less the umask), so the
+  // file is 0600 from its first moment, without changing the process-wide umask under other
+  // threads.
+  const bool bound = ::fchmod(fd, 0600) == 0 &&
+                     ::bind(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) == 0;
   if (!bound || ::chmod(path.c_str(), 0600) != 0 || ::listen(fd, backlog) != 0) {
-    const std::string problem = std::strerror(bound ? errno : bindError);
+    const std::string problem = std::strerror(errno);
     ::close(fd);
     return "cannot listen at " + path.string() + ": " + problem;
   }

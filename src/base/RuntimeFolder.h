@@ -12,9 +12,8 @@ namespace tallyloft {
 std::filesystem::path homeDirectory();
 
 // The folder only this user may enter that holds the app's sockets and its lock:
-// $XDG_RUNTIME_DIR/tallyloft; when XDG_RUNTIME_DIR is unset or not absolute, TMPDIR's (or /tmp's)
-// tallyloft-UID, unless another user has taken that name, and then ~/.cache/tallyloft-runtime.
-// The app, `serve`, `status` and the hook installer all ask here, so they agree.
+// $XDG_RUNTIME_DIR/tallyloft, or ~/.cache/tallyloft-runtime when XDG_RUNTIME_DIR is unset or not
+// absolute. The app, `serve`, `status` and the hook installer all ask here, so they agree.
 std::filesystem::path runtimeFolder();
 // The socket the hooks post to, and the one `tallyloft status` asks.
 std::filesystem::path hookSocketPath();
@@ -37,7 +36,8 @@ bool peerIsThisUser(int fd);
 // Listens on a Unix stream socket at `path`, which must lie in a folder prepareRuntimeFolder()
 // accepts (it is made when missing). A socket of ours that nothing answers on is left over from
 // an earlier run and replaced; a live one, or anything else at that name (a link, a file, another
-// user's socket) is refused. The socket is made under umask 0177, so only this user may connect.
+// user's socket) is refused. The socket's file is mode 0600 from the start: only this user may
+// connect.
 // Returns the listening descriptor (non-blocking, close-on-exec) or one line that says why not.
 std::variant<int, std::string> listenUnixSocket(const std::filesystem::path& path, int backlog);
 

@@ -18,7 +18,7 @@
 namespace tallyloft {
 namespace {
 
-enum class Posted { ok, refused, failed };
+enum class Posted { ok, refused, unauthorized, failed };
 
 // One POST of `body` to the app's /event, the reply read to its end. `secretLine` is the secret
 // header with its line end, for the TCP port.
@@ -31,6 +31,7 @@ Posted post(const LocalAddress& address, const std::string& secretLine, const st
   if (!exchange.connected) {
     return errno == ECONNREFUSED || errno == ENOENT ? Posted::refused : Posted::failed;
   }
+  if (exchange.reply.bytes.rfind("HTTP/1.1 401", 0) == 0) return Posted::unauthorized;
   return exchange.reply.bytes.rfind("HTTP/1.1 200", 0) == 0 ? Posted::ok : Posted::failed;
 }
 
@@ -76,8 +77,14 @@ int runDemo(const DemoOptions& options) {
     }
   }
   const auto send = [&](const std::string& body) { return post(address, secretLine, body); };
-  // A first post that the app counts as nothing tells whether anyone listens.
-  if (send("{}") == Posted::refused) {
+  // A first post that the app counts as nothing tells whether anyone listens, and takes us.
+  const Posted first = send("{}");
+  if (first == Posted::unauthorized) {
+    std::fprintf(stderr, "demo: %s refused the secret of %s\n", address.describe().c_str(),
+                 HookSecret::path().c_str());
+    return 1;
+  }
+  if (first == Posted::refused) {
     std::fprintf(stderr,
                  "demo: nothing listens on %s; start Tallyloft first (tallyloft, or "
                  "./dev run)\n",

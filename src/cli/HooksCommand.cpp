@@ -38,6 +38,17 @@ int runHooksStatus() {
     std::printf("%-12s %-8s %-14s %s\n", std::string(displayName(engine)).c_str(),
                 isPresent(engine) ? "yes" : "no", state, fileURL(engine).c_str());
   }
+  const std::filesystem::path here = hookSocketPath();
+  for (HookEngine engine : kAllEngines) {
+    for (const auto& socket : HookInstaller::sockets(engine)) {
+      if (socket == here) continue;
+      std::printf(
+          "%s hooks post to %s, not to %s where Tallyloft listens on this machine: right on a "
+          "machine whose socket `tallyloft ssh` forwards; elsewhere run `tallyloft hooks "
+          "install`.\n",
+          std::string(displayName(engine)).c_str(), socket.c_str(), here.c_str());
+    }
+  }
   if (outdated) {
     std::printf(
         "Hooks marked \"reinstall\" were written by an older version; run "

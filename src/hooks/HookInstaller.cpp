@@ -1,5 +1,6 @@
 #include "hooks/HookInstaller.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "base/RuntimeFolder.h"
@@ -313,6 +314,26 @@ bool HookInstaller::hasOlderHooks(HookEngine engine) {
     }
   }
   return false;
+}
+
+std::vector<std::filesystem::path> HookInstaller::sockets(HookEngine engine) {
+  std::vector<std::filesystem::path> found;
+  const auto hooks = loadHooks(fileURL(engine));
+  if (!hooks) return found;
+  for (const Json& list : *hooks) {
+    if (!list.is_array()) continue;
+    for (const Json& group : list) {
+      anyCommand(group, [&found](const std::string& command) {
+        if (const auto target = hookTargetOf(command); target && !target->socket.empty()) {
+          found.push_back(target->socket);
+        }
+        return false;
+      });
+    }
+  }
+  std::sort(found.begin(), found.end());
+  found.erase(std::unique(found.begin(), found.end()), found.end());
+  return found;
 }
 
 bool HookInstaller::anyOlderHooks() {

@@ -72,6 +72,8 @@ struct HookInstaller {
   // Whether this CLI's file holds hooks of an older version, which post to TCP port 51789
   // without a secret: the app serves that port until they are updated.
   static bool hasOlderHooks(HookEngine engine);
+  // The sockets this CLI's hooks post to, sorted; none when they post elsewhere or are missing.
+  static std::vector<std::filesystem::path> sockets(HookEngine engine);
   static bool anyOlderHooks();
 };
 

@@ -45,9 +45,13 @@ bool isFatalAcceptError(int error) {
 
 // One listening socket: the Unix socket, or the TCP port.
 struct Listener {
+  Listener(asio::io_context& io, bool isLocal, std::string tcpSecret)
+      : acceptor(io), backoff(io), local(isLocal), secret(std::move(tcpSecret)) {}
+
   Acceptor acceptor;
-  bool local = true;   // the Unix socket: every peer's user is checked
-  std::string secret;  // TCP: what X-Tallyloft-Secret must be; empty: nothing
+  asio::steady_timer backoff;  // while the process is out of descriptors
+  bool local = true;           // the Unix socket: every peer's user is checked
+  std::string secret;          // TCP: what X-Tallyloft-Secret must be; empty: nothing
 };
 
 struct HookServer::Impl {
@@ -73,7 +77,6 @@ struct HookServer::Impl {
   std::shared_ptr<Listener> tcp;
   std::string socketProblem;  // why the socket does not listen
   std::string portProblem;    // why the port does not listen
-  asio::steady_timer acceptBackoff{io};
   std::thread thread;
 
   Impl(HookServer& server, HookListen listen, Limits serverLimits)
@@ -259,10 +262,12 @@ void HookServer::Impl::startOnQueue() {
       report();
       return;
     }
-    local = std::make_shared<Listener>(Listener{Acceptor(io), true, {}});
+    local = std::make_shared<Listener>(io, true, std::string());
     std::error_code error;
     local->acceptor.assign(Stream(AF_UNIX, SOCK_STREAM), std::get<int>(listening), error);
     if (error) {
+      ::close(std::get<int>(listening));
+      ::unlink(config.socket->c_str());
       socketProblem = "Could not start: " + error.message();
       report();
       return;
@@ -299,10 +304,11 @@ void HookServer::Impl::openPort() {
     report();
     return;
   }
-  tcp = std::make_shared<Listener>(Listener{Acceptor(io), false, config.secret});
+  tcp = std::make_shared<Listener>(io, false, config.secret);
   std::error_code error;
   tcp->acceptor.assign(Stream(AF_INET, SOCK_STREAM), fd, error);
   if (error) {
+    ::close(fd);
     portProblem = "Could not start: " + error.message();
     tcp.reset();
     report();
@@ -317,6 +323,7 @@ void HookServer::Impl::closePort() {
   if (!tcp) return;
   std::error_code ignored;
   tcp->acceptor.close(ignored);
+  tcp->backoff.cancel();
   tcp.reset();
   boundPort = 0;
 }
@@ -362,9 +369,9 @@ void HookServer::Impl::acceptReady(const std::shared_ptr<Listener>& listener) {
       return;
     }
     if (isResourceShortage(error)) {
-      acceptBackoff.expires_after(kAcceptBackoff);
+      listener->backoff.expires_after(kAcceptBackoff);
       // Peers may already be waiting, with no new readiness to come: take them, not wait.
-      acceptBackoff.async_wait([this, listener](const std::error_code& waitError) {
+      listener->backoff.async_wait([this, listener](const std::error_code& waitError) {
         if (!waitError && listener->acceptor.is_open()) acceptReady(listener);
       });
       return;
@@ -471,7 +478,7 @@ void HookServer::Impl::stopOnQueue() {
     ::unlink(config.socket->c_str());
   }
   closePort();
-  acceptBackoff.cancel();
+  if (local) local->backoff.cancel();
   socketProblem = portProblem = {};
   report();
 }
@@ -513,9 +520,14 @@ void HookServer::stop() {
 void HookServer::setPort(std::optional<std::uint16_t> port, std::string secret) {
   asio::post(impl_->io, [impl = impl_.get(), port, secret = std::move(secret)]() mutable {
     if (!impl->started) return;
-    if (port == impl->config.port && secret == impl->config.secret && (impl->tcp || !port)) {
+    // The same port open already: only what it asks of requests changes, with no moment in
+    // which the port is free for anyone else to take.
+    if (port == impl->config.port && impl->tcp) {
+      impl->config.secret = secret;
+      impl->tcp->secret = std::move(secret);
       return;
     }
+    if (!port && !impl->config.port) return;
     impl->closePort();
     impl->config.port = port;
     impl->config.secret = std::move(secret);

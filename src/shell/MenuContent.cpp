@@ -216,8 +216,17 @@ void MenuContent::hideEvent(QHideEvent* event) {
 
 void MenuContent::recomputeStatus() {
   status_ = currentStatus();
-  for (HookEngine engine : kAllEngines)
+  // Hooks that post to a socket other than this app's (installed where XDG_RUNTIME_DIR was
+  // another) would lose every event: installing again points them here.
+  const HookServer* server = model_.server();
+  for (HookEngine engine : kAllEngines) {
     stale_[engine] = status_[engine] && HookInstaller::needsReinstall(engine);
+    if (status_[engine] && server != nullptr && !server->socketPath().empty()) {
+      for (const auto& socket : HookInstaller::sockets(engine)) {
+        stale_[engine] = stale_[engine] || socket != server->socketPath();
+      }
+    }
+  }
   refresh();
 }
 

@@ -151,6 +151,7 @@ TEST(HookCommand, AnotherUserCannotStandInForTheAppWhileItIsDown) {
   int heard[2];
   ASSERT_EQ(::pipe(ready), 0);
   ASSERT_EQ(::pipe(heard), 0);
+  const std::string inside = (folder.path() / "x").string();
   const pid_t squatter = ::fork();
   ASSERT_GE(squatter, 0);
   if (squatter == 0) {
@@ -161,7 +162,7 @@ TEST(HookCommand, AnotherUserCannotStandInForTheAppWhileItIsDown) {
     at.sun_family = AF_UNIX;
     std::strcpy(at.sun_path, socket.c_str());
     const bool boundSocket = ::bind(local, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
-    const bool madeFile = ::open((folder.path() / "x").c_str(), O_CREAT | O_WRONLY, 0666) >= 0;
+    const bool madeFile = ::open(inside.c_str(), O_CREAT | O_WRONLY, 0666) >= 0;
     const int tcp = ::socket(AF_INET, SOCK_STREAM, 0);
     const int yes = 1;
     ::setsockopt(tcp, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
