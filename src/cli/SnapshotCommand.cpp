@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include <QImage>
+#include <QPainter>
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -11,6 +12,7 @@
 
 #include "cli/GalleryCommand.h"
 #include "cli/Recording.h"
+#include "graph/Palette.h"
 #include "render/OffscreenRenderer.h"
 #include "scene/CrewRealityController.h"
 
@@ -55,7 +57,16 @@ int runSnapshot(const SnapshotOptions& options) {
     office.scene().update(kStep);
   }
   player.playTo(options.at);
-  const QImage image = renderer->render(office.scene(), *size);
+  QImage image = renderer->render(office.scene(), *size);
+  if (!options.transparent) {
+    QImage backed(image.size(), QImage::Format_RGB32);
+    const Color& backing = palette::panelBacking;
+    backed.fill(QColor::fromRgbF(backing.r, backing.g, backing.b));
+    QPainter painter(&backed);
+    painter.drawImage(0, 0, image);
+    painter.end();
+    image = std::move(backed);
+  }
   if (!image.save(QString::fromStdString(options.out), "PNG")) {
     std::fprintf(stderr, "Cannot write %s\n", options.out.c_str());
     return 1;

@@ -89,6 +89,9 @@ int main(int argc, char** argv) {
   snapshotCommand->add_option("--seed", snapshot.seed,
                               "Seed of the office's random generator (default 1)");
   snapshotCommand->add_option("--out", snapshot.out, "The PNG to write (default snapshot.png)");
+  snapshotCommand->add_flag("--transparent", snapshot.transparent,
+                            "Leave the floor's surroundings transparent instead of drawing them "
+                            "in the office panel's backing colour");
 
   tallyloft::DemoOptions demo;
   auto* demoCommand = app.add_subcommand(

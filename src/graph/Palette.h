@@ -58,6 +58,8 @@ inline Color fromHsb(float hue, float saturation, float brightness) {
 
 // The system colours the office is painted with.
 namespace palette {
+// What the office panel shows behind the office where nothing is drawn.
+inline constexpr Color panelBacking{0.075f, 0.075f, 0.09f, 1.0f};
 inline constexpr Color blue = Color::hex(0x007AFF);
 inline constexpr Color green = Color::hex(0x34C759);
 inline constexpr Color orange = Color::hex(0xFF9500);

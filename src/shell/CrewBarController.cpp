@@ -1,5 +1,7 @@
 #include "shell/CrewBarController.h"
 
+#include "graph/Palette.h"
+
 #include "scene/OfficeLayout.h"
 
 #include <QContextMenuEvent>
@@ -66,7 +68,9 @@ FloorBackingView::FloorBackingView(CrewBarController& bar)
   setWindowTitle("Tallyloft");
   setAttribute(Qt::WA_ShowWithoutActivating);
   QPalette colours = palette();
-  colours.setColor(QPalette::Window, QColor::fromRgbF(0.075f, 0.075f, 0.09f));
+  colours.setColor(
+      QPalette::Window,
+      QColor::fromRgbF(palette::panelBacking.r, palette::panelBacking.g, palette::panelBacking.b));
   setPalette(colours);
   setAutoFillBackground(true);
   setMinimumSize(static_cast<int>(panel::kMinWidth), static_cast<int>(panel::kMinHeight));

@@ -66,6 +66,21 @@ TEST(CommandLine, SnapshotNeedsNoDisplayAndChecksItsInput) {
                            std::string("snapshot --replay ") + TALLYLOFT_SOURCE_DIR +
                                "/examples/empty-office.jsonl --at 1 --size 180x40 --out " + out);
   EXPECT_EQ(made.status, 0) << made.output;
+  // As the panel shows it, over its backing colour (a PNG without alpha: colour type 2); with
+  // --transparent, what the office does not cover is left clear (colour type 6, with alpha).
+  const auto colourType = [&out] {
+    std::ifstream png(out, std::ios::binary);
+    std::string header(26, '\0');
+    png.read(header.data(), 26);
+    return static_cast<int>(header[25]);
+  };
+  EXPECT_EQ(colourType(), 2);
+  EXPECT_EQ(run("env -u DISPLAY -u QT_QPA_PLATFORM XDG_RUNTIME_DIR=/tmp",
+                std::string("snapshot --transparent --replay ") + TALLYLOFT_SOURCE_DIR +
+                    "/examples/empty-office.jsonl --at 1 --size 180x40 --out " + out)
+                .status,
+            0);
+  EXPECT_EQ(colourType(), 6);
   EXPECT_EQ(run("env -u DISPLAY", "snapshot --replay /nonexistent --out " + out).status, 2);
   EXPECT_EQ(run("env -u DISPLAY", std::string("snapshot --replay ") + TALLYLOFT_SOURCE_DIR +
                                       "/examples/quiet.jsonl --size 10x10 --out " + out)
