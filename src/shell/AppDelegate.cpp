@@ -37,6 +37,8 @@ QIcon appIcon() {
 }
 
 constexpr int kTrayGrace = 4000;  // milliseconds
+// Between the control panel and the screen's edges when there is no tray icon to sit by.
+constexpr int kMargin = 16;
 
 // Whether the desktop asks for less motion: GNOME's enable-animations, or KDE's animation speed.
 bool systemReducesMotion() {
@@ -257,13 +259,15 @@ void AppDelegate::showShortMenu(QPoint at) {
 void AppDelegate::showControlPanel() {
   menu_->recomputeStatus();
   menu_->adjustSize();
-  // Near the tray icon when there is one, else near the cursor.
-  QPoint near = QCursor::pos();
-  if (tray_ && tray_->isSystemTrayAvailable() && !tray_->geometry().isEmpty())
-    near = tray_->geometry().center();
-  if (const QScreen* screen = QGuiApplication::screenAt(near)) {
+  // Near the tray icon when there is one. Without one, at the top right of the work area: clear
+  // of the first-run window in the middle and of the office panel at the bottom.
+  const bool nearTray = tray_ && tray_->isSystemTrayAvailable() && !tray_->geometry().isEmpty();
+  const QPoint near = nearTray ? tray_->geometry().center() : QCursor::pos();
+  if (const QScreen* screen =
+          nearTray ? QGuiApplication::screenAt(near) : QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();
     QRect frame(near - QPoint(menu_->width() / 2, 0), menu_->size());
+    if (!nearTray) frame.moveTopRight(area.topRight() - QPoint(kMargin, -kMargin));
     // Inside the screen where it fits; a panel larger than the screen starts at its corner.
     frame.moveLeft(std::max(area.left(), std::min(frame.left(), area.right() - frame.width())));
     frame.moveTop(std::max(area.top(), std::min(frame.top(), area.bottom() - frame.height())));

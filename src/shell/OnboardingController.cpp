@@ -143,8 +143,10 @@ void OnboardingController::show() {
         });
     window_->onClose = [this] { preferences_.setDidCompleteOnboarding(true); };
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-      const QRect area = screen->availableGeometry();
-      window_->move(area.center() - QPoint(210, 260));
+      window_->adjustSize();
+      QRect frame(QPoint(), window_->size());
+      frame.moveCenter(screen->availableGeometry().center());
+      window_->move(frame.topLeft());
     }
   }
   window_->show();
