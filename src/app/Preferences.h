@@ -19,6 +19,8 @@ inline constexpr std::string_view kHideWhenIdle = "hideWhenIdle";
 // bool, default false: hooks are also taken on TCP port 51789 (under the secret), for agents in
 // containers and VMs.
 inline constexpr std::string_view kAcceptHooksOnPort = "acceptHooksOnPort";
+// bool, default true: the office panel hides while a full-screen window is active on its screen.
+inline constexpr std::string_view kHideOverFullScreen = "hideOverFullScreen";
 // string "bottom" or "top", default "bottom": never written by the app.
 inline constexpr std::string_view kBarEdge = "barEdge";
 }  // namespace preferences

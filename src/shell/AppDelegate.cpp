@@ -88,6 +88,7 @@ AppDelegate::AppDelegate(Options options)
       onboarding_(preferences_) {}
 
 AppDelegate::~AppDelegate() {
+  fullScreen_.reset();
   // What the models call goes first: nothing may reach the control panel once it has gone.
   if (crewObserver_ != 0) model_->crew().unobserve(crewObserver_);
   model_->store().onChange = nullptr;
@@ -145,6 +146,12 @@ void AppDelegate::launch() {
   };
   actions.goToTerminal = [this](const std::string& sessionId) { goToTerminal(sessionId); };
   bar_->setHideWhenIdle(preferences_.hideWhenIdle());
+  actions.hidingOverFullScreen = [this] { return preferences_.hideOverFullScreen(); };
+  actions.setHideOverFullScreen = [this](bool on) {
+    preferences_.setHideOverFullScreen(on);
+    followFullScreen(on);
+  };
+  followFullScreen(preferences_.hideOverFullScreen());
   actions.setHideWhenIdle = [this](bool on) {
     preferences_.setHideWhenIdle(on);
     bar_->setHideWhenIdle(on);
@@ -254,6 +261,24 @@ void AppDelegate::buildTray() {
 
 void AppDelegate::showShortMenu(QPoint at) {
   trayMenu_->popup(at);
+}
+
+void AppDelegate::followFullScreen(bool on) {
+  if (!on) {
+    fullScreen_.reset();
+    bar_->setCoveredByFullScreen(false);
+    return;
+  }
+  if (fullScreen_) return;
+  fullScreen_ = std::make_unique<FullScreenWatch>(
+      [this] {
+        const QScreen* screen = bar_->panel()->screen();
+        return screen != nullptr ? screen->geometry() : QRect();
+      },
+      [this](bool covered) {
+        bar_->setCoveredByFullScreen(covered);
+        if (menu_ && menu_->isVisible()) menu_->refresh();
+      });
 }
 
 void AppDelegate::showControlPanel() {

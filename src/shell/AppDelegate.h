@@ -10,6 +10,7 @@
 
 #include "app/AppModel.h"
 #include "shell/CrewBarController.h"
+#include "shell/FullScreenWatch.h"
 #include "shell/MenuContent.h"
 #include "shell/OnboardingController.h"
 #include "shell/Preferences.h"
@@ -71,6 +72,9 @@ class AppDelegate : public QObject {
   std::unique_ptr<MenuContent> menu_;
   OnboardingController onboarding_;
   std::unique_ptr<WaitNotifier> notifier_;
+  // Hides the office panel over full-screen windows while the switch is on.
+  std::unique_ptr<FullScreenWatch> fullScreen_;
+  void followFullScreen(bool on);
   std::unique_ptr<QSystemTrayIcon> tray_;
   std::unique_ptr<QMenu> trayMenu_;
   TerminalFocus terminal_;

@@ -261,6 +261,7 @@ void CrewBarController::applyMode() {
 
 void CrewBarController::show() {
   autoHidden_ = false;
+  fullScreenHidden_ = false;
   applyMode();
   // On every workspace, as a floating panel should be; set again before each mapping, since
   // the window manager drops the states of a window it unmaps.
@@ -296,13 +297,41 @@ void CrewBarController::crewChanged() {
   idleHideTimer_.stop();
   if (autoHidden_) {
     autoHidden_ = false;
-    show();
+    // A session came while a full-screen window is up: the panel waits until that is over.
+    if (coveredByFullScreen_) {
+      fullScreenHidden_ = true;
+    } else {
+      show();
+    }
+  }
+}
+
+void CrewBarController::setCoveredByFullScreen(bool covered) {
+  coveredByFullScreen_ = covered;
+  if (covered && isShown()) {
+    panel_->hide();
+    stopLoupe();
+    setPaused(true);
+    fullScreenHidden_ = true;
+  } else if (!covered && fullScreenHidden_) {
+    fullScreenHidden_ = false;
+    // Sessions may all have left meanwhile: then the idle hiding has its say.
+    if (hideWhenIdle_ && crew_.sessions().empty()) {
+      autoHidden_ = true;
+    } else {
+      show();
+    }
   }
 }
 
 void CrewBarController::toggle() {
-  // The user's choice wins over the idle hiding, either way.
+  // The user's choice wins over the idle and full-screen hiding, either way.
   idleHideTimer_.stop();
+  if (fullScreenHidden_) {
+    fullScreenHidden_ = false;  // hidden already: now because the user asked
+    if (onShownChanged) onShownChanged(false);
+    return;
+  }
   if (autoHidden_) {
     autoHidden_ = false;  // hidden already: now because the user asked
     if (onShownChanged) onShownChanged(false);

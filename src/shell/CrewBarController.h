@@ -70,8 +70,14 @@ class CrewBarController : public OfficeBar {
   bool hideWhenIdle() const { return hideWhenIdle_; }
   // Hidden only because no session is open.
   bool autoHidden() const { return autoHidden_; }
-  // Shown, or hidden only while no session is open: what the window item reports.
-  bool shownByChoice() const { return isShown() || autoHidden_; }
+  // Hidden only while a full-screen window is active on the panel's screen (a video, a
+  // presentation): `setCoveredByFullScreen` hides it there and brings it back after, never
+  // undoing the user's own hiding. The magnifier goes with it.
+  void setCoveredByFullScreen(bool covered);
+  bool hiddenForFullScreen() const { return fullScreenHidden_; }
+  // Shown, or hidden only while no session is open or a full-screen window is active: what the
+  // window item reports.
+  bool shownByChoice() const { return isShown() || autoHidden_ || fullScreenHidden_; }
   int idleHideDelayMs = 10'000;
   void stopLoupe();
   bool isShown() const;
@@ -143,6 +149,8 @@ class CrewBarController : public OfficeBar {
   bool lastShown_ = false;
   bool hideWhenIdle_ = false;
   bool autoHidden_ = false;
+  bool fullScreenHidden_ = false;
+  bool coveredByFullScreen_ = false;
   QTimer idleHideTimer_;
   std::size_t crewObserver_ = 0;
   void crewChanged();

@@ -124,6 +124,11 @@ MenuContent::MenuContent(AppModel& model, Actions actions, QWidget* parent)
     if (actions_.setHideWhenIdle) actions_.setHideWhenIdle(on);
   });
   column->addWidget(hideWhenIdle_);
+  fullScreen_ = new QCheckBox("Hide the office over full-screen windows");
+  connect(fullScreen_, &QCheckBox::toggled, this, [this](bool on) {
+    if (actions_.setHideOverFullScreen) actions_.setHideOverFullScreen(on);
+  });
+  column->addWidget(fullScreen_);
 
   auto* heading = caption("HOOKS", "palette(mid)", 8);
   heading->setContentsMargins(0, 2, 0, 0);
@@ -306,6 +311,10 @@ void MenuContent::refresh() {
   if (bar != nullptr) {
     const QSignalBlocker quiet(hideWhenIdle_);
     hideWhenIdle_->setChecked(bar->hideWhenIdle());
+  }
+  {
+    const QSignalBlocker quiet(fullScreen_);
+    fullScreen_->setChecked(!actions_.hidingOverFullScreen || actions_.hidingOverFullScreen());
   }
   message_->setVisible(!message_->text().isEmpty());
   refreshSessions();

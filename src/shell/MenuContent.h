@@ -41,6 +41,9 @@ class MenuContent : public QWidget {
     std::function<QString(const SessionNode&)> terminalUnreachable;
     // The "Hide the office while no agent works" switch.
     std::function<void(bool)> setHideWhenIdle;
+    // The "Hide the office over full-screen windows" switch: whether it is on, and switching it.
+    std::function<bool()> hidingOverFullScreen;
+    std::function<void(bool)> setHideOverFullScreen;
     // The switch for hooks over TCP port 51789: whether it is on, and switching it.
     std::function<bool()> acceptingPort;
     std::function<void(bool)> setAcceptingPort;
@@ -68,6 +71,7 @@ class MenuContent : public QWidget {
   QPushButton* windowButton() const { return windowButton_; }
   QCheckBox* launchAtLogin() const { return launch_; }
   QCheckBox* hideWhenIdleSwitch() const { return hideWhenIdle_; }
+  QCheckBox* fullScreenSwitch() const { return fullScreen_; }
   QCheckBox* notifySwitch() const { return notify_; }
   QLabel* notifyReason() const { return notifyReason_; }
   QPushButton* engineButton(HookEngine engine) const { return rows_.at(engine).button; }
@@ -120,6 +124,7 @@ class MenuContent : public QWidget {
   QPushButton* windowButton_ = nullptr;
   QCheckBox* launch_ = nullptr;
   QCheckBox* hideWhenIdle_ = nullptr;
+  QCheckBox* fullScreen_ = nullptr;
   QCheckBox* notify_ = nullptr;
   QLabel* notifyReason_ = nullptr;
   std::map<HookEngine, Row> rows_;

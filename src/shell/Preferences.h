@@ -34,6 +34,13 @@ class Preferences {
     settings_.setValue(key(preferences::kHideWhenIdle), on);
     settings_.sync();
   }
+  bool hideOverFullScreen() const {
+    return settings_.value(key(preferences::kHideOverFullScreen), true).toBool();
+  }
+  void setHideOverFullScreen(bool on) {
+    settings_.setValue(key(preferences::kHideOverFullScreen), on);
+    settings_.sync();
+  }
   bool acceptHooksOnPort() const {
     return settings_.value(key(preferences::kAcceptHooksOnPort), false).toBool();
   }

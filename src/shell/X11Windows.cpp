@@ -205,6 +205,41 @@ std::vector<std::string> X11Windows::states(Window window) const {
   return names;
 }
 
+bool X11Windows::fullScreen(Window window) const {
+  if (!available()) return false;
+  auto reply = own(xcb_get_property_reply(
+      connection_,
+      xcb_get_property(connection_, 0, window, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 64),
+      nullptr));
+  if (!reply || reply->format != 32) return false;
+  const std::uint32_t wanted = atom("_NET_WM_STATE_FULLSCREEN");
+  const auto* atoms = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+  const int count = xcb_get_property_value_length(reply.get()) / 4;
+  return std::find(atoms, atoms + count, wanted) != atoms + count;
+}
+
+std::optional<std::array<int, 4>> X11Windows::frame(Window window) const {
+  if (!available()) return std::nullopt;
+  auto geometry =
+      own(xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr));
+  if (!geometry) return std::nullopt;
+  auto placed = own(xcb_translate_coordinates_reply(
+      connection_, xcb_translate_coordinates(connection_, window, root(), 0, 0), nullptr));
+  if (!placed) return std::nullopt;
+  return std::array<int, 4>{placed->dst_x, placed->dst_y, geometry->width, geometry->height};
+}
+
+void X11Windows::followProperties(Window window) const {
+  if (!available()) return;
+  auto attributes = own(xcb_get_window_attributes_reply(
+      connection_, xcb_get_window_attributes(connection_, window), nullptr));
+  if (!attributes) return;
+  const std::uint32_t mask = attributes->your_event_mask | XCB_EVENT_MASK_PROPERTY_CHANGE;
+  if (mask == attributes->your_event_mask) return;
+  xcb_change_window_attributes(connection_, window, XCB_CW_EVENT_MASK, &mask);
+  xcb_flush(connection_);
+}
+
 std::optional<std::uint32_t> X11Windows::desktop(Window window) const {
   if (!available()) return std::nullopt;
   return cardinal(window, atom("_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -48,6 +49,17 @@ class X11Windows {
   // The atoms of a window's _NET_WM_STATE, by name (tests), and its _NET_WM_DESKTOP.
   std::vector<std::string> states(Window window) const;
   std::optional<std::uint32_t> desktop(Window window) const;
+
+  // Whether `window` is full screen (_NET_WM_STATE_FULLSCREEN).
+  bool fullScreen(Window window) const;
+  // Where `window` is on the root window, as x, y, width, height; none when it is gone.
+  std::optional<std::array<int, 4>> frame(Window window) const;
+  // Adds property changes of `window` to the events this connection gets, keeping the others
+  // it selected.
+  void followProperties(Window window) const;
+  // The root window and the atom of a name, for reading events.
+  Window rootWindow() const { return available() ? root() : 0; }
+  std::uint32_t atomNamed(const char* name) const { return available() ? atom(name) : 0; }
 
   // Whether the X server named by DISPLAY accepts a connection.
   static bool canConnect();

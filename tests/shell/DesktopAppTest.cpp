@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -137,6 +138,71 @@ TEST(DesktopApp, ShowsThePostedCrewInItsPanel) {
   }
   EXPECT_GT(colours.size(), 500) << "see " << picture;
   EXPECT_GT(differing, panel.width() * panel.height() / 4) << "see " << picture;
+}
+
+// The panel's own window (its size tells it from the app's others): whether it is mapped.
+std::optional<bool> panelMapped(const std::string& display) {
+  const tallyloft::test::ShellRun tree =
+      tallyloft::test::runShell("DISPLAY=" + display + " xwininfo -root -tree");
+  std::istringstream lines(tree.output);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("\"Tallyloft\"") == std::string::npos ||
+        line.find(" " + std::to_string(kPanelWidth) + "x" + std::to_string(kPanelHeight) + "+") ==
+            std::string::npos) {
+      continue;
+    }
+    std::istringstream words(line);
+    std::string id;
+    words >> id;
+    const std::string info =
+        tallyloft::test::runShell("DISPLAY=" + display + " xwininfo -id " + id).output;
+    return info.find("Map State: IsViewable") != std::string::npos;
+  }
+  return std::nullopt;
+}
+
+// A full-screen window (a video, a presentation) hides the office panel on its screen; the panel
+// comes back when it goes.
+TEST(DesktopApp, GivesWayToAFullScreenWindow) {
+  for (const char* program : {"Xvfb", "openbox", "xterm", "xwininfo"}) {
+    if (!onPath(program)) GTEST_SKIP() << "needs " << program;
+  }
+  const fs::path home =
+      fs::temp_directory_path() / ("tallyloft-fullscreen-" + std::to_string(getpid()));
+  fs::remove_all(home);
+  fs::create_directories(home / ".claude");
+  fs::create_directories(home / ".config/Tallyloft");
+  fs::create_directories(home / "run");
+  fs::permissions(home / "run", fs::perms::owner_all);
+  std::ofstream(home / ".config/Tallyloft/Tallyloft.conf")
+      << "[General]\ndidCompleteOnboarding=true\nbarFloatingFrame=\"{{" << kPanelX << ", "
+      << kPanelY << "}, {" << kPanelWidth << ", " << kPanelHeight << "}}\"\n";
+  int display = 90 + static_cast<int>((getpid() + 7) % 400);
+  while (fs::exists("/tmp/.X11-unix/X" + std::to_string(display))) ++display;
+  const std::string name = ":" + std::to_string(display);
+  Child xvfb({"Xvfb", name, "-screen", "0", kScreen, "-nolisten", "tcp"}, {}, "/dev/null",
+             home / "xvfb.log");
+  ASSERT_TRUE(
+      waitFor([&] { return fs::exists("/tmp/.X11-unix/X" + std::to_string(display)); }, 10s));
+  const std::vector<std::string> environment = {
+      "HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / ".config").string(),
+      "XDG_RUNTIME_DIR=" + (home / "run").string(), "DISPLAY=" + name, "QT_QPA_PLATFORM=xcb"};
+  Child openbox({"openbox"}, environment, "/dev/null", home / "openbox.log");
+  Child install({TALLYLOFT_BINARY, "hooks", "install"}, environment, "/dev/null", "/dev/null");
+  ASSERT_EQ(install.wait(), 0);
+  Child app({TALLYLOFT_BINARY}, environment, "/dev/null", home / "app.log");
+  ASSERT_TRUE(waitFor([&] { return panelMapped(name) == true; }, 20s))
+      << readFile(home / "app.log");
+
+  {
+    Child film({"xterm", "-fullscreen"}, environment, "/dev/null", "/dev/null");
+    EXPECT_TRUE(waitFor([&] { return panelMapped(name) == false; }, 10s));
+  }
+  EXPECT_TRUE(waitFor([&] { return panelMapped(name) == true; }, 5s));
+  EXPECT_EQ(app.stop(), 0) << readFile(home / "app.log");
+  openbox.stop();
+  xvfb.stop();
+  fs::remove_all(home);
 }
 
 }  // namespace

@@ -549,6 +549,44 @@ TEST_F(Shell, TheOfficePausesWhileMinimisedAndItsHintGoesOnceASessionIsThere) {
   EXPECT_TRUE(bar.backing()->emptyLabel->isHidden());
 }
 
+TEST_F(Shell, TheOfficeGivesWayToFullScreenWindowsButNeverAgainstTheUsersChoice) {
+  LoopScheduler loop{Scheduler::TimePoint{}};
+  CrewModel crew(loop);
+  Preferences preferences;
+  preferences.setBarFloatingFrame("{{40, 60}, {450, 100}}");
+  CrewBarController bar(crew, loop, preferences, false);
+  const auto post = [&](const char* json) { crew.reduce(*HookEvent::decode(json, loop.now())); };
+  bar.show();
+  bar.setCoveredByFullScreen(true);
+  EXPECT_FALSE(bar.isShown());
+  EXPECT_TRUE(bar.hiddenForFullScreen());
+  EXPECT_TRUE(bar.shownByChoice()) << "the window item still says what the user chose";
+  bar.setCoveredByFullScreen(false);
+  EXPECT_TRUE(bar.isShown());
+
+  // Hidden by the user during the film: it stays hidden after it.
+  bar.setCoveredByFullScreen(true);
+  bar.toggle();
+  EXPECT_FALSE(bar.shownByChoice());
+  bar.setCoveredByFullScreen(false);
+  EXPECT_FALSE(bar.isShown());
+
+  // Hidden while idle, a session comes during the film: shown once the film is over.
+  bar.toggle();
+  bar.idleHideDelayMs = 0;
+  bar.setHideWhenIdle(true);
+  for (int i = 0; i < 20 && bar.isShown(); ++i) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(5);
+  }
+  ASSERT_TRUE(bar.autoHidden());
+  bar.setCoveredByFullScreen(true);
+  post(R"({"hook_event_name":"SessionStart","session_id":"film"})");
+  EXPECT_FALSE(bar.isShown());
+  bar.setCoveredByFullScreen(false);
+  EXPECT_TRUE(bar.isShown());
+}
+
 TEST_F(Shell, TheOfficeHidesWhileNoAgentWorksButNeverAgainstTheUsersChoice) {
   LoopScheduler loop{Scheduler::TimePoint{}};
   CrewModel crew(loop);
