@@ -36,14 +36,20 @@ WaitNotifier::WaitNotifier(CrewModel& crew, QDBusConnection bus)
   observer_ = crew_.observe([this] { check(); });
   bus_.connect(kService, "/org/freedesktop/Notifications", kService, "ActionInvoked", this,
                SLOT(actionInvoked(uint, QString)));
+  // Do-not-disturb, where the service has it (KDE Plasma and others): read, then followed.
+  bus_.connect(kService, "/org/freedesktop/Notifications", "org.freedesktop.DBus.Properties",
+               "PropertiesChanged", this,
+               SLOT(propertiesChanged(QString, QVariantMap, QStringList)));
   // Asked once; the watcher follows the service coming and going.
   // Running, or started by the bus on demand (XFCE's notification daemon is).
   if (bus_.isConnected() && bus_.interface() != nullptr) {
     available_ = bus_.interface()->isServiceRegistered(kService).value() ||
                  bus_.interface()->activatableServiceNames().value().contains(kService);
   }
+  if (available_) readInhibited();
   connect(&watcher_, &QDBusServiceWatcher::serviceRegistered, this, [this] {
     available_ = true;
+    readInhibited();
     if (onAvailable) onAvailable();
   });
   connect(&watcher_, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
@@ -115,7 +121,8 @@ void WaitNotifier::check() {
     }
     return true;
   });
-  if (fresh.empty()) return;
+  // In do-not-disturb the waits count as seen: none of them is shown when it ends.
+  if (fresh.empty() || inhibited_) return;
   const auto now = clock();
   if (groupStarted_ && now - *groupStarted_ <= kShareWithin) {
     group_.insert(group_.end(), fresh.begin(), fresh.end());
@@ -197,8 +204,27 @@ void WaitNotifier::send() {
           });
 }
 
+void WaitNotifier::readInhibited() {
+  QDBusMessage get = QDBusMessage::createMethodCall(kService, "/org/freedesktop/Notifications",
+                                                    "org.freedesktop.DBus.Properties", "Get");
+  get << QString::fromLatin1(kService) << QStringLiteral("Inhibited");
+  auto* watch = new QDBusPendingCallWatcher(bus_.asyncCall(get), this);
+  connect(watch, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
+    const QDBusPendingReply<QDBusVariant> reply = *call;
+    // A service without the property has no do-not-disturb to tell.
+    inhibited_ = reply.isValid() && reply.value().variant().toBool();
+    call->deleteLater();
+  });
+}
+
+void WaitNotifier::propertiesChanged(const QString& interface, const QVariantMap& changed,
+                                     const QStringList&) {
+  if (interface != QLatin1String(kService)) return;
+  if (const auto it = changed.find("Inhibited"); it != changed.end()) inhibited_ = it->toBool();
+}
+
 void WaitNotifier::tell(const QString& title, const QString& body) {
-  if (!enabled_ || !available_) return;
+  if (!enabled_ || !available_ || inhibited_) return;
   QDBusMessage call = QDBusMessage::createMethodCall(kService, "/org/freedesktop/Notifications",
                                                      kService, "Notify");
   QVariantMap hints;

@@ -41,6 +41,9 @@ class WaitNotifier : public QObject {
 
   // Whether a notification service runs on the bus (followed as it comes and goes).
   bool available() const;
+  // Whether the desktop asks for quiet (do-not-disturb), as far as its notification service
+  // says.
+  bool doNotDisturb() const { return inhibited_; }
   void setEnabled(bool enabled);
   bool enabled() const { return enabled_; }
   std::function<void()> onActivated;
@@ -79,6 +82,8 @@ class WaitNotifier : public QObject {
 
  private slots:
   void actionInvoked(uint id, const QString& action);
+  void propertiesChanged(const QString& interface, const QVariantMap& changed,
+                         const QStringList& invalidated);
 
  private:
   void send();
@@ -98,6 +103,10 @@ class WaitNotifier : public QObject {
   std::vector<uint> toldIds_;     // notifications of tell()
   std::uint64_t generation_ = 0;  // counts the groups
   bool sending_ = false;
+  // The notification service says do-not-disturb (its "Inhibited" property): nothing is shown,
+  // and waits that come meanwhile are not shown afterwards either.
+  bool inhibited_ = false;
+  void readInhibited();
   bool resend_ = false;
 };
 

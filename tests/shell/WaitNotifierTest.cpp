@@ -18,8 +18,11 @@ namespace {
 class FakeNotifications : public QObject {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+  Q_PROPERTY(bool Inhibited READ inhibited)
 
  public:
+  bool inhibitedNow = false;
+  bool inhibited() const { return inhibitedNow; }
   struct Shown {
     uint replaces;
     QString summary;
@@ -59,8 +62,17 @@ class Notifications : public ::testing::Test {
     service_ =
         std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address_, "service"));
     ASSERT_TRUE(service_->registerService(WaitNotifier::kService));
-    ASSERT_TRUE(service_->registerObject("/org/freedesktop/Notifications", &fake_,
-                                         QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(service_->registerObject(
+        "/org/freedesktop/Notifications", &fake_,
+        QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties));
+  }
+  // The service switches do-not-disturb and says so, as Plasma's does.
+  void setInhibited(bool on) {
+    fake_.inhibitedNow = on;
+    QDBusMessage changed = QDBusMessage::createSignal(
+        "/org/freedesktop/Notifications", "org.freedesktop.DBus.Properties", "PropertiesChanged");
+    changed << QString(WaitNotifier::kService) << QVariantMap{{"Inhibited", on}} << QStringList{};
+    service_->send(changed);
   }
   // Runs the event loop until `done` or 2 s.
   bool until(const std::function<bool()>& done) {
@@ -145,6 +157,44 @@ TEST_F(Notifications, OnePerWaitSharedWithinTwoSecondsAndAClickShowsTheOffice) {
   click << 43u << QStringLiteral("default");
   service_->send(click);
   EXPECT_TRUE(until([&] { return shown == 1; }));
+}
+
+TEST_F(Notifications, NothingInDoNotDisturbAndNoReplayAfterIt) {
+  startService();
+  fake_.inhibitedNow = true;  // on already when the app starts
+  WaitNotifier notifier(crew_, *client_);
+  notifier.setEnabled(true);
+  ASSERT_TRUE(until([&] { return notifier.doNotDisturb(); }));
+  // Time for anything that would be sent (a notification goes out in milliseconds).
+  const auto settle = [] {
+    for (int i = 0; i < 60; ++i) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+      QThread::msleep(5);
+    }
+  };
+  post(R"({"hook_event_name":"SessionStart","session_id":"a","cwd":"/w/shop-api"})");
+  post(R"({"hook_event_name":"PermissionRequest","session_id":"a","tool_name":"Bash"})");
+  settle();
+  EXPECT_TRUE(fake_.shown.empty());
+
+  // Off again: the wait that came meanwhile is not replayed; the next one is shown.
+  setInhibited(false);
+  ASSERT_TRUE(until([&] { return !notifier.doNotDisturb(); }));
+  post(R"({"hook_event_name":"Notification","session_id":"a","message":"still waiting"})");
+  post(R"({"hook_event_name":"SessionStart","session_id":"b","cwd":"/w/web-app"})");
+  post(R"({"hook_event_name":"PermissionRequest","session_id":"b","tool_name":"Bash"})");
+  ASSERT_TRUE(until([&] { return !fake_.shown.empty(); }));
+  EXPECT_EQ(fake_.shown.size(), 1u);
+  EXPECT_EQ(fake_.shown[0].summary, "web-app needs permission");
+
+  // On while the app runs.
+  setInhibited(true);
+  ASSERT_TRUE(until([&] { return notifier.doNotDisturb(); }));
+  post(R"({"hook_event_name":"SessionStart","session_id":"c","cwd":"/w/docs"})");
+  post(R"({"hook_event_name":"PermissionRequest","session_id":"c","tool_name":"Bash"})");
+  notifier.tell("Claude Code hooks were removed by another program", "Install them again.");
+  settle();
+  EXPECT_EQ(fake_.shown.size(), 1u);
 }
 
 TEST_F(Notifications, AServiceThatComesLaterIsTakenAndGoneAgentsAreForgotten) {
