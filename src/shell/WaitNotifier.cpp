@@ -7,6 +7,8 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QVariantMap>
 
@@ -47,6 +49,9 @@ WaitNotifier::WaitNotifier(CrewModel& crew, QDBusConnection bus)
                  bus_.interface()->activatableServiceNames().value().contains(kService);
   }
   if (available_) readInhibited();
+  bus_.connect(QString(), "/ca/desrt/dconf/Writer/user", "ca.desrt.dconf.Writer", "Notify", this,
+               SLOT(dconfChanged(QString, QStringList, QString)));
+  readBanners();
   connect(&watcher_, &QDBusServiceWatcher::serviceRegistered, this, [this] {
     available_ = true;
     readInhibited();
@@ -122,7 +127,7 @@ void WaitNotifier::check() {
     return true;
   });
   // In do-not-disturb the waits count as seen: none of them is shown when it ends.
-  if (fresh.empty() || inhibited_) return;
+  if (fresh.empty() || doNotDisturb()) return;
   const auto now = clock();
   if (groupStarted_ && now - *groupStarted_ <= kShareWithin) {
     group_.insert(group_.end(), fresh.begin(), fresh.end());
@@ -223,8 +228,31 @@ void WaitNotifier::propertiesChanged(const QString& interface, const QVariantMap
   if (const auto it = changed.find("Inhibited"); it != changed.end()) inhibited_ = it->toBool();
 }
 
+void WaitNotifier::readBanners() {
+  const QString gsettings = QStandardPaths::findExecutable("gsettings");
+  if (gsettings.isEmpty()) return;  // no GNOME settings here
+  auto* read = new QProcess(this);
+  connect(read, &QProcess::finished, this, [this, read](int status, QProcess::ExitStatus how) {
+    // Without the schema (not GNOME) gsettings fails: no do-not-disturb from it.
+    bannersOff_ = how == QProcess::NormalExit && status == 0 &&
+                  read->readAllStandardOutput().trimmed() == "false";
+    read->deleteLater();
+  });
+  connect(read, &QProcess::errorOccurred, read, [read](QProcess::ProcessError error) {
+    if (error == QProcess::FailedToStart) read->deleteLater();
+  });
+  read->start(gsettings, {"get", "org.gnome.desktop.notifications", "show-banners"});
+}
+
+void WaitNotifier::dconfChanged(const QString& prefix, const QStringList& keys, const QString&) {
+  static const QString kFolder = QStringLiteral("/org/gnome/desktop/notifications/");
+  bool ours = prefix.startsWith(kFolder) || kFolder.startsWith(prefix);
+  for (const QString& key : keys) ours = ours || (prefix + key).startsWith(kFolder);
+  if (ours) readBanners();
+}
+
 void WaitNotifier::tell(const QString& title, const QString& body) {
-  if (!enabled_ || !available_ || inhibited_) return;
+  if (!enabled_ || !available_ || doNotDisturb()) return;
   QDBusMessage call = QDBusMessage::createMethodCall(kService, "/org/freedesktop/Notifications",
                                                      kService, "Notify");
   QVariantMap hints;

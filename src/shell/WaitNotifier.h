@@ -43,7 +43,7 @@ class WaitNotifier : public QObject {
   bool available() const;
   // Whether the desktop asks for quiet (do-not-disturb), as far as its notification service
   // says.
-  bool doNotDisturb() const { return inhibited_; }
+  bool doNotDisturb() const { return inhibited_ || bannersOff_; }
   void setEnabled(bool enabled);
   bool enabled() const { return enabled_; }
   std::function<void()> onActivated;
@@ -84,6 +84,7 @@ class WaitNotifier : public QObject {
   void actionInvoked(uint id, const QString& action);
   void propertiesChanged(const QString& interface, const QVariantMap& changed,
                          const QStringList& invalidated);
+  void dconfChanged(const QString& prefix, const QStringList& keys, const QString& tag);
 
  private:
   void send();
@@ -107,6 +108,10 @@ class WaitNotifier : public QObject {
   // and waits that come meanwhile are not shown afterwards either.
   bool inhibited_ = false;
   void readInhibited();
+  // GNOME's do-not-disturb: org.gnome.desktop.notifications show-banners false. Read through
+  // `gsettings` at the start and whenever dconf says that folder changed; never polled.
+  bool bannersOff_ = false;
+  void readBanners();
   bool resend_ = false;
 };
 

@@ -5,7 +5,9 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 #include <chrono>
 
@@ -195,6 +197,43 @@ TEST_F(Notifications, NothingInDoNotDisturbAndNoReplayAfterIt) {
   notifier.tell("Claude Code hooks were removed by another program", "Install them again.");
   settle();
   EXPECT_EQ(fake_.shown.size(), 1u);
+}
+
+// GNOME keeps do-not-disturb in its settings ("show-banners" false): read through gsettings (a
+// stand-in here) at the start and again when dconf says the folder changed.
+TEST_F(Notifications, GnomesDoNotDisturbIsFollowedThroughItsSettings) {
+  QTemporaryDir bin;
+  const QString value = bin.filePath("show-banners");
+  const auto setBanners = [&](const char* text) {
+    QFile file(value);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text);
+  };
+  setBanners("false\n");
+  QFile script(bin.filePath("gsettings"));
+  ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+  script.write(QStringLiteral("#!/bin/sh\n[ \"$*\" = 'get org.gnome.desktop.notifications "
+                              "show-banners' ] && cat '%1'\n")
+                   .arg(value)
+                   .toUtf8());
+  script.close();
+  script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  const QByteArray oldPath = qgetenv("PATH");
+  qputenv("PATH", bin.path().toUtf8() + ":" + oldPath);
+  startService();
+  WaitNotifier notifier(crew_, *client_);
+  qputenv("PATH", oldPath);
+  ASSERT_TRUE(until([&] { return notifier.doNotDisturb(); }));
+
+  setBanners("true\n");
+  QDBusMessage changed =
+      QDBusMessage::createSignal("/ca/desrt/dconf/Writer/user", "ca.desrt.dconf.Writer", "Notify");
+  changed << QStringLiteral("/org/gnome/desktop/notifications/") << QStringList{"show-banners"}
+          << QString();
+  qputenv("PATH", bin.path().toUtf8() + ":" + oldPath);
+  service_->send(changed);
+  EXPECT_TRUE(until([&] { return !notifier.doNotDisturb(); }));
+  qputenv("PATH", oldPath);
 }
 
 TEST_F(Notifications, AServiceThatComesLaterIsTakenAndGoneAgentsAreForgotten) {
