@@ -21,6 +21,8 @@ inline constexpr std::string_view kHideWhenIdle = "hideWhenIdle";
 inline constexpr std::string_view kAcceptHooksOnPort = "acceptHooksOnPort";
 // bool, default true: the office panel hides while a full-screen window is active on its screen.
 inline constexpr std::string_view kHideOverFullScreen = "hideOverFullScreen";
+// bool, default false: a sound (the desktop's event sound) when an agent starts waiting.
+inline constexpr std::string_view kPlaySoundWhenWaiting = "playSoundWhenWaiting";
 // string "bottom" or "top", default "bottom": never written by the app.
 inline constexpr std::string_view kBarEdge = "barEdge";
 }  // namespace preferences

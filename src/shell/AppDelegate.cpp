@@ -136,6 +136,15 @@ void AppDelegate::launch() {
     if (preferences_.notifyWhenWaiting()) notifier_->setEnabled(true);
     if (menu_ && menu_->isVisible()) menu_->refresh();
   };
+  notifier_->playSound = [this](bool question) {
+    sound_.play(question ? "dialog-question" : "message-new-instant", "An agent is waiting");
+  };
+  notifier_->setSound(preferences_.playSoundWhenWaiting());
+  actions.playingSound = [this] { return notifier_->sound(); };
+  actions.setPlayingSound = [this](bool on) {
+    notifier_->setSound(on);
+    preferences_.setPlaySoundWhenWaiting(on);
+  };
   actions.notifying = [this] { return notifier_->enabled(); };
   actions.setNotifying = [this](bool on) {
     notifier_->setEnabled(on);

@@ -10,6 +10,7 @@
 
 #include "app/AppModel.h"
 #include "shell/CrewBarController.h"
+#include "shell/EventSound.h"
 #include "shell/FullScreenWatch.h"
 #include "shell/MenuContent.h"
 #include "shell/OnboardingController.h"
@@ -71,6 +72,7 @@ class AppDelegate : public QObject {
   std::shared_ptr<CrewBarController> bar_;
   std::unique_ptr<MenuContent> menu_;
   OnboardingController onboarding_;
+  EventSound sound_;
   std::unique_ptr<WaitNotifier> notifier_;
   // Hides the office panel over full-screen windows while the switch is on.
   std::unique_ptr<FullScreenWatch> fullScreen_;

@@ -186,6 +186,11 @@ MenuContent::MenuContent(AppModel& model, Actions actions, QWidget* parent)
   notifyReason_ = caption({}, "palette(mid)", 8);
   notifyReason_->setWordWrap(true);
   column->addWidget(notifyReason_);
+  sound_ = new QCheckBox("Play a sound when an agent waits");
+  connect(sound_, &QCheckBox::toggled, this, [this](bool on) {
+    if (actions_.setPlayingSound) actions_.setPlayingSound(on);
+  });
+  column->addWidget(sound_);
   auto* guide = new QPushButton("Setup guide");
   connect(guide, &QPushButton::clicked, this, [this] {
     if (actions_.showGuide) actions_.showGuide();
@@ -305,6 +310,10 @@ void MenuContent::refresh() {
   {
     const QSignalBlocker quiet(notify_);
     notify_->setChecked(unavailable.isEmpty() && actions_.notifying && actions_.notifying());
+  }
+  {
+    const QSignalBlocker quiet(sound_);
+    sound_->setChecked(actions_.playingSound && actions_.playingSound());
   }
   const CrewBarController* bar = actions_.bar ? actions_.bar() : nullptr;
   windowButton_->setText(bar != nullptr && bar->shownByChoice() ? "Hide window" : "Show window");

@@ -35,6 +35,9 @@ class MenuContent : public QWidget {
     std::function<bool()> notifying;
     std::function<void(bool)> setNotifying;
     std::function<QString()> notifyUnavailable;
+    // "Play a sound when an agent waits": whether it is on, and switching it.
+    std::function<bool()> playingSound;
+    std::function<void(bool)> setPlayingSound;
     // Going to a session's terminal from its row, and why a session's terminal cannot be
     // reached (empty when it may be).
     std::function<void(const std::string& sessionId)> goToTerminal;
@@ -73,6 +76,7 @@ class MenuContent : public QWidget {
   QCheckBox* hideWhenIdleSwitch() const { return hideWhenIdle_; }
   QCheckBox* fullScreenSwitch() const { return fullScreen_; }
   QCheckBox* notifySwitch() const { return notify_; }
+  QCheckBox* soundSwitch() const { return sound_; }
   QLabel* notifyReason() const { return notifyReason_; }
   QPushButton* engineButton(HookEngine engine) const { return rows_.at(engine).button; }
   QLabel* engineNote(HookEngine engine) const { return rows_.at(engine).note; }
@@ -126,6 +130,7 @@ class MenuContent : public QWidget {
   QCheckBox* hideWhenIdle_ = nullptr;
   QCheckBox* fullScreen_ = nullptr;
   QCheckBox* notify_ = nullptr;
+  QCheckBox* sound_ = nullptr;
   QLabel* notifyReason_ = nullptr;
   std::map<HookEngine, Row> rows_;
   struct Removed {

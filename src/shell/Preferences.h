@@ -34,6 +34,13 @@ class Preferences {
     settings_.setValue(key(preferences::kHideWhenIdle), on);
     settings_.sync();
   }
+  bool playSoundWhenWaiting() const {
+    return settings_.value(key(preferences::kPlaySoundWhenWaiting), false).toBool();
+  }
+  void setPlaySoundWhenWaiting(bool on) {
+    settings_.setValue(key(preferences::kPlaySoundWhenWaiting), on);
+    settings_.sync();
+  }
   bool hideOverFullScreen() const {
     return settings_.value(key(preferences::kHideOverFullScreen), true).toBool();
   }

@@ -75,20 +75,29 @@ bool WaitNotifier::available() const {
 void WaitNotifier::setEnabled(bool enabled) {
   if (enabled == enabled_) return;
   enabled_ = enabled;
-  waiting_.clear();
   group_.clear();
+  followWaits();
+}
+
+void WaitNotifier::setSound(bool on) {
+  if (on == soundOn_) return;
+  soundOn_ = on;
+  followWaits();
+}
+
+void WaitNotifier::followWaits() {
+  waiting_.clear();
   // Agents waiting already when switched on are not news.
-  if (enabled_) {
-    for (const SessionNode& session : crew_.sessions()) {
-      if (session.main.state == AgentState::waiting) waiting_[session.main.id] = true;
-      for (const AgentNode& sub : session.subagents)
-        if (sub.state == AgentState::waiting) waiting_[sub.id] = true;
-    }
+  if (!enabled_ && !soundOn_) return;
+  for (const SessionNode& session : crew_.sessions()) {
+    if (session.main.state == AgentState::waiting) waiting_[session.main.id] = true;
+    for (const AgentNode& sub : session.subagents)
+      if (sub.state == AgentState::waiting) waiting_[sub.id] = true;
   }
 }
 
 void WaitNotifier::check() {
-  if (!enabled_) return;
+  if (!enabled_ && !soundOn_) return;
   std::vector<WaitEntry> fresh;
   std::map<std::string, bool> seen;
   for (const SessionNode& session : crew_.sessions()) {
@@ -128,6 +137,8 @@ void WaitNotifier::check() {
   });
   // In do-not-disturb the waits count as seen: none of them is shown when it ends.
   if (fresh.empty() || doNotDisturb()) return;
+  if (soundOn_ && playSound) playSound(fresh.front().question);
+  if (!enabled_) return;
   const auto now = clock();
   if (groupStarted_ && now - *groupStarted_ <= kShareWithin) {
     group_.insert(group_.end(), fresh.begin(), fresh.end());

@@ -46,6 +46,13 @@ class WaitNotifier : public QObject {
   bool doNotDisturb() const { return inhibited_ || bannersOff_; }
   void setEnabled(bool enabled);
   bool enabled() const { return enabled_; }
+  // "Play a sound when an agent waits": once per batch of new waits, under the same quiet rules
+  // as notifications (not for a session whose terminal is active, not in do-not-disturb), with
+  // or without notifications. `playSound(question)` plays it (the desktop's event sound; tests
+  // put their own).
+  void setSound(bool on);
+  bool sound() const { return soundOn_; }
+  std::function<void(bool question)> playSound;
   std::function<void()> onActivated;
   // When a notification service appears on the bus after start (a saved "on" takes effect).
   std::function<void()> onAvailable;
@@ -107,6 +114,9 @@ class WaitNotifier : public QObject {
   // The notification service says do-not-disturb (its "Inhibited" property): nothing is shown,
   // and waits that come meanwhile are not shown afterwards either.
   bool inhibited_ = false;
+  bool soundOn_ = false;
+  // Takes the waits under way now as seen, when notifications or the sound are switched.
+  void followWaits();
   void readInhibited();
   // GNOME's do-not-disturb: org.gnome.desktop.notifications show-banners false. Read through
   // `gsettings` at the start and whenever dconf says that folder changed; never polled.

@@ -254,6 +254,28 @@ TEST_F(Notifications, AServiceThatComesLaterIsTakenAndGoneAgentsAreForgotten) {
   EXPECT_EQ(notifier.rememberedAgents(), 0u);
 }
 
+// The sound, with notifications off and no notification service: once per new wait, never for
+// the session the user looks at, never in do-not-disturb, and not for waits already under way.
+TEST_F(Notifications, ASoundForANewWaitUnderTheSameQuietRules) {
+  WaitNotifier notifier(crew_, *client_);
+  std::vector<bool> played;
+  notifier.playSound = [&](bool question) { played.push_back(question); };
+  post(R"({"hook_event_name":"PermissionRequest","session_id":"before","cwd":"/w/a"})");
+  notifier.setSound(true);
+  std::string looking = "a";
+  notifier.terminalActive = [&](const SessionNode& session) { return session.id == looking; };
+  post(R"({"hook_event_name":"PermissionRequest","session_id":"a","cwd":"/w/a"})");
+  EXPECT_TRUE(played.empty()) << "a wait under way, then one the user looks at";
+  post(R"({"hook_event_name":"PermissionRequest","session_id":"b","cwd":"/w/b"})");
+  post(
+      R"({"hook_event_name":"PreToolUse","session_id":"c","tool_name":"AskUserQuestion","tool_input":{}})");
+  EXPECT_EQ(played, (std::vector<bool>{false, true}));
+  EXPECT_TRUE(fake_.shown.empty()) << "notifications are off";
+  notifier.setSound(false);
+  post(R"({"hook_event_name":"PermissionRequest","session_id":"d","cwd":"/w/d"})");
+  EXPECT_EQ(played.size(), 2u);
+}
+
 TEST_F(Notifications, QuietWhileItsTerminalIsActiveAndOffersTheTerminalOtherwise) {
   startService();
   WaitNotifier notifier(crew_, *client_);
