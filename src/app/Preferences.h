@@ -12,6 +12,9 @@ namespace preferences {
 inline constexpr std::string_view kDidCompleteOnboarding = "didCompleteOnboarding";
 // string "{{x, y}, {w, h}}", absent by default: the office panel's floating frame.
 inline constexpr std::string_view kBarFloatingFrame = "barFloatingFrame";
+// The same, once per arrangement of screens (a group of keys named after the screens' names and
+// geometries): the frame comes back when that arrangement does.
+inline constexpr std::string_view kBarFramesByScreens = "barFramesByScreens";
 // bool, default false: desktop notifications when an agent starts waiting.
 inline constexpr std::string_view kNotifyWhenWaiting = "notifyWhenWaiting";
 // bool, default false: the office panel hides itself while no session is open.

@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
 #include <QProcess>
 #include <QScreen>
 #include <QSocketNotifier>
@@ -170,6 +171,7 @@ void AppDelegate::launch() {
     preferences_.setAcceptHooksOnPort(on);
     model_->followPortChoice(on);
   };
+  actions.fillScreenMenu = [this](QMenu* menu) { fillScreenMenu(menu); };
   actions.terminalUnreachable = [](const SessionNode& session) {
     return TerminalFocus::unreachable(session);
   };
@@ -247,6 +249,9 @@ void AppDelegate::buildTray() {
   trayMenu_ = std::make_unique<QMenu>();
   trayMenu_->addAction("Show or hide the office", [this] { model_->toggleBar(); });
   trayMenu_->addAction("Control panel…", [this] { showControlPanel(); });
+  QMenu* screens = trayMenu_->addMenu("Move to screen");
+  QObject::connect(screens, &QMenu::aboutToShow, screens,
+                   [this, screens] { fillScreenMenu(screens); });
   trayMenu_->addSeparator();
   trayMenu_->addAction("Quit Tallyloft", [] { QCoreApplication::quit(); });
   // Made whether or not a tray is there yet: Qt shows it once one appears.
@@ -266,6 +271,20 @@ void AppDelegate::buildTray() {
             }
           });
   tray_->show();
+}
+
+void AppDelegate::fillScreenMenu(QMenu* menu) {
+  menu->clear();
+  for (QScreen* screen : QGuiApplication::screens()) {
+    const QRect at = screen->geometry();
+    const QString name =
+        QStringLiteral("%1 (%2 × %3)").arg(screen->name()).arg(at.width()).arg(at.height());
+    menu->addAction(name, this, [this, screen = QPointer<QScreen>(screen)] {
+      if (!screen || !bar_) return;
+      bar_->show();
+      bar_->moveToScreen(screen);
+    });
+  }
 }
 
 void AppDelegate::showShortMenu(QPoint at) {

@@ -77,6 +77,8 @@ class AppDelegate : public QObject {
   // Hides the office panel over full-screen windows while the switch is on.
   std::unique_ptr<FullScreenWatch> fullScreen_;
   void followFullScreen(bool on);
+  // "Move to screen": one item per screen, by name.
+  void fillScreenMenu(QMenu* menu);
   std::unique_ptr<QSystemTrayIcon> tray_;
   std::unique_ptr<QMenu> trayMenu_;
   TerminalFocus terminal_;

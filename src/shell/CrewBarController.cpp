@@ -14,6 +14,7 @@
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -230,6 +231,14 @@ CrewBarController::CrewBarController(CrewModel& crew, Scheduler& scheduler,
     if (onShownChanged) onShownChanged(false);
   });
   crewObserver_ = crew_.observe([this] { crewChanged(); });
+  // Screens settle over a moment (a dock unplugged takes several changes): one look after.
+  screensTimer_.setSingleShot(true);
+  screensTimer_.setInterval(200);
+  QObject::connect(&screensTimer_, &QTimer::timeout, [this] { screensChanged(); });
+  const auto screensMoved = [this] { screensTimer_.start(); };
+  QObject::connect(qGuiApp, &QGuiApplication::screenAdded, &screensTimer_, screensMoved);
+  QObject::connect(qGuiApp, &QGuiApplication::screenRemoved, &screensTimer_, screensMoved);
+  QObject::connect(qGuiApp, &QGuiApplication::primaryScreenChanged, &screensTimer_, screensMoved);
   saveTimer_.setSingleShot(true);
   saveTimer_.setInterval(250);
   QObject::connect(&saveTimer_, &QTimer::timeout, [this] { saveFloatingFrame(); });
@@ -248,7 +257,9 @@ QRectF CrewBarController::savedFloatingFrame() const {
   std::vector<QRectF> screens;
   for (const QScreen* screen : QGuiApplication::screens())
     screens.push_back(screen->availableGeometry());
-  return panel::savedFrame(preferences_.barFloatingFrame(), visibleArea(), screens);
+  std::optional<QString> stored = preferences_.barFrameFor(screenLayoutKey());
+  if (!stored) stored = preferences_.barFloatingFrame();
+  return panel::savedFrame(stored, visibleArea(), screens);
 }
 
 void CrewBarController::applyMode() {
@@ -353,8 +364,43 @@ bool CrewBarController::isShown() const {
 void CrewBarController::saveFloatingFrame() {
   saveTimer_.stop();
   if (!unsavedFrame_) return;
-  preferences_.setBarFloatingFrame(panel::formatFrame(*unsavedFrame_));
+  const QString frame = panel::formatFrame(*unsavedFrame_);
+  preferences_.setBarFloatingFrame(frame);
+  preferences_.setBarFrameFor(screenLayoutKey(), frame);
   unsavedFrame_.reset();
+}
+
+QString CrewBarController::screenLayoutKey() {
+  QStringList screens;
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    const QRect at = screen->geometry();
+    screens << QStringLiteral("%1 %2x%3+%4+%5")
+                   .arg(screen->name())
+                   .arg(at.width())
+                   .arg(at.height())
+                   .arg(at.x())
+                   .arg(at.y());
+  }
+  screens.sort();
+  return screens.join(';');
+}
+
+void CrewBarController::screensChanged() {
+  if (!isShown()) return;
+  applyMode();
+}
+
+void CrewBarController::moveToScreen(QScreen* screen) {
+  if (screen == nullptr) return;
+  const QRectF visible = screen->availableGeometry();
+  const double width = std::clamp(static_cast<double>(panel_->width()), panel::kMinWidth,
+                                  std::max(panel::kMinWidth, panel::maximumSize(visible).width()));
+  const double height = width / panel::kAspect;
+  const QRectF frame(visible.center().x() - width / 2, visible.bottom() - 6 - height, width,
+                     height);
+  panel_->setGeometry(frame.toRect());
+  unsavedFrame_ = QRectF(panel_->geometry());
+  saveFloatingFrame();
 }
 
 void CrewBarController::panelGeometryChanged() {

@@ -82,6 +82,12 @@ class CrewBarController : public OfficeBar {
   void stopLoupe();
   bool isShown() const;
   QWidget* panel() { return panel_.get(); }
+  // Puts the panel on `screen` (bottom centre of its visible area, its width kept where it fits)
+  // and remembers it there.
+  void moveToScreen(QScreen* screen);
+  // The arrangement of screens now, by name and geometry: the key of the frames kept per
+  // arrangement.
+  static QString screenLayoutKey();
   FloorBackingView* backing() { return panel_.get(); }
   CrewRealityController& reality() { return *reality_; }
   LoupeController& loupe() { return loupe_; }
@@ -119,6 +125,10 @@ class CrewBarController : public OfficeBar {
 
   // The frame the panel opens at (content, Qt coordinates).
   QRectF savedFloatingFrame() const;
+  // Screens came, went or changed: the panel takes the frame kept for the new arrangement, or
+  // the primary screen's visible area when its own screen has gone.
+  void screensChanged();
+  QTimer screensTimer_;
   void refreshEmptyState();
 
  private:

@@ -3,8 +3,10 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTimer>
@@ -115,6 +117,13 @@ MenuContent::MenuContent(AppModel& model, Actions actions, QWidget* parent)
     refresh();
   });
   column->addWidget(windowButton_);
+  screenButton_ = new QPushButton("Move to screen");
+  auto* screens = new QMenu(screenButton_);
+  connect(screens, &QMenu::aboutToShow, this, [this, screens] {
+    if (actions_.fillScreenMenu) actions_.fillScreenMenu(screens);
+  });
+  screenButton_->setMenu(screens);
+  column->addWidget(screenButton_);
   launch_ = new QCheckBox("Launch at login");
   launch_->setChecked(autostart::isEnabled());
   connect(launch_, &QCheckBox::toggled, this, &MenuContent::launchChanged);
@@ -315,6 +324,8 @@ void MenuContent::refresh() {
     const QSignalBlocker quiet(sound_);
     sound_->setChecked(actions_.playingSound && actions_.playingSound());
   }
+  // Offered where there is more than one screen to choose from.
+  screenButton_->setVisible(actions_.fillScreenMenu && QGuiApplication::screens().size() > 1);
   const CrewBarController* bar = actions_.bar ? actions_.bar() : nullptr;
   windowButton_->setText(bar != nullptr && bar->shownByChoice() ? "Hide window" : "Show window");
   if (bar != nullptr) {

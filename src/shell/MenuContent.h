@@ -9,6 +9,7 @@
 #include "shell/SessionList.h"
 
 class QCheckBox;
+class QMenu;
 class QLabel;
 class QPushButton;
 class QTimer;
@@ -36,6 +37,8 @@ class MenuContent : public QWidget {
     std::function<void(bool)> setNotifying;
     std::function<QString()> notifyUnavailable;
     // "Play a sound when an agent waits": whether it is on, and switching it.
+    // Fills a menu with one "move the office panel there" item per screen.
+    std::function<void(QMenu*)> fillScreenMenu;
     std::function<bool()> playingSound;
     std::function<void(bool)> setPlayingSound;
     // Going to a session's terminal from its row, and why a session's terminal cannot be
@@ -72,6 +75,7 @@ class MenuContent : public QWidget {
   QLabel* removedText(HookEngine engine) const { return removed_.at(engine).text; }
   QPushButton* removedInstall(HookEngine engine) const { return removed_.at(engine).install; }
   QPushButton* windowButton() const { return windowButton_; }
+  QPushButton* screenButton() const { return screenButton_; }
   QCheckBox* launchAtLogin() const { return launch_; }
   QCheckBox* hideWhenIdleSwitch() const { return hideWhenIdle_; }
   QCheckBox* fullScreenSwitch() const { return fullScreen_; }
@@ -126,6 +130,7 @@ class MenuContent : public QWidget {
   QTimer* ticker_ = nullptr;  // the rows' "12 s ago" while the panel is open
   QWidget* warning_ = nullptr;
   QPushButton* windowButton_ = nullptr;
+  QPushButton* screenButton_ = nullptr;
   QCheckBox* launch_ = nullptr;
   QCheckBox* hideWhenIdle_ = nullptr;
   QCheckBox* fullScreen_ = nullptr;

@@ -63,8 +63,23 @@ class Preferences {
   void setBarFloatingFrame(const QString& frame) {
     settings_.setValue(key(preferences::kBarFloatingFrame), frame);
   }
+  // The frame kept for one arrangement of screens (see screenLayoutKey), if any.
+  std::optional<QString> barFrameFor(const QString& layout) const {
+    const QVariant value = settings_.value(framesKey(layout));
+    if (!value.isValid()) return std::nullopt;
+    return value.toString();
+  }
+  void setBarFrameFor(const QString& layout, const QString& frame) {
+    settings_.setValue(framesKey(layout), frame);
+  }
 
  private:
+  static QString framesKey(const QString& layout) {
+    // QSettings keys may not hold slashes or backslashes.
+    QString safe = layout;
+    safe.replace('/', '_').replace('\\', '_');
+    return key(preferences::kBarFramesByScreens) + "/" + safe;
+  }
   static QString key(std::string_view name) {
     return QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
   }

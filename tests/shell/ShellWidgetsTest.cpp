@@ -5,9 +5,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
@@ -657,6 +659,36 @@ TEST_F(Shell, TheOfficePanelKeepsAFrameMovedJustBeforeQuitting) {
     bar.panel()->hide();
   }
   EXPECT_EQ(preferences.barFloatingFrame(), panel::formatFrame(QRectF(moved)));
+}
+
+// The frame is kept per arrangement of screens: it comes back with its arrangement, and a frame
+// kept for another one (a screen since unplugged) does not count here.
+TEST_F(Shell, TheOfficePanelKeepsAFramePerArrangementOfScreensAndMovesToAScreen) {
+  LoopScheduler loop{Scheduler::TimePoint{}};
+  CrewModel crew(loop);
+  Preferences preferences;
+  const QString here = CrewBarController::screenLayoutKey();
+  EXPECT_TRUE(here.startsWith(QGuiApplication::primaryScreen()->name() + " "))
+      << here.toStdString();
+  preferences.setBarFloatingFrame("{{40, 60}, {450, 100}}");
+  preferences.setBarFrameFor("HDMI-1 1920x1080+800+0;" + here, "{{1000, 900}, {540, 120}}");
+  preferences.setBarFrameFor(here, "{{30, 50}, {405, 90}}");
+  CrewBarController bar(crew, loop, preferences, false);
+  bar.show();
+  EXPECT_EQ(bar.panel()->geometry(), QRect(30, 50, 405, 90));
+
+  // Moved to a screen: bottom centre of its visible area, the width kept, remembered for this
+  // arrangement and as the frame of last resort.
+  QScreen* screen = QGuiApplication::primaryScreen();
+  bar.moveToScreen(screen);
+  const QRect area = screen->availableGeometry();
+  const QRect frame = bar.panel()->geometry();
+  EXPECT_EQ(frame.width(), 405);
+  EXPECT_NEAR(frame.center().x(), area.center().x(), 1);
+  EXPECT_NEAR(frame.bottom(), area.bottom() - 6, 2);
+  EXPECT_EQ(preferences.barFrameFor(here), panel::formatFrame(QRectF(frame)));
+  EXPECT_EQ(preferences.barFloatingFrame(), panel::formatFrame(QRectF(frame)));
+  EXPECT_EQ(preferences.barFrameFor("HDMI-1 1920x1080+800+0;" + here), "{{1000, 900}, {540, 120}}");
 }
 
 TEST(Loupe, FollowsTheCursorWithItsLensCentre) {
