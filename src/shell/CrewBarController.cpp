@@ -235,7 +235,11 @@ CrewBarController::CrewBarController(CrewModel& crew, Scheduler& scheduler,
   screensTimer_.setSingleShot(true);
   screensTimer_.setInterval(200);
   QObject::connect(&screensTimer_, &QTimer::timeout, [this] { screensChanged(); });
-  const auto screensMoved = [this] { screensTimer_.start(); };
+  const auto screensMoved = [this] {
+    // What the user left unsaved belongs to the arrangement that is going.
+    saveFloatingFrame();
+    screensTimer_.start();
+  };
   QObject::connect(qGuiApp, &QGuiApplication::screenAdded, &screensTimer_, screensMoved);
   QObject::connect(qGuiApp, &QGuiApplication::screenRemoved, &screensTimer_, screensMoved);
   QObject::connect(qGuiApp, &QGuiApplication::primaryScreenChanged, &screensTimer_, screensMoved);
@@ -266,6 +270,12 @@ void CrewBarController::applyMode() {
   const QSizeF largest = panel::maximumSize(visibleArea());
   panel_->setMaximumSize(static_cast<int>(largest.width()), static_cast<int>(largest.height()));
   const QRect frame = savedFloatingFrame().toRect();
+  // The arrangement the frame belongs to, kept with it from the start, so that it comes back
+  // with the arrangement even if it is never moved.
+  layout_ = screenLayoutKey();
+  if (!preferences_.barFrameFor(layout_)) {
+    preferences_.setBarFrameFor(layout_, panel::formatFrame(QRectF(frame)));
+  }
   panel_->setGeometry(frame);
   reality_->setViewSize(static_cast<float>(frame.width()), static_cast<float>(frame.height()));
 }
@@ -366,7 +376,7 @@ void CrewBarController::saveFloatingFrame() {
   if (!unsavedFrame_) return;
   const QString frame = panel::formatFrame(*unsavedFrame_);
   preferences_.setBarFloatingFrame(frame);
-  preferences_.setBarFrameFor(screenLayoutKey(), frame);
+  preferences_.setBarFrameFor(layout_.isEmpty() ? screenLayoutKey() : layout_, frame);
   unsavedFrame_.reset();
 }
 
@@ -408,7 +418,9 @@ void CrewBarController::panelGeometryChanged() {
   reality_->setViewSize(static_cast<float>(panel_->width()), static_cast<float>(panel_->height()));
   // Written a moment later, once a drag has settled, or on the way out (quitting hides the
   // panel first, so the frame is taken now).
-  if (panel_->isVisible() && !panel_->isMinimized()) {
+  // Not while screens are changing: the toolkit moves a window off a screen that went, and that
+  // is no place the user chose.
+  if (panel_->isVisible() && !panel_->isMinimized() && !screensTimer_.isActive()) {
     unsavedFrame_ = QRectF(panel_->geometry());
     saveTimer_.start();
   }

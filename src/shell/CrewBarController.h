@@ -129,6 +129,7 @@ class CrewBarController : public OfficeBar {
   // the primary screen's visible area when its own screen has gone.
   void screensChanged();
   QTimer screensTimer_;
+  QString layout_;  // the arrangement of screens the panel's frame was placed for
   void refreshEmptyState();
 
  private:

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -140,8 +141,13 @@ TEST(DesktopApp, ShowsThePostedCrewInItsPanel) {
   EXPECT_GT(differing, panel.width() * panel.height() / 4) << "see " << picture;
 }
 
-// The panel's own window (its size tells it from the app's others): whether it is mapped.
-std::optional<bool> panelMapped(const std::string& display) {
+// The panel's own window (its size tells it from the app's others): whether it is mapped, and
+// where its left edge is on the screen.
+struct PanelWindow {
+  bool mapped = false;
+  int x = 0;
+};
+std::optional<PanelWindow> panelWindow(const std::string& display) {
   const tallyloft::test::ShellRun tree =
       tallyloft::test::runShell("DISPLAY=" + display + " xwininfo -root -tree");
   std::istringstream lines(tree.output);
@@ -156,10 +162,84 @@ std::optional<bool> panelMapped(const std::string& display) {
     words >> id;
     const std::string info =
         tallyloft::test::runShell("DISPLAY=" + display + " xwininfo -id " + id).output;
-    return info.find("Map State: IsViewable") != std::string::npos;
+    PanelWindow window;
+    window.mapped = info.find("Map State: IsViewable") != std::string::npos;
+    const auto at = info.find("Absolute upper-left X:");
+    if (at != std::string::npos) window.x = std::atoi(info.c_str() + at + 22);
+    return window;
   }
   return std::nullopt;
 }
+
+// The app on a display of its own with openbox, hooks installed and the panel at `panelX`; ends
+// them all when it goes. `prepare` runs against the display before the app starts.
+class LiveDesktop {
+ public:
+  LiveDesktop(const std::string& tag, int panelX, const std::string& screen,
+              const std::function<void(const std::string& display)>& prepare = {})
+      : home_(fs::temp_directory_path() / ("tallyloft-" + tag + "-" + std::to_string(getpid()))) {
+    fs::remove_all(home_);
+    fs::create_directories(home_ / ".claude");
+    fs::create_directories(home_ / ".config/Tallyloft");
+    fs::create_directories(home_ / "run");
+    fs::permissions(home_ / "run", fs::perms::owner_all);
+    std::ofstream(home_ / ".config/Tallyloft/Tallyloft.conf")
+        << "[General]\ndidCompleteOnboarding=true\nbarFloatingFrame=\"{{" << panelX << ", "
+        << kPanelY - 200 << "}, {" << kPanelWidth << ", " << kPanelHeight << "}}\"\n";
+    int number = 90 + static_cast<int>((getpid() + tag.size() * 13) % 400);
+    while (fs::exists("/tmp/.X11-unix/X" + std::to_string(number))) ++number;
+    display_ = ":" + std::to_string(number);
+    xvfb_ =
+        std::make_unique<Child>(std::vector<std::string>{"Xvfb", display_, "-noreset", "-screen",
+                                                         "0", screen, "-nolisten", "tcp"},
+                                std::vector<std::string>{}, "/dev/null", home_ / "xvfb.log");
+    ready_ = waitFor([&] { return fs::exists("/tmp/.X11-unix/X" + std::to_string(number)); }, 10s);
+    if (!ready_) return;
+    if (prepare) prepare(display_);
+    environment_ = {"HOME=" + home_.string(), "XDG_CONFIG_HOME=" + (home_ / ".config").string(),
+                    "XDG_RUNTIME_DIR=" + (home_ / "run").string(), "DISPLAY=" + display_,
+                    "QT_QPA_PLATFORM=xcb"};
+    openbox_ = std::make_unique<Child>(std::vector<std::string>{"openbox"}, environment_,
+                                       "/dev/null", home_ / "openbox.log");
+    // The window manager manages the display before the app maps a window.
+    ready_ = waitFor(
+        [&] {
+          return tallyloft::test::runShell("DISPLAY=" + display_ +
+                                           " xprop -root _NET_SUPPORTING_WM_CHECK")
+                     .output.find("window id") != std::string::npos;
+        },
+        10s);
+    Child install({TALLYLOFT_BINARY, "hooks", "install"}, environment_, "/dev/null", "/dev/null");
+    ready_ = install.wait() == 0;
+    app_ = std::make_unique<Child>(std::vector<std::string>{TALLYLOFT_BINARY}, environment_,
+                                   "/dev/null", home_ / "app.log");
+    ready_ = ready_ && waitFor(
+                           [&] {
+                             const auto panel = panelWindow(display_);
+                             return panel && panel->mapped;
+                           },
+                           20s);
+  }
+  ~LiveDesktop() {
+    app_.reset();
+    openbox_.reset();
+    xvfb_.reset();
+    fs::remove_all(home_);
+  }
+  bool ready() const { return ready_; }
+  const std::string& display() const { return display_; }
+  const std::vector<std::string>& environment() const { return environment_; }
+  std::optional<PanelWindow> panel() const { return panelWindow(display_); }
+  std::string log() const { return readFile(home_ / "app.log"); }
+  int stop() { return app_->stop(); }
+
+ private:
+  fs::path home_;
+  std::string display_;
+  std::vector<std::string> environment_;
+  std::unique_ptr<Child> xvfb_, openbox_, app_;
+  bool ready_ = false;
+};
 
 // A full-screen window (a video, a presentation) hides the office panel on its screen; the panel
 // comes back when it goes.
@@ -167,42 +247,46 @@ TEST(DesktopApp, GivesWayToAFullScreenWindow) {
   for (const char* program : {"Xvfb", "openbox", "xterm", "xwininfo"}) {
     if (!onPath(program)) GTEST_SKIP() << "needs " << program;
   }
-  const fs::path home =
-      fs::temp_directory_path() / ("tallyloft-fullscreen-" + std::to_string(getpid()));
-  fs::remove_all(home);
-  fs::create_directories(home / ".claude");
-  fs::create_directories(home / ".config/Tallyloft");
-  fs::create_directories(home / "run");
-  fs::permissions(home / "run", fs::perms::owner_all);
-  std::ofstream(home / ".config/Tallyloft/Tallyloft.conf")
-      << "[General]\ndidCompleteOnboarding=true\nbarFloatingFrame=\"{{" << kPanelX << ", "
-      << kPanelY << "}, {" << kPanelWidth << ", " << kPanelHeight << "}}\"\n";
-  int display = 90 + static_cast<int>((getpid() + 7) % 400);
-  while (fs::exists("/tmp/.X11-unix/X" + std::to_string(display))) ++display;
-  const std::string name = ":" + std::to_string(display);
-  Child xvfb({"Xvfb", name, "-screen", "0", kScreen, "-nolisten", "tcp"}, {}, "/dev/null",
-             home / "xvfb.log");
-  ASSERT_TRUE(
-      waitFor([&] { return fs::exists("/tmp/.X11-unix/X" + std::to_string(display)); }, 10s));
-  const std::vector<std::string> environment = {
-      "HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / ".config").string(),
-      "XDG_RUNTIME_DIR=" + (home / "run").string(), "DISPLAY=" + name, "QT_QPA_PLATFORM=xcb"};
-  Child openbox({"openbox"}, environment, "/dev/null", home / "openbox.log");
-  Child install({TALLYLOFT_BINARY, "hooks", "install"}, environment, "/dev/null", "/dev/null");
-  ASSERT_EQ(install.wait(), 0);
-  Child app({TALLYLOFT_BINARY}, environment, "/dev/null", home / "app.log");
-  ASSERT_TRUE(waitFor([&] { return panelMapped(name) == true; }, 20s))
-      << readFile(home / "app.log");
-
+  LiveDesktop desktop("fullscreen", kPanelX, kScreen);
+  ASSERT_TRUE(desktop.ready()) << desktop.log();
   {
-    Child film({"xterm", "-fullscreen"}, environment, "/dev/null", "/dev/null");
-    EXPECT_TRUE(waitFor([&] { return panelMapped(name) == false; }, 10s));
+    Child film({"xterm", "-fullscreen"}, desktop.environment(), "/dev/null", "/dev/null");
+    EXPECT_TRUE(waitFor([&] { return desktop.panel() && !desktop.panel()->mapped; }, 10s));
   }
-  EXPECT_TRUE(waitFor([&] { return panelMapped(name) == true; }, 5s));
-  EXPECT_EQ(app.stop(), 0) << readFile(home / "app.log");
-  openbox.stop();
-  xvfb.stop();
-  fs::remove_all(home);
+  EXPECT_TRUE(waitFor([&] { return desktop.panel() && desktop.panel()->mapped; }, 5s));
+  EXPECT_EQ(desktop.stop(), 0) << desktop.log();
+}
+
+// Two monitors (RandR monitors on one virtual screen): the right one unplugged, the panel on it
+// moves to the primary (left) screen within a second; plugged back, the panel returns.
+TEST(DesktopApp, FollowsItsScreenAwayAndBack) {
+  for (const char* program : {"Xvfb", "openbox", "xwininfo", "xrandr"}) {
+    if (!onPath(program)) GTEST_SKIP() << "needs " << program;
+  }
+  const auto xrandr = [](const std::string& display, const std::string& arguments) {
+    return tallyloft::test::runShell("DISPLAY=" + display + " xrandr " + arguments);
+  };
+  const std::string right = "--setmonitor right 1200/320x900/240+1200+0 none";
+  LiveDesktop desktop("screens", 1400, "2400x900x24", [&](const std::string& display) {
+    xrandr(display, right);
+    xrandr(display, "--setmonitor left 1200/320x900/240+0+0 none");
+    xrandr(display, "--output screen --off");  // left and right stay, side by side
+  });
+  ASSERT_TRUE(desktop.ready()) << desktop.log();
+  ASSERT_EQ(desktop.panel()->x, 1400);
+  for (int round = 0; round < 2; ++round) {
+    const auto unplugged = std::chrono::steady_clock::now();
+    xrandr(desktop.display(), "--delmonitor right");
+    EXPECT_TRUE(waitFor([&] { return desktop.panel()->x == (1200 - kPanelWidth) / 2; }, 3s))
+        << desktop.panel()->x;
+    std::printf(
+        "on the primary screen %.0f ms after the unplug\n",
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - unplugged)
+            .count());
+    xrandr(desktop.display(), right);
+    EXPECT_TRUE(waitFor([&] { return desktop.panel()->x == 1400; }, 3s)) << desktop.panel()->x;
+  }
+  EXPECT_EQ(desktop.stop(), 0) << desktop.log();
 }
 
 }  // namespace
