@@ -5,27 +5,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <array>
-#include <asio.hpp>
-#include <atomic>
 #include <cerrno>
-#include <optional>
-#include <thread>
 
 #include "base/RuntimeFolder.h"
-#include "hooks/RequestParser.h"
+#include "hooks/HookServerImpl.h"
 
 namespace tallyloft {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Stream = asio::generic::stream_protocol;
-using Socket = Stream::socket;
-using Acceptor = asio::basic_socket_acceptor<Stream>;
-
 static_assert(HookServer::kResponse.size() == 59);
-
-constexpr std::size_t kReceiveSize = 65'536;
 
 // How long to wait before accepting again when the process is out of descriptors or memory.
 constexpr auto kAcceptBackoff = std::chrono::milliseconds(100);
@@ -40,193 +28,6 @@ bool isResourceShortage(int error) {
 bool isFatalAcceptError(int error) {
   return error == EBADF || error == EINVAL || error == ENOTSOCK || error == EOPNOTSUPP;
 }
-
-}  // namespace
-
-// One listening socket: the Unix socket, or the TCP port.
-struct Listener {
-  Listener(asio::io_context& io, bool isLocal, std::string tcpSecret)
-      : acceptor(io), backoff(io), local(isLocal), secret(std::move(tcpSecret)) {}
-
-  Acceptor acceptor;
-  asio::steady_timer backoff;  // while the process is out of descriptors
-  bool local = true;           // the Unix socket: every peer's user is checked
-  std::string secret;          // TCP: what X-Tallyloft-Secret must be; empty: nothing
-};
-
-struct HookServer::Impl {
-  // Counters shared by the connections. Declared before the io_context so that connections
-  // released while it is destroyed can still count themselves out.
-  std::atomic<std::size_t> openConnections{0};
-  std::atomic<std::size_t> totalBuffered{0};  // written on the server's thread only
-  std::atomic<std::uint16_t> boundPort{0};
-  std::atomic<std::size_t> refusedPeers{0};
-  std::atomic<std::size_t> refusedRequests{0};
-
-  HookServer& owner;
-  HookListen config;
-  Limits limits;
-  std::array<char, kReceiveSize> receiveBuffer{};  // one receive at a time on this thread
-  RequestAssembler firstRequest;                   // the first receive of each new peer
-  asio::io_context io{1};
-  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
-  bool started = false;
-  // Each listener lives in its own shared slot, so that a wait still pending on a closed one
-  // finds it closed rather than gone.
-  std::shared_ptr<Listener> local;
-  std::shared_ptr<Listener> tcp;
-  std::string socketProblem;  // why the socket does not listen
-  std::string portProblem;    // why the port does not listen
-  std::thread thread;
-
-  Impl(HookServer& server, HookListen listen, Limits serverLimits)
-      : owner(server), config(std::move(listen)), limits(serverLimits) {}
-
-  void report();
-  void startOnQueue();
-  void openPort();
-  void closePort();
-  void acceptNext(const std::shared_ptr<Listener>& listener);
-  void acceptReady(const std::shared_ptr<Listener>& listener);
-  void take(int peer, const Listener& listener);
-  // The reply to a request that is no longer incomplete; delivers it when it may be.
-  std::string_view answer(const RequestAssembler& request, Parse::Kind kind,
-                          std::string_view secret);
-  void deliver(const RequestAssembler& request);
-  void stopOnQueue();
-};
-
-namespace {
-
-// One accepted peer: buffers its request, answers it and closes. Kept alive by the pending
-// asynchronous operation that holds it.
-class Connection : public std::enable_shared_from_this<Connection> {
- public:
-  // `request` holds what the peer has sent so far.
-  Connection(HookServer::Impl& server, Socket socket, RequestAssembler request,
-             std::string secret = {})
-      : server_(server),
-        socket_(std::move(socket)),
-        idle_(socket_.get_executor()),
-        request_(std::move(request)),
-        secret_(std::move(secret)) {
-    ++server_.openConnections;
-    server_.totalBuffered += request_.bufferedBytes();
-  }
-
-  ~Connection() {
-    server_.totalBuffered -= request_.bufferedBytes();
-    --server_.openConnections;
-  }
-
-  void start() {
-    socket_.non_blocking(true, ignored_);
-    lastByte_ = Clock::now();
-    armIdleTimer(server_.limits.idleTimeout);
-    receive();
-  }
-
- private:
-  void armIdleTimer(Clock::duration wait) {
-    idle_.expires_after(wait);
-    idle_.async_wait([self = shared_from_this()](const std::error_code& error) {
-      if (error || self->finished_) return;
-      const auto quiet = Clock::now() - self->lastByte_;
-      if (quiet >= self->server_.limits.idleTimeout) {
-        self->close();
-      } else {
-        self->armIdleTimer(self->server_.limits.idleTimeout - quiet);
-      }
-    });
-  }
-
-  // Reads what the socket has, one receive at a time, and waits for more when it has nothing.
-  void receive() {
-    for (;;) {
-      if (finished_) return;
-      std::error_code error;
-      const std::size_t count = socket_.read_some(asio::buffer(server_.receiveBuffer), error);
-      if (error == asio::error::would_block) {
-        socket_.async_wait(Socket::wait_read,
-                           [self = shared_from_this()](const std::error_code& waitError) {
-                             if (waitError) {
-                               self->close();
-                             } else {
-                               self->receive();
-                             }
-                           });
-        return;
-      }
-      // A receive that cannot be taken (out of memory, a throwing callback) loses this
-      // connection alone, at once rather than at its idle timeout.
-      bool more = false;
-      try {
-        more = handle(std::string_view(server_.receiveBuffer.data(), count), error);
-      } catch (...) {
-        close();
-        return;
-      }
-      if (!more) return;
-    }
-  }
-
-  // Takes one receive. Returns whether to keep reading.
-  bool handle(std::string_view bytes, const std::error_code& error) {
-    if (!bytes.empty()) {
-      if (server_.totalBuffered + bytes.size() > server_.limits.maxTotalBuffered) {
-        close();
-        return false;
-      }
-      lastByte_ = Clock::now();
-    }
-    // Counted once the bytes are in: an append that throws (out of memory) has added nothing,
-    // and the connection's release gives back exactly what it holds.
-    const std::size_t before = request_.bufferedBytes();
-    const Parse::Kind kind = request_.append(bytes);
-    server_.totalBuffered += request_.bufferedBytes() - before;
-    switch (kind) {
-      case Parse::Kind::incomplete:
-        if (error || request_.bufferedBytes() > kMaxBufferedBytes) {
-          close();
-          return false;
-        }
-        return true;
-      case Parse::Kind::malformed:
-      case Parse::Kind::complete:
-        reply(server_.answer(request_, kind, secret_));
-        return false;
-    }
-    return false;
-  }
-
- public:
-  // Sends `response` (one of the fixed replies) from byte `sent` on, then closes.
-  void reply(std::string_view response, std::size_t sent = 0) {
-    finished_ = true;
-    idle_.cancel();
-    asio::async_write(socket_, asio::buffer(response.data() + sent, response.size() - sent),
-                      [self = shared_from_this()](const std::error_code&, std::size_t) {
-                        self->socket_.shutdown(Socket::shutdown_send, self->ignored_);
-                        self->socket_.close(self->ignored_);
-                      });
-  }
-
- private:
-  void close() {
-    finished_ = true;
-    idle_.cancel();
-    socket_.close(ignored_);
-  }
-
-  HookServer::Impl& server_;
-  Socket socket_;
-  asio::steady_timer idle_;
-  RequestAssembler request_;
-  std::string secret_;
-  Clock::time_point lastByte_;
-  bool finished_ = false;
-  std::error_code ignored_;
-};
 
 }  // namespace
 
@@ -423,16 +224,15 @@ void HookServer::Impl::take(int peer, const Listener& listener) {
       }
       // The reply did not fit at once: let a connection send the rest.
       if (auto socket = adopt()) {
-        std::make_shared<Connection>(*this, std::move(*socket), RequestAssembler{})
-            ->reply(response, sent > 0 ? static_cast<std::size_t>(sent) : 0);
+        sendRestOfReply(*this, std::move(*socket), response,
+                        sent > 0 ? static_cast<std::size_t>(sent) : 0);
       }
       return;
     }
   }
   // The rest of the request is still on its way.
   if (auto socket = adopt()) {
-    std::make_shared<Connection>(*this, std::move(*socket), std::move(request), listener.secret)
-        ->start();
+    serveConnection(*this, std::move(*socket), std::move(request), listener.secret);
   }
 }
 

@@ -184,18 +184,24 @@ void X11Windows::setStartupId(Window window, const std::string& token) const {
   xcb_flush(connection_);
 }
 
-std::vector<std::string> X11Windows::states(Window window) const {
-  std::vector<std::string> names;
-  if (!available()) return names;
+std::vector<std::uint32_t> X11Windows::stateAtoms(Window window) const {
+  std::vector<std::uint32_t> found;
+  if (!available()) return found;
   auto reply = own(xcb_get_property_reply(
       connection_,
       xcb_get_property(connection_, 0, window, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 64),
       nullptr));
-  if (!reply || reply->format != 32) return names;
+  if (!reply || reply->format != 32) return found;
   const auto* atoms = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
-  for (int i = 0; i < xcb_get_property_value_length(reply.get()) / 4; ++i) {
-    auto name = own(
-        xcb_get_atom_name_reply(connection_, xcb_get_atom_name(connection_, atoms[i]), nullptr));
+  found.assign(atoms, atoms + xcb_get_property_value_length(reply.get()) / 4);
+  return found;
+}
+
+std::vector<std::string> X11Windows::states(Window window) const {
+  std::vector<std::string> names;
+  for (const std::uint32_t each : stateAtoms(window)) {
+    auto name =
+        own(xcb_get_atom_name_reply(connection_, xcb_get_atom_name(connection_, each), nullptr));
     if (name) {
       names.emplace_back(xcb_get_atom_name_name(name.get()),
                          static_cast<std::size_t>(xcb_get_atom_name_name_length(name.get())));
@@ -206,16 +212,9 @@ std::vector<std::string> X11Windows::states(Window window) const {
 }
 
 bool X11Windows::fullScreen(Window window) const {
-  if (!available()) return false;
-  auto reply = own(xcb_get_property_reply(
-      connection_,
-      xcb_get_property(connection_, 0, window, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 64),
-      nullptr));
-  if (!reply || reply->format != 32) return false;
-  const std::uint32_t wanted = atom("_NET_WM_STATE_FULLSCREEN");
-  const auto* atoms = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
-  const int count = xcb_get_property_value_length(reply.get()) / 4;
-  return std::find(atoms, atoms + count, wanted) != atoms + count;
+  const std::vector<std::uint32_t> atoms = stateAtoms(window);
+  return !atoms.empty() &&
+         std::find(atoms.begin(), atoms.end(), atom("_NET_WM_STATE_FULLSCREEN")) != atoms.end();
 }
 
 std::optional<std::array<int, 4>> X11Windows::frame(Window window) const {

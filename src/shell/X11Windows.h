@@ -69,6 +69,8 @@ class X11Windows {
 
  private:
   std::uint32_t atom(const char* name) const;
+  // The atoms of a window's _NET_WM_STATE.
+  std::vector<std::uint32_t> stateAtoms(Window window) const;
   std::optional<std::uint32_t> cardinal(Window window, std::uint32_t property,
                                         std::uint32_t type) const;
   Window root() const;
