@@ -13,42 +13,12 @@
 
 #include "app/AppModel.h"
 #include "scene/CrewRealityController.h"
+#include "shell/FloorBackingView.h"
 #include "shell/LoupeController.h"
 #include "shell/Preferences.h"
 #include "shell/RenderView.h"
 
 namespace tallyloft {
-
-class CrewBarController;
-
-// The office panel's window: the render view, the empty-state hint, and grab zones on both sides
-// that resize it keeping 4.5 : 1.
-class FloorBackingView : public QWidget {
- public:
-  explicit FloorBackingView(CrewBarController& bar);
-  RenderView* view = nullptr;
-  QLabel* emptyLabel = nullptr;
-  std::function<void(QPoint)> onContextMenu;
-
- protected:
-  void resizeEvent(QResizeEvent* event) override;
-  void moveEvent(QMoveEvent* event) override;
-  void changeEvent(QEvent* event) override;
-  void showEvent(QShowEvent* event) override;
-  void hideEvent(QHideEvent* event) override;
-  void enterEvent(QEnterEvent* event) override;
-  void contextMenuEvent(QContextMenuEvent* event) override;
-  void leaveEvent(QEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
- private:
-  CrewBarController& bar_;
-  std::array<QWidget*, 2> grabs_{};
-  bool correcting_ = false;
-  QElapsedTimer corrections_;
-  int correctionCount_ = 0;
-  std::optional<QPointF> pressedAt_;  // where the left button went down on the office
-};
 
 // Owns the floating office panel and what it shows: the scene controller in a render view, the
 // magnifier, the remembered frame. Shows, hides and pauses the office. Main-thread only.
